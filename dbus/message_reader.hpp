@@ -1,0 +1,41 @@
+#pragma once
+// A cursor over the arguments of a received message that counts what it has consumed.
+#include <dbus/dbus.h>
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+
+#include "dbus/arg_type.hpp"
+#include "dbus/message.hpp"
+
+namespace bus {
+
+class MessageReader {
+ public:
+  // Starts at position 0; a message without arguments shows ArgType::nothing.
+  explicit MessageReader(const Message& message) noexcept;
+
+  // A failed read leaves the cursor where it was.
+  std::expected<std::string, TypeMismatch> read_string();  // valid UTF-8 only
+  std::expected<std::int32_t, TypeMismatch> read_int32();
+  std::expected<std::uint32_t, TypeMismatch> read_uint32();
+
+  // A reader over the variant's content (position 0), or nothing on a non-variant.
+  // The outer cursor moves past the variant.
+  std::optional<MessageReader> enter_variant();
+
+  ArgType current_type() const noexcept;
+  // Signature of what remains at the cursor (for a variant's content reader: the contained type).
+  std::string current_signature() const;
+  std::uint32_t position() const noexcept { return position_; }
+
+ private:
+  MessageReader(const DBusMessageIter& iter, DBusMessage* message) noexcept;
+  DBusMessageIter iter_{};
+  DBusMessage* message_ = nullptr;  // borrowed
+  std::uint32_t position_ = 0;
+};
+
+}  // namespace bus

@@ -1,0 +1,42 @@
+#pragma once
+// An append cursor over a message under construction. Every failed append is fatal.
+#include <dbus/dbus.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "dbus/message.hpp"
+#include "dbus/names.hpp"
+
+namespace bus {
+
+class MessageWriter {
+ public:
+  explicit MessageWriter(Message& message) noexcept;  // dbus_message_iter_init_append
+
+  void append_string(std::string_view text);  // copied with a NUL unless it already ends in one
+  void append_int32(std::int32_t value);
+  void append_uint32(std::uint32_t value);
+
+  // Containers: open a child writer, fill it, close it on the parent (also after a failed fill).
+  MessageWriter open_variant(const Signature& contained);
+  MessageWriter open_array(const Signature& element);  // e.g. "{sv}" or "s"
+  MessageWriter open_dict_entry();
+  void close(MessageWriter& child);
+
+  template <class Fill>
+  decltype(auto) with_variant(const Signature& contained, Fill&& fill) {
+    MessageWriter child = open_variant(contained);
+    struct Closer { MessageWriter& parent; MessageWriter& child; ~Closer() { parent.close(child); } } closer{*this, child};
+    return fill(child);
+  }
+
+ private:
+  MessageWriter() noexcept = default;
+  DBusMessageIter iter_{};
+};
+
+// The pump's GetMachineId reply: init-append, then one string.
+void append_one_string(Message& message, std::string_view text);
+
+}  // namespace bus

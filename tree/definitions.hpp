@@ -1,0 +1,118 @@
+#pragma once
+// Declared tables of what an object offers on the bus: interfaces, methods, signals, properties.
+#include <any>
+#include <expected>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbus/message.hpp"
+#include "dbus/message_reader.hpp"
+#include "dbus/message_writer.hpp"
+#include "dbus/names.hpp"
+
+namespace tree {
+
+// What a handler, getter or setter answers with on failure; sent back as an error reply.
+struct MethodError {
+  bus::ErrorName name;
+  std::string message;
+};
+
+using Annotations = std::map<std::string, std::string>;  // byte order
+
+struct ArgDef {
+  std::optional<std::string> name;
+  bus::Signature signature;
+};
+
+class ObjectTree;
+struct TreeObject;
+struct InterfaceDef;
+struct MethodDef;
+
+struct MethodContext {
+  const bus::Message& message;
+  const TreeObject& object;
+  const InterfaceDef& interface;
+  const MethodDef& method;
+  const ObjectTree& tree;
+};
+
+// Messages to send, in order (normally one method return), or an error for the caller.
+using HandlerResult = std::expected<std::vector<bus::Message>, MethodError>;
+using MethodHandler = std::function<HandlerResult(const MethodContext&)>;
+
+struct MethodDef {
+  bus::MemberName name;
+  MethodHandler handler;
+  std::vector<ArgDef> in_args;
+  std::vector<ArgDef> out_args;
+  Annotations annotations;
+};
+
+struct SignalDef {
+  bus::MemberName name;
+  std::vector<ArgDef> args;
+  Annotations annotations;
+};
+
+enum class PropertyAccess { read, readwrite, write };
+enum class EmitsChangedMode { emits, invalidates, constant, none };  // "true", "invalidates", "const", "false"
+
+struct PropertyDef;
+
+// The running Get/GetAll/Set call, with the interface its first argument named and the property.
+struct PropertyContext {
+  const MethodContext& call;
+  const InterfaceDef& interface;
+  const PropertyDef& property;
+  const TreeObject& object() const noexcept { return call.object; }
+};
+
+using PropertyGetter = std::function<std::expected<void, MethodError>(bus::MessageWriter&, const PropertyContext&)>;
+using PropertySetter = std::function<std::expected<void, MethodError>(bus::MessageReader&, const PropertyContext&)>;
+
+struct PropertyDef {
+  std::string name;
+  bus::Signature signature;
+  PropertyAccess access = PropertyAccess::read;
+  EmitsChangedMode emits_changed = EmitsChangedMode::emits;
+  bool auto_emit = true;
+  PropertyGetter getter;  // empty when absent
+  PropertySetter setter;  // empty when absent
+  Annotations annotations;
+
+  bool readable() const noexcept;
+  bool writable() const noexcept;
+};
+
+struct InterfaceDef {
+  bus::InterfaceName name;
+  std::map<std::string, MethodDef> methods;
+  std::map<std::string, SignalDef> signals;
+  std::map<std::string, PropertyDef> properties;
+  Annotations annotations;
+
+  // Insert or replace under the definition's name.
+  InterfaceDef& add_method(MethodDef method);
+  InterfaceDef& add_signal(SignalDef signal);
+  InterfaceDef& add_property(PropertyDef property);
+};
+
+struct TreeObject {
+  bus::BusPath path;
+  std::optional<bus::InterfaceName> default_interface;
+  std::map<std::string, std::shared_ptr<const InterfaceDef>> interfaces;  // shared definitions
+  std::any user_data;
+
+  template <class T>
+  T* data() const noexcept {
+    return std::any_cast<T>(const_cast<std::any*>(&user_data));
+  }
+};
+
+}  // namespace tree

@@ -1,0 +1,21 @@
+#pragma once
+// org.freedesktop.DBus.Introspectable and the XML document it returns.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tree/definitions.hpp"
+
+namespace tree {
+
+class ObjectTree;
+
+// Built once and shared by every object that can be introspected.
+std::shared_ptr<const InterfaceDef> introspectable_interface();
+
+// The object's direct registered descendants, in path order.
+std::vector<const TreeObject*> children(const ObjectTree& tree, const TreeObject& object);
+// The document, generated anew on each call; no line feed after "</node>".
+std::string introspect(const TreeObject& object, const ObjectTree& tree);
+
+}  // namespace tree

@@ -1,0 +1,34 @@
+#pragma once
+// The published objects and the dispatch of incoming method calls to their handlers.
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbus/bus_connection.hpp"
+#include "dbus/message.hpp"
+#include "tree/definitions.hpp"
+
+namespace tree {
+
+class ObjectTree {
+ public:
+  void add_object(TreeObject object);  // under its path
+  const std::map<std::string, TreeObject>& objects() const noexcept { return objects_; }
+
+  // Replies to send for one incoming message; nothing for non-calls and unknown paths.
+  std::optional<std::vector<bus::Message>> handle_call(const bus::Message& message) const;
+
+ private:
+  std::map<std::string, TreeObject> objects_;  // byte order of the path
+};
+
+// Insert or replace the interface; an interface with a property also brings Properties.
+void add_interface(TreeObject& object, InterfaceDef interface);
+// Adds org.freedesktop.DBus.Introspectable.
+void add_introspectable(TreeObject& object);
+
+// Moves the tree into the connection's one receiver of every method call.
+void attach(ObjectTree tree, bus::BusConnection& connection);
+
+}  // namespace tree
