@@ -1,0 +1,82 @@
+#include "src/startup.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "src/parse_int.hpp"
+
+namespace ranged {
+namespace {
+
+constexpr std::string_view level_section = "bluetooth";
+constexpr std::string_view level_key = "range";
+constexpr std::int8_t highest_level = 30;
+
+// A closed standard descriptor would be handed to the next open(), and our own lines on
+// standard output or error would then go into a file or a bus socket.
+void reopen_on_dev_null(int fd) {
+  if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
+  int opened = ::open("/dev/null", O_RDWR);
+  if (opened == fd) return;
+  if (opened < 0 || ::dup2(opened, fd) != fd) {
+    static constexpr std::string_view text = "Error: couldn't open /dev/null for a closed standard descriptor\n";
+    [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    std::abort();
+  }
+  ::close(opened);
+}
+
+// Taken as an unsigned byte, every negative level lies above 30 as well.
+std::expected<std::int8_t, Error> checked_level(std::int8_t level) {
+  if (static_cast<std::uint8_t>(level) > highest_level) {
+    return std::unexpected(Error("Bluetooth LE range " + std::to_string(level) + " is out of range"));
+  }
+  return level;
+}
+
+}  // namespace
+
+void prepare_process() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) reopen_on_dev_null(fd);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::expected<std::int8_t, Error> stored_level(const ConfigMap& config) {
+  auto section = config.find(std::string(level_section));
+  if (section == config.end()) return std::unexpected(Error("No section"));
+  auto key = section->second.find(std::string(level_key));
+  if (key == section->second.end()) return std::unexpected(Error("No key"));
+  if (!key->second) return std::unexpected(Error("No value"));
+
+  auto level = parse_i8(*key->second);
+  if (!level) return std::unexpected(Error(std::string(message(level.error()))));
+  return checked_level(*level);
+}
+
+std::expected<std::int8_t, Error> read_stored_level(const std::string& path) {
+  auto config = ConfigFile::load(path);
+  if (!config) return std::unexpected(Error(std::move(config.error())));
+  return stored_level(*config);
+}
+
+void exit_with_report(const Error& error) {
+  std::fflush(stdout);
+  const std::string report = error.report();
+  // A report that cannot be written is dropped: there is nobody left to tell.
+  std::string_view rest = report;
+  while (!rest.empty()) {
+    ssize_t written = ::write(STDERR_FILENO, rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  std::exit(1);
+}
+
+}  // namespace ranged
