@@ -1,0 +1,74 @@
+#include "dbus/arg_type.hpp"
+
+#include <array>
+#include <utility>
+
+#include "dbus/fatal.hpp"
+
+namespace bus {
+namespace {
+
+struct TypeRow {
+  ArgType type;
+  std::string_view word;
+};
+
+constexpr std::array<TypeRow, 18> kTypes{{
+    {ArgType::variant, "Variant"},
+    {ArgType::array, "Array/Dict"},
+    {ArgType::structure, "Struct"},
+    {ArgType::string, "String"},
+    {ArgType::dict_entry, "Dict entry"},
+    {ArgType::object_path, "Path"},
+    {ArgType::signature, "Signature"},
+    {ArgType::unix_fd, "File"},
+    {ArgType::boolean, "bool"},
+    {ArgType::byte, "u8"},
+    {ArgType::int16, "i16"},
+    {ArgType::int32, "i32"},
+    {ArgType::int64, "i64"},
+    {ArgType::uint16, "u16"},
+    {ArgType::uint32, "u32"},
+    {ArgType::uint64, "u64"},
+    {ArgType::double_, "f64"},
+    {ArgType::nothing, "nothing"},
+}};
+
+const TypeRow* find_row(int code) noexcept {
+  for (const TypeRow& row : kTypes) {
+    if (std::to_underlying(row.type) == code) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string_view word(ArgType type) noexcept {
+  const TypeRow* row = find_row(std::to_underlying(type));
+  if (row == nullptr) {
+    fatal("Invalid ArgType " + std::to_string(std::to_underlying(type)));
+  }
+  return row->word;
+}
+
+ArgType arg_type_from_code(int code) noexcept {
+  const TypeRow* row = find_row(code);
+  if (row == nullptr) {
+    // The character form goes through one byte, as a code this odd may not be printable anyway.
+    std::string text = "Invalid ArgType " + std::to_string(code) + " (";
+    text += static_cast<char>(code);
+    text += ")";
+    fatal(text);
+  }
+  return row->type;
+}
+
+std::string TypeMismatch::text() const {
+  std::string result = "D-Bus argument type mismatch at position " + std::to_string(position) + ": expected ";
+  result += word(expected);
+  result += ", found ";
+  result += expected == found ? std::string_view("same but still different somehow") : word(found);
+  return result;
+}
+
+}  // namespace bus

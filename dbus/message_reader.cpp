@@ -1,0 +1,78 @@
+#include "dbus/message_reader.hpp"
+
+#include <cstring>
+#include <string_view>
+
+#include "dbus/fatal.hpp"
+#include "dbus/utf8.hpp"
+
+namespace bus {
+
+MessageReader::MessageReader(const Message& message) noexcept : message_(message.get()) {
+  // The result only says whether there are arguments; an empty message shows ArgType::nothing.
+  dbus_message_iter_init(message_, &iter_);
+}
+
+MessageReader::MessageReader(const DBusMessageIter& iter, DBusMessage* message) noexcept
+    : iter_(iter), message_(message) {}
+
+ArgType MessageReader::current_type() const noexcept {
+  // libdbus takes the iterator by non-const pointer even for this query.
+  auto& iter = const_cast<DBusMessageIter&>(iter_);
+  return arg_type_from_code(dbus_message_iter_get_arg_type(&iter));
+}
+
+std::string MessageReader::current_signature() const {
+  auto& iter = const_cast<DBusMessageIter&>(iter_);
+  char* raw = dbus_message_iter_get_signature(&iter);
+  if (raw == nullptr) fatal("D-Bus error: 'dbus_message_iter_get_signature' failed");
+  std::string signature(raw);
+  dbus_free(raw);
+  return signature;
+}
+
+std::expected<std::string, TypeMismatch> MessageReader::read_string() {
+  const ArgType found = current_type();
+  if (found != ArgType::string) return std::unexpected(TypeMismatch{ArgType::string, found, position_});
+  const char* text = nullptr;
+  dbus_message_iter_get_basic(&iter_, &text);
+  const std::string_view view = text != nullptr ? std::string_view(text) : std::string_view();
+  if (text == nullptr || !is_utf8(view)) {
+    return std::unexpected(TypeMismatch{ArgType::string, ArgType::string, position_});
+  }
+  std::string copy(view);
+  dbus_message_iter_next(&iter_);
+  ++position_;
+  return copy;
+}
+
+std::expected<std::int32_t, TypeMismatch> MessageReader::read_int32() {
+  const ArgType found = current_type();
+  if (found != ArgType::int32) return std::unexpected(TypeMismatch{ArgType::int32, found, position_});
+  dbus_int32_t value = 0;
+  dbus_message_iter_get_basic(&iter_, &value);
+  dbus_message_iter_next(&iter_);
+  ++position_;
+  return value;
+}
+
+std::expected<std::uint32_t, TypeMismatch> MessageReader::read_uint32() {
+  const ArgType found = current_type();
+  if (found != ArgType::uint32) return std::unexpected(TypeMismatch{ArgType::uint32, found, position_});
+  dbus_uint32_t value = 0;
+  dbus_message_iter_get_basic(&iter_, &value);
+  dbus_message_iter_next(&iter_);
+  ++position_;
+  return value;
+}
+
+std::optional<MessageReader> MessageReader::enter_variant() {
+  if (current_type() != ArgType::variant) return std::nullopt;
+  DBusMessageIter content;
+  dbus_message_iter_recurse(&iter_, &content);
+  dbus_message_iter_next(&iter_);
+  ++position_;
+  return MessageReader(content, message_);
+}
+
+}  // namespace bus
