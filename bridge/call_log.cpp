@@ -1,0 +1,38 @@
+#include "bridge/call_log.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "bridge/concat.hpp"
+
+namespace bridge {
+
+std::string call_log_line(const HciCommand& command) {
+  return concat(command.controller, ' ', command.group, ' ', command.command, ' ', command.parameter);
+}
+
+std::expected<void, std::string> append_call_log(const std::filesystem::path& file, const HciCommand& command) {
+  const auto failure = [&] {
+    return std::unexpected(concat("Cannot write call log ", file.string(), ": ", std::strerror(errno)));
+  };
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return failure();
+  const std::string line = call_log_line(command) + '\n';
+  ssize_t written;
+  do {
+    written = ::write(fd, line.data(), line.size());
+  } while (written < 0 && errno == EINTR);
+  if (written != static_cast<ssize_t>(line.size())) {
+    if (written >= 0) errno = ENOSPC;
+    const auto error = failure();
+    ::close(fd);
+    return error;
+  }
+  if (::close(fd) != 0) return failure();
+  return {};
+}
+
+}  // namespace bridge

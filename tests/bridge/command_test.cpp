@@ -1,0 +1,104 @@
+// Argument checks of ExecuteHcitool and the text the bus may carry.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "bridge/call_log.hpp"
+#include "bridge/hci_command.hpp"
+#include "bridge/utf8.hpp"
+
+namespace bridge {
+namespace {
+
+struct Rejected {
+  std::string controller, group, command, parameter;
+  std::string message;
+};
+
+const std::string bad_controller = "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits";
+const std::string bad_group = "Invalid command group: expected \"0x\" followed by 1 to 4 hex digits";
+const std::string bad_command = "Invalid command: expected \"0x\" followed by 1 to 4 hex digits";
+const std::string bad_parameter = "Invalid command parameter: expected \"0x\" followed by 1 or 2 hex digits";
+
+TEST(CommandValidation, RejectsHostileOrMalformedArgumentsNamingTheFirstBadOne) {
+  const Rejected cases[] = {
+      {"", "0x3f", "0x0087", "0x5", bad_controller},
+      {"-i", "0x3f", "0x0087", "0x5", bad_controller},
+      {"--help", "0x3f", "0x0087", "0x5", bad_controller},
+      {"hci", "0x3f", "0x0087", "0x5", bad_controller},
+      {"hci0000", "0x3f", "0x0087", "0x5", bad_controller},
+      {"hci0;reboot", "0x3f", "0x0087", "0x5", bad_controller},
+      {"hci0 ", "0x3f", "0x0087", "0x5", bad_controller},
+      {"HCI0", "0x3f", "0x0087", "0x5", bad_controller},
+      {"hci\xD9\xA0", "0x3f", "0x0087", "0x5", bad_controller},  // Arabic-Indic digit zero
+      {"../hci0", "0x3f", "0x0087", "0x5", bad_controller},
+      {"hci0", "", "0x0087", "0x5", bad_group},
+      {"hci0", "0X3f", "0x0087", "0x5", bad_group},
+      {"hci0", "0x", "0x0087", "0x5", bad_group},
+      {"hci0", "0x0003f", "0x0087", "0x5", bad_group},
+      {"hci0", "63", "0x0087", "0x5", bad_group},
+      {"hci0", "0x3f$(id)", "0x0087", "0x5", bad_group},
+      {"hci0", "0x3f", "-i", "0x5", bad_command},
+      {"hci0", "0x3f", "0x0087|sh", "0x5", bad_command},
+      {"hci0", "0x3f", "0x0g87", "0x5", bad_command},
+      {"hci0", "0x3f", "0x0087", "0x005", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "0x", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "0X5", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "5", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "0x5\n", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "0x5 0x6", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "`reboot`", bad_parameter},
+      {"hci0", "0x3f", "0x0087", "0x\xEF\xBC\x95", bad_parameter},  // fullwidth five
+      {"hci0", "0x3f", "0x0087", "0x" + std::string(100000, 'f'), bad_parameter},
+      {"hci" + std::string(100000, '0'), "0x3f", "0x0087", "0x5", bad_controller},
+  };
+  for (const Rejected& c : cases) {
+    const auto result = validate_command(c.controller, c.group, c.command, c.parameter);
+    ASSERT_FALSE(result.has_value()) << c.controller.substr(0, 20) << ' ' << c.parameter.substr(0, 20);
+    EXPECT_EQ(result.error(), c.message) << c.controller.substr(0, 20) << ' ' << c.parameter.substr(0, 20);
+  }
+}
+
+TEST(CommandValidation, AcceptsTheStrictFormsAndReadsTheirValues) {
+  struct Accepted {
+    std::string controller, group, command, parameter;
+    unsigned group_value, command_value, parameter_value;
+  };
+  const Accepted cases[] = {
+      {"hci0", "0x3f", "0x0087", "0x5", 0x3f, 0x87, 0x05},
+      {"hci999", "0x3F", "0xFFFF", "0xec", 0x3f, 0xffff, 0xec},
+      {"hci12", "0x0", "0x1", "0xFF", 0x0, 0x1, 0xff},
+  };
+  for (const Accepted& c : cases) {
+    const auto result = validate_command(c.controller, c.group, c.command, c.parameter);
+    ASSERT_TRUE(result.has_value()) << result.error();
+    EXPECT_EQ(result->group_value, c.group_value);
+    EXPECT_EQ(result->command_value, c.command_value);
+    EXPECT_EQ(result->parameter_value, c.parameter_value);
+    EXPECT_EQ(call_log_line(*result), c.controller + ' ' + c.group + ' ' + c.command + ' ' + c.parameter);
+  }
+}
+
+TEST(BusText, ReplacesEveryByteThatIsNotPartOfValidUtf8AndEveryNul) {
+  const std::string r = "\xEF\xBF\xBD";
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"plain ASCII\n", "plain ASCII\n"},
+      {"h\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "h\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"a\xFF" "b", "a" + r + "b"},
+      {"\xC3", r},                                   // cut short at the end
+      {"\xC3(", r + "("},                            // lead without continuation
+      {"\xC0\xAF", r + r},                           // overlong '/'
+      {"\xE0\x80\xAF", r + r + r},                   // overlong three-byte form
+      {"\xED\xA0\x80", r + r + r},                   // surrogate U+D800
+      {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
+      {"\x80\xBF", r + r},                           // stray continuations
+      {std::string("x\0y", 3), "x" + r + "y"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(to_bus_text(c.in), c.out);
+}
+
+}  // namespace
+}  // namespace bridge

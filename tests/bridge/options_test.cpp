@@ -1,0 +1,59 @@
+// The command line of hcitool-bridge.
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+#include "bridge/options.hpp"
+
+namespace bridge {
+namespace {
+
+std::expected<BridgeOptions, std::string> parse(std::vector<std::string_view> args) { return parse_options(args); }
+
+TEST(BridgeOptions, RefusesMalformedCommandLinesWithAClearMessage) {
+  const struct {
+    std::vector<std::string_view> args;
+    std::string message;
+  } cases[] = {
+      {{"--frobnicate"}, "Unknown option \"--frobnicate\" (see --help)"},
+      {{"simulate"}, "Unknown option \"simulate\" (see --help)"},
+      {{"--log"}, "--log needs a value"},
+      {{"--hcitool="}, "--hcitool needs a non-empty value"},
+      {{"--simulate=yes"}, "--simulate takes no value"},
+      {{"--control", "/tmp/c"}, "--control needs --simulate"},
+      {{"--allow-user", "no-such-user-here"}, "Unknown user \"no-such-user-here\""},
+      {{"--allow-user", "4294967295"}, "Invalid uid \"4294967295\""},
+      {{"--allow-user", "99999999999"}, "Invalid uid \"99999999999\""},
+  };
+  for (const auto& c : cases) {
+    const auto result = parse(c.args);
+    ASSERT_FALSE(result.has_value()) << c.message;
+    EXPECT_EQ(result.error(), c.message);
+  }
+}
+
+TEST(BridgeOptions, ReadsEveryOptionInBothSpellings) {
+  const auto result = parse({"--simulate", "--control=/run/c", "--log", "/run/l", "--hcitool=/opt/hcitool",
+                             "--allow-user", "nobody", "--allow-user=1234"});
+  ASSERT_TRUE(result.has_value()) << result.error();
+  EXPECT_TRUE(result->simulate);
+  EXPECT_FALSE(result->help);
+  EXPECT_EQ(result->control, "/run/c");
+  EXPECT_EQ(result->log, "/run/l");
+  EXPECT_EQ(result->hcitool, "/opt/hcitool");
+  EXPECT_EQ(result->allowed_users, (std::vector<uid_t>{65534, 1234}));
+}
+
+TEST(BridgeOptions, AllowsRootAlwaysAndOtherUsersOnlyWhenNamed) {
+  const auto options = parse({"--allow-user", "1234"});
+  ASSERT_TRUE(options.has_value());
+  EXPECT_TRUE(is_allowed(*options, 0));
+  EXPECT_TRUE(is_allowed(*options, 1234));
+  EXPECT_FALSE(is_allowed(*options, 65534));
+  EXPECT_FALSE(is_allowed(*parse({}), 1234));
+  EXPECT_EQ(parse({})->hcitool, "hcitool");
+}
+
+}  // namespace
+}  // namespace bridge

@@ -1,0 +1,141 @@
+// Running the tool: real scripts in a temporary directory stand in for hcitool.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "bridge/hcitool.hpp"
+
+namespace bridge {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class ToolScripts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "bridge-tool-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string script(const std::string& name, const std::string& body) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    fs::permissions(path, fs::perms::owner_all);
+    return path.string();
+  }
+
+  fs::path dir_;
+};
+
+const HciCommand level_25 = *validate_command("hci0", "0x3f", "0x0087", "0x5");
+const RunLimits quick{1500ms, 64 * 1024};
+
+int open_descriptors() {
+  int count = 0;
+  DIR* dir = ::opendir("/proc/self/fd");
+  while (::readdir(dir) != nullptr) ++count;
+  ::closedir(dir);
+  return count;
+}
+
+bool has_unreaped_child() {
+  int status;
+  return ::waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
+}
+
+TEST_F(ToolScripts, HandsTheToolExactlyItsArgumentVectorAndReturnsItsOutput) {
+  const std::string tool = script("echo-args", "for a in \"$@\"; do printf '[%s]' \"$a\"; done; echo\n");
+  const auto output = run_hcitool(tool, level_25, quick);
+  ASSERT_TRUE(output.has_value()) << output.error();
+  EXPECT_EQ(*output, "[-i][hci0][cmd][0x3f][0x0087][0x5]\n");
+}
+
+TEST_F(ToolScripts, ReportsEveryUnsuccessfulEndAsAFailureWithItsOwnText) {
+  const struct {
+    std::string name, body, message;
+  } cases[] = {
+      {"exit3", "echo out; echo err >&2; exit 3\n", " exited with status 3: out\nerr\n"},
+      {"term", "printf partial; kill -TERM $$\n", " was killed by signal 15 (Terminated): partial"},
+      {"hang", "echo started; exec sleep 10\n", " did not finish within 1500 ms and was killed"},
+      {"flood", "head -c 70000 /dev/zero | tr '\\0' x\n", " printed more than 65536 bytes"},
+  };
+  for (const auto& c : cases) {
+    const std::string tool = script(c.name, c.body);
+    const int descriptors = open_descriptors();
+    const auto output = run_hcitool(tool, level_25, quick);
+    ASSERT_FALSE(output.has_value()) << c.name;
+    EXPECT_EQ(output.error(), tool + c.message);
+    EXPECT_FALSE(has_unreaped_child()) << c.name;
+    EXPECT_EQ(open_descriptors(), descriptors) << c.name;
+  }
+}
+
+TEST_F(ToolScripts, ReportsAToolThatCannotBeStarted) {
+  const std::string missing = (dir_ / "no-such-tool").string();
+  EXPECT_EQ(run_hcitool(missing, level_25, quick).error(), "Cannot start " + missing + ": No such file or directory");
+  EXPECT_EQ(run_hcitool("no-such-tool-on-path-xyz", level_25, quick).error(),
+            "Cannot start no-such-tool-on-path-xyz: No such file or directory");
+}
+
+TEST_F(ToolScripts, KillsEverythingTheToolStartedWhenItRunsOutOfTime) {
+  const fs::path pid_file = dir_ / "child.pid";
+  const std::string tool = script("spawner", "sleep 10 & echo $! > '" + pid_file.string() + "'; wait\n");
+  const auto result = run_process({tool}, {300ms, 1024});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->end, ProcessResult::End::timed_out);
+  EXPECT_FALSE(has_unreaped_child());
+
+  pid_t child = 0;
+  std::ifstream(pid_file) >> child;
+  ASSERT_GT(child, 0);
+  // The orphaned grandchild is reaped by init in its own time; dead or a zombie both mean killed.
+  bool gone = false;
+  for (int i = 0; i < 2000 && !gone; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::string pid, comm, state;
+    gone = !(stat >> pid >> comm >> state) || state == "Z";
+    if (!gone) ::usleep(1000);
+  }
+  EXPECT_TRUE(gone);
+}
+
+TEST_F(ToolScripts, GivesTheToolACleanProcessEnvironment) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const int leaked = ::dup2(::open("/dev/null", O_RDONLY), 50);  // deliberately without O_CLOEXEC
+  ASSERT_EQ(leaked, 50);
+  const std::string tool = script("env",
+                                  "read line; echo \"stdin=$?\"\n"
+                                  "[ -e /proc/$$/fd/50 ] && echo fd50=open || echo fd50=closed\n"
+                                  "sed -n 's/^SigIgn:\\t//p' /proc/$$/status\n");
+  const auto result = run_process({tool}, quick);
+  ::close(leaked);
+  ::signal(SIGPIPE, SIG_DFL);
+  ASSERT_TRUE(result.has_value());
+  const std::string expected_start = "stdin=1\nfd50=closed\n";
+  ASSERT_TRUE(result->output.starts_with(expected_start)) << result->output;
+  const unsigned long long ignored = std::stoull(result->output.substr(expected_start.size()), nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << "SIGPIPE stays ignored in the tool";
+}
+
+TEST_F(ToolScripts, ReplacesInvalidUtf8InTheOutput) {
+  const std::string tool = script("latin1", "printf 'caf\\351 \\000 0\\n'\n");
+  const auto output = run_hcitool(tool, level_25, quick);
+  ASSERT_TRUE(output.has_value()) << output.error();
+  EXPECT_EQ(*output, "caf\xEF\xBF\xBD \xEF\xBF\xBD 0\n");
+}
+
+}  // namespace
+}  // namespace bridge

@@ -1,0 +1,105 @@
+// The emulated controller: its output and its control file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "bridge/simulation.hpp"
+
+namespace bridge {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SimulatedOutput, EchoesTheParameterAndEndsInTheStatusInDecimal) {
+  const HciCommand level_0 = *validate_command("hci0", "0x3f", "0x0087", "0xec");
+  const HciCommand level_25 = *validate_command("hci1", "0x3F", "0x87", "0x5");
+  const struct {
+    const HciCommand& command;
+    int status;
+    std::string output;
+  } cases[] = {
+      {level_0, 0,
+       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  EC \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \n"},
+      {level_25, 12,
+       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 12 \n"},
+      {level_25, -5,
+       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC -5 \n"},
+      {level_0, 7,
+       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  EC \n> HCI Event: 0x0e plen 4\n  01 87 FC 07 \n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(simulated_output(c.command, c.status), c.output);
+}
+
+TEST(SimulationControlFile, ReadsEveryKey) {
+  const auto control = parse_control(
+      "# steer the next calls\n"
+      "status=-5\r\n"
+      "\n"
+      "delay_ms=6000\n"
+      "reply=text\n"
+      "error_name=com.example.Error.Busy\n"
+      "error_message=busy = really busy\n"
+      "text=line 1\\nline\\t2\\\\n\n");
+  ASSERT_TRUE(control.has_value()) << control.error();
+  EXPECT_EQ(control->status, -5);
+  EXPECT_EQ(control->delay, 6000ms);
+  EXPECT_EQ(control->reply, SimulatedReply::text);
+  EXPECT_EQ(control->error_name, "com.example.Error.Busy");
+  EXPECT_EQ(control->error_message, "busy = really busy");
+  EXPECT_EQ(control->text, "line 1\nline\t2\\n");
+}
+
+TEST(SimulationControlFile, DefaultsToASuccessfulShapedOutputWithoutDelay) {
+  const auto control = parse_control("");
+  ASSERT_TRUE(control.has_value());
+  EXPECT_EQ(control->status, 0);
+  EXPECT_EQ(control->delay, 0ms);
+  EXPECT_EQ(control->reply, SimulatedReply::output);
+  EXPECT_EQ(control->error_name, "org.freedesktop.DBus.Error.Failed");
+  EXPECT_EQ(control->error_message, "simulated failure");
+
+  const auto missing = load_control("/nonexistent-dir/control");
+  ASSERT_TRUE(missing.has_value());
+  EXPECT_EQ(missing->reply, SimulatedReply::output);
+}
+
+TEST(SimulationControlFile, RefusesWhatItCannotHonourNamingTheLine) {
+  const struct {
+    std::string content, message;
+  } cases[] = {
+      {"status=0x0c\n", "Control file line 1: status must be a decimal integer"},
+      {"status=\n", "Control file line 1: status must be a decimal integer"},
+      {"status=99999999999\n", "Control file line 1: status must be a decimal integer"},
+      {"\nreply=fancy\n", "Control file line 2: reply must be one of output, error, empty, uint32, text"},
+      {"delay_ms=-1", "Control file line 1: delay_ms must lie between 0 and 60000"},
+      {"delay_ms=60001", "Control file line 1: delay_ms must lie between 0 and 60000"},
+      {"statue=1\n", "Control file line 1: unknown key \"statue\""},
+      {"status 1\n", "Control file line 1: expected key=value"},
+      {"text=a\\x\n", "Control file line 1: text has an unknown escape \\x"},
+      {"text=a\\", "Control file line 1: text ends in a lone backslash"},
+  };
+  for (const auto& c : cases) {
+    const auto control = parse_control(c.content);
+    ASSERT_FALSE(control.has_value()) << c.content;
+    EXPECT_EQ(control.error(), c.message);
+  }
+}
+
+TEST(SimulationControlFile, IsReadFromDiskAndAnUnreadableOneIsAnError) {
+  const auto dir = std::filesystem::temp_directory_path() / ("bridge-control-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "control") << "reply=uint32\nstatus=3\n";
+  const auto control = load_control(dir / "control");
+  ASSERT_TRUE(control.has_value()) << control.error();
+  EXPECT_EQ(control->reply, SimulatedReply::uint32);
+  EXPECT_EQ(control->status, 3);
+
+  const auto directory = load_control(dir);
+  ASSERT_FALSE(directory.has_value());
+  EXPECT_EQ(directory.error(), "Cannot read control file " + dir.string() + ": Is a directory");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace bridge
