@@ -69,9 +69,9 @@ int run(const LoadOptions& options) {
   if (options.server_pid) {
     auto memory = bench::process_memory(*options.server_pid);
     if (!memory) return fail(memory.error());
-    std::printf(" server_cpu_s=%.6f server_rss_kib=%llu server_hwm_kib=%llu",
+    std::printf(" server_cpu_s=%.6f server_rss_kib=%llu server_hwm_kib=%llu server_anon_kib=%llu",
                 seconds(server_after->cpu - server_before->cpu), static_cast<unsigned long long>(memory->rss_kib),
-                static_cast<unsigned long long>(memory->peak_kib));
+                static_cast<unsigned long long>(memory->peak_kib), static_cast<unsigned long long>(memory->anon_kib));
   }
   std::printf("\n");
   return 0;

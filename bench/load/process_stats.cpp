@@ -68,7 +68,9 @@ std::expected<MemoryUse, std::string> memory_from_status(std::string_view status
   if (!rss) return std::unexpected(rss.error());
   auto peak = kib_field(status, "VmHWM:");
   if (!peak) return std::unexpected(peak.error());
-  return MemoryUse{*rss, *peak};
+  auto anon = kib_field(status, "RssAnon:");
+  if (!anon) return std::unexpected(anon.error());
+  return MemoryUse{*rss, *peak, *anon};
 }
 
 std::expected<std::chrono::microseconds, std::string> process_cpu_time(pid_t pid) {

@@ -16,8 +16,9 @@ std::expected<std::uint64_t, std::string> cpu_ticks_from_stat(std::string_view s
 struct MemoryUse {
   std::uint64_t rss_kib = 0;   // VmRSS
   std::uint64_t peak_kib = 0;  // VmHWM
+  std::uint64_t anon_kib = 0;  // RssAnon: the part that is the process's own, not mapped files
 };
-// VmRSS and VmHWM from the text of /proc/PID/status.
+// VmRSS, VmHWM and RssAnon from the text of /proc/PID/status.
 std::expected<MemoryUse, std::string> memory_from_status(std::string_view status);
 
 std::expected<std::chrono::microseconds, std::string> process_cpu_time(pid_t pid);
