@@ -19,8 +19,9 @@ using ReceiverToken = std::uint64_t;
 
 // What a receiver takes. Unset fields match anything; this service sets only the type.
 struct MatchRule {
-  std::optional<MessageType> type;
-  std::optional<std::string> sender, path, interface, member;
+  std::optional<MessageType> type = std::nullopt;
+  std::optional<std::string> sender = std::nullopt, path = std::nullopt, interface = std::nullopt,
+                             member = std::nullopt;
   bool matches(const Message& message) const noexcept;
 };
 
