@@ -10,5 +10,3 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
 # Tests and helper programs run under user-mode emulation; ctest wraps them itself.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
-# Never pick up the build machine's programs' libraries by accident.
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
