@@ -1,0 +1,44 @@
+#include "src/hcitool_output.hpp"
+
+#include "src/parse_int.hpp"
+#include "src/unicode_text.hpp"
+
+namespace ranged {
+
+std::string power_text(std::int8_t power) {
+  static constexpr char digits[] = "0123456789abcdef";
+  const auto byte = static_cast<std::uint8_t>(power);
+  std::string text = "0x";
+  if (byte >= 0x10) text += digits[byte >> 4];
+  text += digits[byte & 0xf];
+  return text;
+}
+
+std::optional<std::string_view> last_line(std::string_view output) noexcept {
+  if (output.empty()) return std::nullopt;
+  bool terminated = false;
+  if (output.back() == '\n') {
+    // One line feed at the very end closes the last line instead of opening an empty one.
+    output.remove_suffix(1);
+    terminated = true;
+  }
+  const auto break_at = output.rfind('\n');
+  std::string_view line = break_at == std::string_view::npos ? output : output.substr(break_at + 1);
+  if (terminated && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+std::expected<std::int8_t, Error> controller_status(std::string_view output) {
+  const auto unparsable = [output] {
+    return std::unexpected(Error("Failed to parse hcitool output: " + std::string(output)));
+  };
+  const auto line = last_line(output);
+  if (!line) return unparsable();
+  const auto token = last_token(*line);
+  if (!token) return unparsable();
+  const auto status = parse_i8(*token);
+  if (!status) return unparsable();
+  return *status;
+}
+
+}  // namespace ranged

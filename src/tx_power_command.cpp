@@ -1,0 +1,97 @@
+#include "src/tx_power_command.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "dbus/bus_connection.hpp"
+#include "dbus/call_blocking.hpp"
+#include "dbus/message_reader.hpp"
+#include "dbus/names.hpp"
+#include "src/bus_failure.hpp"
+#include "src/hcitool_output.hpp"
+
+namespace ranged {
+namespace {
+
+constexpr int level_to_power = -20;
+constexpr int lowest_power = -30;
+constexpr int highest_power = 20;
+
+constexpr const char* privileged_service = "com.orbo.ZozovoZorOrevov";
+constexpr const char* privileged_path = "/com/orbo/ZozovoZorOrevov";
+constexpr std::chrono::seconds reply_timeout{5};
+
+// The vendor command: controller, command group (vendor-specific), command, power.
+std::vector<bus::CallArg> vendor_command(std::int8_t power) {
+  return {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), power_text(power)};
+}
+
+// Copies the tool's output out of the reply, which is released before we return.
+std::expected<std::string, Error> printed_output(bus::Message reply) {
+  bus::MessageReader reader(reply);
+  auto output = reader.read_string();
+  if (!output) return std::unexpected(to_error(output.error()));
+  return std::move(*output);
+}
+
+// BLOCKS up to the reply timeout.
+std::expected<std::string, Error> execute_hcitool(bus::BusConnection& connection, std::int8_t power) {
+  const bus::MethodTarget target{
+      .destination = bus::BusName::from_constant(privileged_service),
+      .path = bus::BusPath::from_constant(privileged_path),
+      .timeout = reply_timeout,
+      .connection = connection.raw(),
+  };
+  auto reply = bus::call_blocking(target, bus::InterfaceName::from_constant(privileged_service),
+                                  bus::MemberName::from_constant("ExecuteHcitool"), vendor_command(power));
+  if (!reply) return std::unexpected(to_error(reply.error()));
+  return printed_output(std::move(*reply));
+}
+
+void print_line(const std::string& line) noexcept {
+  // Nobody may be reading standard output; a line that cannot be written is simply lost.
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+std::expected<std::int8_t, Error> TxPowerCommand::power_for(std::int8_t level) {
+  const int power = level + level_to_power;
+  if (power < lowest_power || power > highest_power) {
+    return std::unexpected(Error("BLE Power " + std::to_string(power) + " must be in the range of " +
+                                 std::to_string(lowest_power) + " to " + std::to_string(highest_power)));
+  }
+  return static_cast<std::int8_t>(power);
+}
+
+std::string TxPowerCommand::success_line(std::int8_t level, std::int8_t power) {
+  return "Set BLE range " + std::to_string(level) + " (" + std::to_string(power) + " dBm) successfully.\n";
+}
+
+Error TxPowerCommand::refused(std::int8_t status) {
+  return Error("Set BLE Power failed: " + std::to_string(status));
+}
+
+std::expected<void, Error> TxPowerCommand::run(std::int8_t level) {
+  const auto power = power_for(level);
+  if (!power) return std::unexpected(power.error());
+
+  // BLOCKS while connecting. The connection is ours alone and closes when it goes out of scope,
+  // after the success line.
+  auto connection = bus::BusConnection::open_system_bus();
+  if (!connection) return std::unexpected(to_error(connection.error()));
+
+  const auto output = execute_hcitool(*connection, *power);
+  if (!output) return std::unexpected(output.error());
+  const auto status = controller_status(*output);
+  if (!status) return std::unexpected(status.error());
+  if (*status != 0) return std::unexpected(refused(*status));
+
+  print_line(success_line(level, *power));
+  return {};
+}
+
+}  // namespace ranged
