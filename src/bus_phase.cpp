@@ -1,0 +1,53 @@
+#include "src/bus_phase.hpp"
+
+#include <cstdint>
+#include <utility>
+
+#include "dbus/bus_connection.hpp"
+#include "dbus/names.hpp"
+#include "src/bus_failure.hpp"
+#include "src/range_property.hpp"
+
+namespace ranged {
+namespace {
+
+constexpr const char* well_known_name = "com.orbo.RIDEviva";
+constexpr const char* object_path = "/com/orbo/RIDEviva";
+// Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
+constexpr std::uint32_t request_name_flags = 2;
+constexpr int pump_wait_ms = 1000;
+
+}  // namespace
+
+tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
+  tree::TreeObject object{.path = bus::BusPath::from_constant(object_path),
+                          .default_interface = std::nullopt,
+                          .interfaces = {},
+                          .user_data = std::move(service)};
+  tree::add_introspectable(object);
+  tree::add_interface(object, legacy_configuration_interface());
+  tree::ObjectTree objects;
+  objects.add_object(std::move(object));
+  return objects;
+}
+
+Error run_bus_phase(std::int8_t applied_level) {
+  auto connection = bus::BusConnection::open_system_bus();  // BLOCKS while connecting
+  if (!connection) return to_error(connection.error());
+
+  // BLOCKS up to 5 s. Being only queued behind another owner still counts: we serve our object
+  // on our unique name meanwhile.
+  if (auto named = connection->request_name(bus::BusName::from_constant(well_known_name), request_name_flags);
+      !named) {
+    return to_error(named.error());
+  }
+
+  tree::attach(service_objects(RangeService::create(applied_level)), *connection);
+
+  for (;;) {
+    // BLOCKS up to pump_wait_ms when nothing is queued.
+    if (auto pumped = connection->process_one(pump_wait_ms); !pumped) return to_error(pumped.error());
+  }
+}
+
+}  // namespace ranged

@@ -1,0 +1,20 @@
+#pragma once
+// The service on the bus: its own connection, its name, its object, and the pump.
+#include <cstdint>
+#include <memory>
+
+#include "src/error.hpp"
+#include "src/range_service.hpp"
+#include "tree/object_tree.hpp"
+
+namespace ranged {
+
+// /com/orbo/RIDEviva with Introspectable, com.orbo.Configuration.Legacy (and so Properties),
+// `service` as its data.
+tree::ObjectTree service_objects(std::shared_ptr<RangeService> service);
+
+// Opens the service's connection, takes com.orbo.RIDEviva and serves the object for the level
+// start-up applied. BLOCKS for the life of the service: it returns only with the reason it stopped.
+Error run_bus_phase(std::int8_t applied_level);
+
+}  // namespace ranged

@@ -1,0 +1,72 @@
+#include "src/range_property.hpp"
+
+#include <memory>
+#include <string>
+
+#include "dbus/fatal.hpp"
+#include "dbus/names.hpp"
+#include "src/range_service.hpp"
+
+namespace ranged {
+namespace {
+
+RangeService& service_of(const tree::PropertyContext& context) {
+  const auto* service = context.object().data<std::shared_ptr<RangeService>>();
+  if (service == nullptr || !*service) bus::fatal("Range handler called on an object without a RangeService");
+  return **service;
+}
+
+tree::MethodError error_reply(const char* name, std::string message) {
+  return tree::MethodError{bus::ErrorName::from_constant(name), std::move(message)};
+}
+
+tree::MethodError refusal_reply(const RangeRefusal& refusal) {
+  switch (refusal.reason) {
+    case RangeRefusal::Reason::out_of_range:
+      return error_reply("org.freedesktop.DBus.Error.InvalidArgs", "Invalid argument " + refusal.error.message());
+    case RangeRefusal::Reason::radio_failed:
+      return error_reply("org.freedesktop.DBus.Error.Failed", refusal.error.message());
+  }
+  bus::fatal("unknown RangeRefusal reason");
+}
+
+}  // namespace
+
+std::expected<void, tree::MethodError> get_range(bus::MessageWriter& value, const tree::PropertyContext& context) {
+  value.append_int32(service_of(context).range());
+  return {};
+}
+
+std::expected<void, tree::MethodError> set_range(bus::MessageReader& value, const tree::PropertyContext& context) {
+  // The Properties layer has already refused every variant that does not hold an INT32.
+  const auto requested = value.read_int32();
+  if (!requested) return std::unexpected(error_reply("org.freedesktop.DBus.Error.Failed", requested.error().text()));
+  auto taken = service_of(context).set_range(*requested);
+  if (!taken) return std::unexpected(refusal_reply(taken.error()));
+  return {};
+}
+
+tree::PropertyDef range_property() {
+  return tree::PropertyDef{
+      .name = "Range",
+      .signature = bus::Signature::from_constant("i"),
+      .access = tree::PropertyAccess::readwrite,
+      .emits_changed = tree::EmitsChangedMode::emits,
+      .auto_emit = true,
+      .getter = &get_range,
+      .setter = &set_range,
+      .annotations = {},
+  };
+}
+
+tree::InterfaceDef legacy_configuration_interface() {
+  tree::InterfaceDef legacy{.name = bus::InterfaceName::from_constant("com.orbo.Configuration.Legacy"),
+                            .methods = {},
+                            .signals = {},
+                            .properties = {},
+                            .annotations = {}};
+  legacy.add_property(range_property());
+  return legacy;
+}
+
+}  // namespace ranged
