@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "src/startup.hpp"
+#include "tests/harness/sandbox.hpp"
+
+namespace {
+
+using ranged::ConfigFile;
+
+// What start-up makes of a file: the level as decimal text, or the failure message.
+std::string outcome_of(const std::expected<std::int8_t, ranged::Error>& level) {
+  return level ? "level " + std::to_string(*level) : "error " + level.error().message();
+}
+
+struct Case {
+  std::string file;
+  std::string outcome;
+};
+
+const Case cases[] = {
+    {"[Bluetooth]\nRange = 30\n", "level 30"},
+    {"[Bluetooth]\nRange = 0\n", "level 0"},
+    {"[BLUETOOTH]\nRANGE = -0\n", "level 0"},
+    {"[bluetooth]\nrange=+7\n", "level 7"},
+    {"[Bluetooth]\nRange = 007 ; from the factory\n", "level 7"},
+    {"[Other]\nx=1\n[Bluetooth]\nRange = 5\n[Later]\nRange = 99\n", "level 5"},
+    {"", "error No section"},
+    {"[Bluetooth]\n", "error No section"},
+    {"[Other]\nrange = 5\n", "error No section"},
+    {"range = 5\n", "error No section"},
+    {"[Bluetooth]\nlevel = 5\n", "error No key"},
+    {"[Bluetooth]\nRange\n", "error No value"},
+    {"[Bluetooth]\nRange =\n", "error cannot parse integer from empty string"},
+    {"[Bluetooth]\nRange = -\n", "error invalid digit found in string"},
+    {"[Bluetooth]\nRange = 7a\n", "error invalid digit found in string"},
+    {"[Bluetooth]\nRange = 1 5\n", "error invalid digit found in string"},
+    {"[Bluetooth]\nRange = 128\n", "error number too large to fit in target type"},
+    {"[Bluetooth]\nRange = -129\n", "error number too small to fit in target type"},
+    {"[Bluetooth]\nRange = 31\n", "error Bluetooth LE range 31 is out of range"},
+    {"[Bluetooth]\nRange = 127\n", "error Bluetooth LE range 127 is out of range"},
+    {"[Bluetooth]\nRange = -1\n", "error Bluetooth LE range -1 is out of range"},
+    {"[Bluetooth]\nRange = -128\n", "error Bluetooth LE range -128 is out of range"},
+};
+
+TEST(StoredLevel, FindsConvertsAndChecksTheRangeOfALoadedFile) {
+  for (const auto& c : cases) {
+    auto config = ConfigFile::parse(c.file);
+    ASSERT_TRUE(config.has_value()) << c.file;
+    EXPECT_EQ(outcome_of(ranged::stored_level(*config)), c.outcome) << c.file;
+  }
+}
+
+TEST(StoredLevel, IsReadFromTheFileWithoutChangingIt) {
+  harness::ScratchDirectory scratch;
+  const auto path = scratch.path() / "bluetooth.conf";
+  for (const auto& c : cases) {
+    harness::write_file(path, c.file);
+    EXPECT_EQ(outcome_of(ranged::read_stored_level(path.string())), c.outcome) << c.file;
+    EXPECT_EQ(harness::read_file(path), c.file);
+  }
+  std::filesystem::remove(path);
+  EXPECT_EQ(outcome_of(ranged::read_stored_level(path.string())),
+            "error couldn't open " + path.string() + ": No such file or directory (os error 2)");
+}
+
+}  // namespace
