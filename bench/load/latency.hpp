@@ -9,7 +9,10 @@ namespace bench {
 class LatencyRecord {
  public:
   void reserve(std::size_t calls) { samples_.reserve(calls); }
-  void add(std::chrono::nanoseconds sample) { samples_.push_back(sample); }
+  void add(std::chrono::nanoseconds sample) {
+    samples_.push_back(sample);
+    sorted_ = false;
+  }
   std::size_t size() const noexcept { return samples_.size(); }
 
   // Nearest-rank percentile (0 < percent <= 100); zero when nothing was recorded.
