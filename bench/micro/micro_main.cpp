@@ -1,0 +1,148 @@
+// Micro-benchmarks of the service's per-request work without the bus: dispatch of Get through
+// the real object tree, the introspection document, the configuration file reader, and the
+// floor's reply for comparison.
+#include <benchmark/benchmark.h>
+#include <dbus/dbus.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "dbus/message.hpp"
+#include "dbus/message_reader.hpp"
+#include "dbus/message_writer.hpp"
+#include "src/bus_phase.hpp"
+#include "src/conf/config_file.hpp"
+#include "src/range_service.hpp"
+#include "tree/introspection.hpp"
+#include "tree/object_tree.hpp"
+
+namespace {
+
+constexpr std::int8_t stored_level = 20;
+
+// The service's own tree: Set is never called here, so the radio and the file are never touched.
+tree::ObjectTree service_tree() { return ranged::service_objects(ranged::RangeService::create(stored_level)); }
+
+bus::Message incoming_call(const char* interface, const char* member) {
+  bus::Message call = bus::Message::method_call(
+      bus::BusName::from_constant("com.orbo.RIDEviva"), bus::BusPath::from_constant("/com/orbo/RIDEviva"),
+      bus::InterfaceName::from_constant(interface), bus::MemberName::from_constant(member));
+  dbus_message_set_serial(call.get(), 1);  // as if it came off the bus
+  dbus_message_set_sender(call.get(), ":1.42");
+  return call;
+}
+
+bus::Message get_range_call() {
+  bus::Message call = incoming_call("org.freedesktop.DBus.Properties", "Get");
+  bus::MessageWriter args(call);
+  args.append_string("com.orbo.Configuration.Legacy");
+  args.append_string("Range");
+  return call;
+}
+
+// A benchmark of a wrong answer measures nothing: check the reply once before timing.
+bool answers_range(const std::optional<std::vector<bus::Message>>& replies) {
+  if (!replies || replies->size() != 1 || (*replies)[0].type() != bus::MessageType::method_return) return false;
+  bus::MessageReader reader((*replies)[0]);
+  auto value = reader.enter_variant();
+  if (!value) return false;
+  auto level = value->read_int32();
+  return level && *level == stored_level;
+}
+
+void dispatch_get(benchmark::State& state) {
+  const tree::ObjectTree objects = service_tree();
+  const bus::Message call = get_range_call();
+  if (!answers_range(objects.handle_call(call))) {
+    state.SkipWithError("Get did not answer the stored level");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(objects.handle_call(call));
+}
+BENCHMARK(dispatch_get);
+
+void dispatch_get_all(benchmark::State& state) {
+  const tree::ObjectTree objects = service_tree();
+  bus::Message call = incoming_call("org.freedesktop.DBus.Properties", "GetAll");
+  bus::MessageWriter(call).append_string("com.orbo.Configuration.Legacy");
+  for (auto _ : state) benchmark::DoNotOptimize(objects.handle_call(call));
+}
+BENCHMARK(dispatch_get_all);
+
+void dispatch_introspect(benchmark::State& state) {
+  const tree::ObjectTree objects = service_tree();
+  const bus::Message call = incoming_call("org.freedesktop.DBus.Introspectable", "Introspect");
+  for (auto _ : state) benchmark::DoNotOptimize(objects.handle_call(call));
+}
+BENCHMARK(dispatch_introspect);
+
+void introspection_document(benchmark::State& state) {
+  const tree::ObjectTree objects = service_tree();
+  const tree::TreeObject& object = objects.objects().begin()->second;
+  state.counters["bytes"] = static_cast<double>(tree::introspect(object, objects).size());
+  for (auto _ : state) benchmark::DoNotOptimize(tree::introspect(object, objects));
+}
+BENCHMARK(introspection_document);
+
+// What the floor does per request besides reading and writing the socket.
+void floor_reply(benchmark::State& state) {
+  const bus::Message call = get_range_call();
+  const std::int32_t range = stored_level;
+  for (auto _ : state) {
+    DBusMessage* reply = dbus_message_new_method_return(call.get());
+    DBusMessageIter args;
+    DBusMessageIter variant;
+    dbus_message_iter_init_append(reply, &args);
+    dbus_message_iter_open_container(&args, DBUS_TYPE_VARIANT, DBUS_TYPE_INT32_AS_STRING, &variant);
+    dbus_message_iter_append_basic(&variant, DBUS_TYPE_INT32, &range);
+    dbus_message_iter_close_container(&args, &variant);
+    benchmark::DoNotOptimize(reply);
+    dbus_message_unref(reply);
+  }
+}
+BENCHMARK(floor_reply);
+
+class ConfigFileOnDisk {
+ public:
+  ConfigFileOnDisk() {
+    char pattern[] = "/tmp/ble-bench-conf.XXXXXX";
+    if (mkdtemp(pattern) != nullptr) directory_ = pattern;
+    std::ofstream(path()) << "[Bluetooth]\nRange = 20\n";
+  }
+  ~ConfigFileOnDisk() {
+    std::remove(path().c_str());
+    rmdir(directory_.c_str());
+  }
+  ConfigFileOnDisk(const ConfigFileOnDisk&) = delete;
+  ConfigFileOnDisk& operator=(const ConfigFileOnDisk&) = delete;
+  std::string path() const { return directory_ + "/bluetooth.conf"; }
+
+ private:
+  std::string directory_;
+};
+
+void config_file_load(benchmark::State& state) {
+  const ConfigFileOnDisk file;
+  auto first = ranged::ConfigFile::load(file.path());
+  if (!first || first->at("bluetooth").at("range") != "20") {
+    state.SkipWithError("the configuration file did not read back");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(ranged::ConfigFile::load(file.path()));
+}
+BENCHMARK(config_file_load);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  dbus_shutdown();
+  return 0;
+}
