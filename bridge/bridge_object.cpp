@@ -1,0 +1,172 @@
+#include "bridge/bridge_object.hpp"
+
+#include <array>
+#include <cstdio>
+#include <expected>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/call_log.hpp"
+#include "bridge/caller.hpp"
+#include "bridge/concat.hpp"
+#include "bridge/hci_command.hpp"
+#include "bridge/hcitool.hpp"
+#include "bridge/simulation.hpp"
+#include "bridge/utf8.hpp"
+#include "dbus/message_reader.hpp"
+#include "dbus/message_writer.hpp"
+
+namespace bridge {
+namespace {
+
+enum class FailureKind { invalid_arguments, access_denied, failed };
+
+struct Failure {
+  FailureKind kind;
+  std::string message;
+};
+
+// The one place where the bridge's failures get their D-Bus error names.
+tree::MethodError to_method_error(Failure failure) {
+  const char* name = "org.freedesktop.DBus.Error.Failed";
+  switch (failure.kind) {
+    case FailureKind::invalid_arguments: name = "org.freedesktop.DBus.Error.InvalidArgs"; break;
+    case FailureKind::access_denied: name = "org.freedesktop.DBus.Error.AccessDenied"; break;
+    case FailureKind::failed: break;
+  }
+  return {bus::ErrorName::from_constant(name), std::move(failure.message)};
+}
+
+std::unexpected<Failure> fail(FailureKind kind, std::string message) {
+  return std::unexpected(Failure{kind, std::move(message)});
+}
+
+// Only root and the users named on the command line; the daemon's word is the only one trusted.
+std::expected<void, Failure> check_caller(const bus::Message& call, const BridgeContext& context) {
+  const auto sender = call.sender();
+  if (!sender) return fail(FailureKind::access_denied, "Cannot identify the caller: the call has no sender");
+  auto uid = caller_uid(context.connection, *sender);
+  if (!uid) return fail(FailureKind::access_denied, concat("Cannot identify the caller: ", uid.error().text()));
+  if (!is_allowed(context.options, *uid))
+    return fail(FailureKind::access_denied, concat("User ", *uid, " may not run hcitool commands"));
+  return {};
+}
+
+constexpr std::array roles{ArgumentRole::controller, ArgumentRole::group, ArgumentRole::command,
+                           ArgumentRole::parameter};
+
+std::expected<HciCommand, Failure> read_command(const bus::Message& call) {
+  bus::MessageReader reader(call);
+  std::array<std::string, roles.size()> texts;
+  for (std::size_t i = 0; i < roles.size(); ++i) {
+    auto text = reader.read_string();
+    if (text) {
+      texts[i] = std::move(*text);
+      continue;
+    }
+    const auto number = i + 1;
+    if (text.error().found == bus::ArgType::nothing)
+      return fail(FailureKind::invalid_arguments, concat("Missing argument ", number, " (", role_name(roles[i]),
+                                                         "): ExecuteHcitool takes four strings"));
+    return fail(FailureKind::invalid_arguments, concat("Argument ", number, " (", role_name(roles[i]),
+                                                       ") must be a string, found ", bus::word(text.error().found)));
+  }
+  if (reader.current_type() != bus::ArgType::nothing)
+    return fail(FailureKind::invalid_arguments, "ExecuteHcitool takes four strings, and more were given");
+
+  auto command = validate_command(texts[0], texts[1], texts[2], texts[3]);
+  if (!command) return fail(FailureKind::invalid_arguments, std::move(command.error()));
+  return std::move(*command);
+}
+
+std::vector<bus::Message> one(bus::Message message) {
+  std::vector<bus::Message> messages;
+  messages.push_back(std::move(message));
+  return messages;
+}
+
+bus::Message string_reply(const bus::Message& call, std::string_view text) {
+  bus::Message reply = bus::Message::method_return(call);
+  bus::MessageWriter(reply).append_string(text);
+  return reply;
+}
+
+tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& command,
+                                    const BridgeOptions& options) {
+  auto control = options.control ? load_control(*options.control) : SimulationControl{};
+  if (!control) return std::unexpected(to_method_error({FailureKind::failed, control.error()}));
+  // BLOCKS the whole bridge on purpose: this is how callers' reply timeouts are exercised.
+  std::this_thread::sleep_for(control->delay);
+
+  switch (control->reply) {
+    case SimulatedReply::output:
+      return one(string_reply(call, simulated_output(command, control->status)));
+    case SimulatedReply::text:
+      return one(string_reply(call, to_bus_text(control->text)));
+    case SimulatedReply::empty:
+      return one(bus::Message::method_return(call));
+    case SimulatedReply::uint32: {
+      bus::Message reply = bus::Message::method_return(call);
+      bus::MessageWriter(reply).append_uint32(7);
+      return one(std::move(reply));
+    }
+    case SimulatedReply::error: {
+      auto name = bus::ErrorName::from_text(control->error_name);
+      if (!name)
+        return std::unexpected(to_method_error({FailureKind::failed, concat("Control file error_name: ", name.error())}));
+      return std::unexpected(tree::MethodError{std::move(*name), to_bus_text(control->error_message)});
+    }
+  }
+  return std::unexpected(to_method_error({FailureKind::failed, "Unknown simulated reply"}));
+}
+
+tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
+  const BridgeContext* context = call.object.data<BridgeContext>();
+  if (auto allowed = check_caller(call.message, *context); !allowed)
+    return std::unexpected(to_method_error(std::move(allowed.error())));
+  auto command = read_command(call.message);
+  if (!command) return std::unexpected(to_method_error(std::move(command.error())));
+
+  // A lost log line must not cost the radio its command; the complaint goes to the journal.
+  if (context->options.log)
+    if (auto logged = append_call_log(*context->options.log, *command); !logged)
+      std::fprintf(stderr, "Error: %s\n", logged.error().c_str());
+
+  if (context->options.simulate) return simulated_reply(call.message, *command, context->options);
+  auto output = run_hcitool(context->options.hcitool, *command);
+  if (!output) return std::unexpected(to_method_error({FailureKind::failed, std::move(output.error())}));
+  return one(string_reply(call.message, *output));
+}
+
+tree::ArgDef string_arg(const char* name) {
+  return {std::string(name), bus::Signature::from_constant("s")};
+}
+
+}  // namespace
+
+tree::ObjectTree bridge_tree(BridgeContext context) {
+  tree::InterfaceDef interface{
+      .name = bus::InterfaceName::from_constant(bridge_interface), .methods = {}, .signals = {}, .properties = {},
+      .annotations = {}};
+  interface.add_method(tree::MethodDef{
+      .name = bus::MemberName::from_constant(execute_member),
+      .handler = execute_hcitool,
+      .in_args = {string_arg("controller"), string_arg("group"), string_arg("command"), string_arg("parameter")},
+      .out_args = {string_arg("output")},
+      .annotations = {},
+  });
+
+  tree::TreeObject object{.path = bus::BusPath::from_constant(bridge_path),
+                          .default_interface = std::nullopt,
+                          .interfaces = {},
+                          .user_data = std::move(context)};
+  tree::add_interface(object, std::move(interface));
+  tree::add_introspectable(object);
+
+  tree::ObjectTree bridge;
+  bridge.add_object(std::move(object));
+  return bridge;
+}
+
+}  // namespace bridge

@@ -1,0 +1,180 @@
+// hcitool-bridge on a private bus, called by real clients.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/harness/bridge.hpp"
+#include "tests/harness/private_bus.hpp"
+#include "tests/harness/process.hpp"
+#include "tests/harness/sandbox.hpp"
+
+namespace {
+
+using harness::ExitStatus;
+using harness::Finished;
+using namespace std::chrono_literals;
+
+const std::string level_25_output =
+    "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \n";
+
+// dbus-send with typed arguments such as "string:hci0"; as another user when `uid` is given.
+// Its literal form prints a string reply as three blanks and the bytes, nothing after them.
+Finished execute(std::vector<std::string> arguments, std::optional<int> uid = std::nullopt,
+                 std::string timeout = "--reply-timeout=5000") {
+  std::vector<std::string> command{"/usr/bin/dbus-send",
+                                   "--system",
+                                   "--print-reply=literal",
+                                   timeout,
+                                   "--dest=com.orbo.ZozovoZorOrevov",
+                                   "/com/orbo/ZozovoZorOrevov",
+                                   "com.orbo.ZozovoZorOrevov.ExecuteHcitool"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  if (uid) {
+    const std::string id = std::to_string(*uid);
+    command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
+  }
+  const std::string program = command.front();
+  command.erase(command.begin());
+  return harness::run_to_end(program, {.arguments = command});
+}
+
+const std::vector<std::string> level_25{"string:hci0", "string:0x3f", "string:0x0087", "string:0x5"};
+constexpr int nobody = 65534;
+
+class BridgeOnBus : public ::testing::Test {
+ protected:
+  harness::PrivateBus bus;
+};
+
+TEST_F(BridgeOnBus, AnswersWithTheSimulatedOutputAndLogsTheCommand) {
+  harness::SimulatedBridge bridge;
+  const Finished reply = execute(level_25);
+  EXPECT_EQ(reply.status, ExitStatus::exited(0)) << reply.standard_error;
+  EXPECT_EQ(reply.standard_output, "   " + level_25_output);
+  EXPECT_EQ(bridge.calls(), std::vector<std::string>{"hci0 0x3f 0x0087 0x5"});
+}
+
+TEST_F(BridgeOnBus, RefusesBadArgumentsWithInvalidArgsAndRunsNothing) {
+  harness::SimulatedBridge bridge;
+  const struct {
+    std::vector<std::string> arguments;
+    std::string error;
+  } cases[] = {
+      {{"string:hci0", "string:0x3f", "string:0x0087", "string:0x5;reboot"},
+       "Invalid command parameter: expected \"0x\" followed by 1 or 2 hex digits"},
+      {{"string:-i", "string:0x3f", "string:0x0087", "string:0x5"},
+       "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits"},
+      {{"string:hci0", "string:0x3f", "string:0x0087"},
+       "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
+      {{"string:hci0", "int32:63", "string:0x0087", "string:0x5"},
+       "Argument 2 (command group) must be a string, found i32"},
+      {{"string:hci0", "string:0x3f", "string:0x0087", "string:0x5", "string:0x6"},
+       "ExecuteHcitool takes four strings, and more were given"},
+  };
+  for (const auto& c : cases) {
+    const Finished reply = execute(c.arguments);
+    EXPECT_EQ(reply.status, ExitStatus::exited(1)) << c.error;
+    EXPECT_EQ(reply.standard_error, "Error org.freedesktop.DBus.Error.InvalidArgs: " + c.error + "\n");
+  }
+  EXPECT_TRUE(bridge.calls().empty());
+}
+
+TEST_F(BridgeOnBus, DeniesUsersThatAreNotAllowedAndServesThoseThatAre) {
+  {
+    harness::SimulatedBridge bridge;
+    const Finished denied = execute(level_25, nobody);
+    EXPECT_EQ(denied.status, ExitStatus::exited(1));
+    EXPECT_EQ(denied.standard_error,
+              "Error org.freedesktop.DBus.Error.AccessDenied: User 65534 may not run hcitool commands\n");
+    EXPECT_TRUE(bridge.calls().empty());
+  }
+  harness::SimulatedBridge bridge({"--allow-user", "nobody"});
+  const Finished allowed = execute(level_25, nobody);
+  EXPECT_EQ(allowed.status, ExitStatus::exited(0)) << allowed.standard_error;
+  EXPECT_EQ(allowed.standard_output, "   " + level_25_output);
+}
+
+TEST_F(BridgeOnBus, RepliesAsTheControlFileSaysReadingItAgainForEveryCall) {
+  harness::SimulatedBridge bridge;
+  const struct {
+    std::string control;
+    int exit_code;
+    std::string output, error;
+  } cases[] = {
+      {"status=12\n", 0,
+       "   < HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 12 \n", ""},
+      {"reply=error\n", 1, "", "Error org.freedesktop.DBus.Error.Failed: simulated failure\n"},
+      {"reply=error\nerror_name=com.orbo.Error.Busy\nerror_message=controller busy\n", 1, "",
+       "Error com.orbo.Error.Busy: controller busy\n"},
+      {"reply=empty\n", 0, "", ""},
+      {"reply=uint32\n", 0, "   uint32 7\n", ""},
+      {"reply=text\ntext=first\\nlast 0\n", 0, "   first\nlast 0", ""},
+      {"reply=sometimes\n", 1, "",
+       "Error org.freedesktop.DBus.Error.Failed: Control file line 1: reply must be one of output, error, empty, "
+       "uint32, text\n"},
+  };
+  for (const auto& c : cases) {
+    bridge.set_control(c.control);
+    const Finished reply = execute(level_25);
+    EXPECT_EQ(reply.status, ExitStatus::exited(c.exit_code)) << c.control;
+    EXPECT_EQ(reply.standard_output, c.output) << c.control;
+    EXPECT_EQ(reply.standard_error, c.error) << c.control;
+  }
+}
+
+TEST_F(BridgeOnBus, KeepsServingAfterACallerGaveUpWaiting) {
+  harness::SimulatedBridge bridge;
+  bridge.set_control("delay_ms=1000\n");
+  const Finished impatient = execute(level_25, std::nullopt, "--reply-timeout=100");
+  EXPECT_EQ(impatient.status, ExitStatus::exited(1));
+  EXPECT_TRUE(impatient.standard_error.starts_with("Error org.freedesktop.DBus.Error.NoReply")) << impatient.standard_error;
+
+  bridge.set_control("");
+  const Finished next = execute(level_25);
+  EXPECT_EQ(next.status, ExitStatus::exited(0)) << next.standard_error;
+  EXPECT_EQ(bridge.calls().size(), 2u);
+}
+
+TEST_F(BridgeOnBus, RunsTheRealToolWithExactlyTheValidatedArguments) {
+  harness::ScratchDirectory directory;
+  const auto tool = directory.path() / "hcitool";
+  harness::write_file(tool, "#!/bin/sh\nprintf '<%s>' \"$@\"; echo; echo '  01 87 FC 00 '\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  harness::Process bridge(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
+  ASSERT_TRUE(harness::wait_for_bus_name(harness::bridge_bus_name)) << bridge.standard_error();
+
+  const Finished reply = execute(level_25);
+  EXPECT_EQ(reply.status, ExitStatus::exited(0)) << reply.standard_error;
+  EXPECT_EQ(reply.standard_output, "   <-i><hci0><cmd><0x3f><0x0087><0x5>\n  01 87 FC 00 \n");
+}
+
+TEST_F(BridgeOnBus, RefusesToStartWhenItCannotBeTheOnlyOwnerOfItsName) {
+  harness::SimulatedBridge first;
+  const Finished second = harness::run_to_end(harness::bridge_program(), {.arguments = {"--simulate"}});
+  EXPECT_EQ(second.status, ExitStatus::exited(1));
+  EXPECT_EQ(second.standard_error, "Error: Cannot own com.orbo.ZozovoZorOrevov: another process owns it\n");
+}
+
+TEST_F(BridgeOnBus, EndsWithAnErrorWhenTheBusGoesAway) {
+  harness::SimulatedBridge bridge;
+  bus.kill();
+  const auto status = bridge.process().wait_for_exit();
+  EXPECT_EQ(status, ExitStatus::exited(1));
+  EXPECT_EQ(bridge.process().standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
+}
+
+TEST(BridgeCommandLine, RefusesBadOptionsAndDocumentsTheGoodOnes) {
+  const Finished help = harness::run_to_end(harness::bridge_program(), {.arguments = {"--help"}});
+  EXPECT_EQ(help.status, ExitStatus::exited(0));
+  EXPECT_TRUE(help.standard_output.starts_with("Usage: hcitool-bridge [OPTION]...\n"));
+  for (const char* option : {"--hcitool", "--allow-user", "--simulate", "--control", "--log"})
+    EXPECT_NE(help.standard_output.find(option), std::string::npos) << option;
+
+  const Finished bad = harness::run_to_end(harness::bridge_program(), {.arguments = {"--allow-user", "no-such-user-x"}});
+  EXPECT_EQ(bad.status, ExitStatus::exited(1));
+  EXPECT_EQ(bad.standard_error, "Error: Unknown user \"no-such-user-x\"\n");
+}
+
+}  // namespace
