@@ -47,11 +47,4 @@ TEST(ParseI8, LetsTheFirstOffendingCharacterDecideTheError) {
   }
 }
 
-TEST(ParseI8, DescribesEachErrorInItsOwnWords) {
-  EXPECT_EQ(message(ParseIntError::empty), "cannot parse integer from empty string");
-  EXPECT_EQ(message(ParseIntError::invalid_digit), "invalid digit found in string");
-  EXPECT_EQ(message(ParseIntError::too_large), "number too large to fit in target type");
-  EXPECT_EQ(message(ParseIntError::too_small), "number too small to fit in target type");
-}
-
 }  // namespace

@@ -46,23 +46,4 @@ TEST(PrepareProcess, ReopensClosedStandardDescriptorsOnDevNullAndIgnoresSigpipe)
   }
 }
 
-TEST(PrepareProcess, LeavesOpenStandardDescriptorsWhereTheyPoint) {
-  int pipe_ends[2];
-  ASSERT_EQ(::pipe(pipe_ends), 0);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipe_ends[1], 1);
-    ranged::prepare_process();
-    ::_exit(::write(1, "kept", 4) == 4 ? 0 : 1);
-  }
-  ::close(pipe_ends[1]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  char buffer[8] = {};
-  ssize_t got = ::read(pipe_ends[0], buffer, sizeof buffer);
-  ::close(pipe_ends[0]);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), "kept");
-}
-
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "src/startup.hpp"
-#include "tests/harness/sandbox.hpp"
 
 namespace {
 
@@ -48,19 +47,6 @@ TEST(StoredLevel, FindsConvertsAndChecksTheRangeOfALoadedFile) {
     ASSERT_TRUE(config.has_value()) << c.file;
     EXPECT_EQ(outcome_of(ranged::stored_level(*config)), c.outcome) << c.file;
   }
-}
-
-TEST(StoredLevel, IsReadFromTheFileWithoutChangingIt) {
-  harness::ScratchDirectory scratch;
-  const auto path = scratch.path() / "bluetooth.conf";
-  for (const auto& c : cases) {
-    harness::write_file(path, c.file);
-    EXPECT_EQ(outcome_of(ranged::read_stored_level(path.string())), c.outcome) << c.file;
-    EXPECT_EQ(harness::read_file(path), c.file);
-  }
-  std::filesystem::remove(path);
-  EXPECT_EQ(outcome_of(ranged::read_stored_level(path.string())),
-            "error couldn't open " + path.string() + ": No such file or directory (os error 2)");
 }
 
 }  // namespace
