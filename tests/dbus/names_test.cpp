@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "exact_text.hpp"
 
 namespace bus {
@@ -94,16 +92,6 @@ TEST(NamesTest, ATrailingNulIsDroppedAndAnInnerNulIsRefused) {
   const auto inner = InterfaceName::from_text(std::string_view("com.orbo.A\0.x", 13));
   ASSERT_FALSE(inner.has_value());
   EXPECT_EQ(inner.error(), "Interface name contains a NUL byte");
-}
-
-TEST(NamesTest, NamesCompareAndPrintByTheirText) {
-  const auto a = MemberName::from_constant("Get");
-  const auto b = MemberName::from_constant("Set");
-  EXPECT_EQ(a, MemberName::from_constant("Get"));
-  EXPECT_LT(a, b);
-  std::ostringstream out;
-  out << a << '|' << b;
-  EXPECT_EQ(out.str(), "Get|Set");
 }
 
 TEST(NamesDeathTest, AnInvalidConstantStopsTheProcessWithLibdbusReason) {
