@@ -14,6 +14,7 @@
 #include "bridge/hcitool.hpp"
 #include "bridge/simulation.hpp"
 #include "bridge/utf8.hpp"
+#include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
 
@@ -35,7 +36,8 @@ tree::MethodError to_method_error(Failure failure) {
     case FailureKind::access_denied: name = "org.freedesktop.DBus.Error.AccessDenied"; break;
     case FailureKind::failed: break;
   }
-  return {bus::ErrorName::from_constant(name), std::move(failure.message)};
+  // Messages may quote the control file or the tool, neither of which promises UTF-8.
+  return {bus::ErrorName::from_constant(name), to_bus_text(failure.message)};
 }
 
 std::unexpected<Failure> fail(FailureKind kind, std::string message) {
@@ -123,6 +125,7 @@ tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& 
 
 tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   const BridgeContext* context = call.object.data<BridgeContext>();
+  if (context == nullptr) bus::fatal("The bridge object was published without its context");
   if (auto allowed = check_caller(call.message, *context); !allowed)
     return std::unexpected(to_method_error(std::move(allowed.error())));
   auto command = read_command(call.message);

@@ -114,6 +114,8 @@ TEST_F(BridgeOnBus, RepliesAsTheControlFileSaysReadingItAgainForEveryCall) {
       {"reply=sometimes\n", 1, "",
        "Error org.freedesktop.DBus.Error.Failed: Control file line 1: reply must be one of output, error, empty, "
        "uint32, text\n"},
+      {"\xFF=1\n", 1, "", "Error org.freedesktop.DBus.Error.Failed: Control file line 1: unknown key \"\xEF\xBF\xBD\"\n"},
+      {"status=0\n", 0, "   " + level_25_output, ""},
   };
   for (const auto& c : cases) {
     bridge.set_control(c.control);
