@@ -145,8 +145,10 @@ int poll_timeout(Clock::time_point deadline, bool have_pidfd) noexcept {
   return static_cast<int>(slice);
 }
 
-void drain_ready(std::array<Capture*, 2> captures) {
-  for (;;) {
+// What the tool wrote before it ended. Bounded by the deadline too, since something the tool
+// left running may hold the pipe open and keep writing.
+void drain_ready(std::array<Capture*, 2> captures, Clock::time_point deadline) {
+  while (Clock::now() < deadline) {
     std::array<pollfd, 2> fds{};
     nfds_t count = 0;
     std::array<Capture*, 2> polled{};
@@ -230,7 +232,10 @@ std::expected<ProcessResult, SpawnFailure> run_process(const std::vector<std::st
   }
 
   if (status) {
-    drain_ready({&captures[0], &captures[1]});
+    // Nothing the tool started outlives its run (its process group id stays reserved while
+    // any member lives, so this cannot reach a stranger).
+    ::kill(-pid, SIGKILL);
+    drain_ready({&captures[0], &captures[1]}, deadline);
     result.truncated = captures[0].truncated || captures[1].truncated;
     return finish(*status, std::move(result));
   }

@@ -29,8 +29,9 @@ struct SpawnFailure {
 
 // Starts argv[0] (looked up on PATH when it has no slash) with posix_spawn, no shell in between,
 // stdin on /dev/null, default signal dispositions, an empty signal mask and no descriptor beyond
-// 0-2, in a process group of its own. On the time limit the whole group is killed with SIGKILL.
-// Always reaps the child before returning. BLOCKS for up to time_limit.
+// 0-2, in a process group of its own. The group is killed with SIGKILL when the time limit
+// passes and when the tool ends, so nothing it started lives on. Always reaps the child before
+// returning. BLOCKS for up to time_limit.
 std::expected<ProcessResult, SpawnFailure> run_process(const std::vector<std::string>& argv, RunLimits limits);
 
 }  // namespace bridge

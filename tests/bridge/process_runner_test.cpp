@@ -90,26 +90,36 @@ TEST_F(ToolScripts, ReportsAToolThatCannotBeStarted) {
             "Cannot start no-such-tool-on-path-xyz: No such file or directory");
 }
 
-TEST_F(ToolScripts, KillsEverythingTheToolStartedWhenItRunsOutOfTime) {
+TEST_F(ToolScripts, LeavesNothingTheToolStartedRunning) {
   const fs::path pid_file = dir_ / "child.pid";
-  const std::string tool = script("spawner", "sleep 10 & echo $! > '" + pid_file.string() + "'; wait\n");
-  const auto result = run_process({tool}, {300ms, 1024});
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->end, ProcessResult::End::timed_out);
-  EXPECT_FALSE(has_unreaped_child());
+  const std::string record = "sleep 10 & echo $! > '" + pid_file.string() + "'; ";
+  const struct {
+    std::string name, body;
+    ProcessResult::End end;
+  } cases[] = {
+      {"waits-for-it", record + "wait\n", ProcessResult::End::timed_out},
+      {"leaves-it-behind", record + "echo done\n", ProcessResult::End::exited},
+  };
+  for (const auto& c : cases) {
+    const auto result = run_process({script(c.name, c.body)}, {300ms, 1024});
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->end, c.end) << c.name;
+    EXPECT_FALSE(has_unreaped_child()) << c.name;
 
-  pid_t child = 0;
-  std::ifstream(pid_file) >> child;
-  ASSERT_GT(child, 0);
-  // The orphaned grandchild is reaped by init in its own time; dead or a zombie both mean killed.
-  bool gone = false;
-  for (int i = 0; i < 2000 && !gone; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
-    std::string pid, comm, state;
-    gone = !(stat >> pid >> comm >> state) || state == "Z";
-    if (!gone) ::usleep(1000);
+    pid_t child = 0;
+    std::ifstream(pid_file) >> child;
+    ASSERT_GT(child, 0);
+    // The orphan is reaped by init in its own time; dead or a zombie both mean it was killed.
+    bool gone = false;
+    for (int i = 0; i < 2000 && !gone; ++i) {
+      std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+      std::string pid, comm, state;
+      gone = !(stat >> pid >> comm >> state) || state == "Z";
+      if (!gone) ::usleep(1000);
+    }
+    EXPECT_TRUE(gone) << c.name;
+    fs::remove(pid_file);
   }
-  EXPECT_TRUE(gone);
 }
 
 TEST_F(ToolScripts, GivesTheToolACleanProcessEnvironment) {
