@@ -71,6 +71,7 @@ struct ReplyCase {
   Filler fill;          // builds a method return; empty: an error reply instead
   std::string problem;  // empty when the reply is right
 };
+void PrintTo(const ReplyCase& test, std::ostream* out) { *out << test.name; }
 
 class ReplyCheck : public testing::TestWithParam<ReplyCase> {};
 

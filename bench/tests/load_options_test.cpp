@@ -12,6 +12,7 @@ struct RefusedCase {
   std::vector<std::string> args;
   std::string error;
 };
+void PrintTo(const RefusedCase& test, std::ostream* out) { *out << test.error; }
 
 class RefusedOptions : public testing::TestWithParam<RefusedCase> {};
 

@@ -13,6 +13,7 @@ struct StatCase {
   std::uint64_t ticks;  // 0 with `error` set means a refusal
   std::string error;
 };
+void PrintTo(const StatCase& test, std::ostream* out) { *out << test.name; }
 
 class CpuTicks : public testing::TestWithParam<StatCase> {};
 
