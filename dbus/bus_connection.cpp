@@ -61,6 +61,7 @@ void BusConnection::close() noexcept {
 }
 
 std::expected<void, BusError> BusConnection::request_name(const BusName& name, std::uint32_t flags) {
+  if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
   const MethodTarget daemon{BusName::from_constant(DBUS_SERVICE_DBUS), BusPath::from_constant(DBUS_PATH_DBUS),
                             std::chrono::seconds(5), connection_};
   // BLOCKS up to the target's timeout.

@@ -224,6 +224,9 @@ TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDi
   const auto step = opened->process_one(0);
   ASSERT_FALSE(step.has_value());
   EXPECT_EQ(step.error().text(), kDisconnected);
+  const auto request = opened->request_name(BusName::from_constant("com.orbo.RIDEviva"), 2);
+  ASSERT_FALSE(request.has_value());
+  EXPECT_EQ(request.error().text(), kDisconnected);
   ASSERT_TRUE(call_daemon(moved, "GetId"));  // NameAcquired is queued by now
   EXPECT_TRUE(moved.process_one(0));
   EXPECT_EQ(calls, 1);
