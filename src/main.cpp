@@ -2,7 +2,9 @@
 // report with exit status 1.
 #include <string>
 
+#include "src/bus_phase.hpp"
 #include "src/startup.hpp"
+#include "src/tx_power_command.hpp"
 
 int main() {
   ranged::prepare_process();
@@ -10,6 +12,10 @@ int main() {
   auto level = ranged::read_stored_level(std::string(ranged::config_file_path));
   if (!level) ranged::exit_with_report(level.error());
 
-  // ---- Applying the level to the radio, then the bus phase, go here. ----
-  ranged::exit_with_report(ranged::Error("bus phase not built yet"));
+  // The stored level reaches the radio before we join the bus: a service whose radio cannot be
+  // set never owns its name. BLOCKS up to 5 s on the privileged service.
+  if (auto applied = ranged::TxPowerCommand::run(*level); !applied) ranged::exit_with_report(applied.error());
+
+  // BLOCKS for the life of the service; it comes back only with the reason it stopped.
+  ranged::exit_with_report(ranged::run_bus_phase(*level));
 }
