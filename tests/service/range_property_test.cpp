@@ -1,0 +1,197 @@
+// The Range property as clients meet it: Properties calls handed to the service's object tree,
+// with a radio double and the real configuration file writer.
+#include <dbus/dbus.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dbus/message.hpp"
+#include "dbus/message_reader.hpp"
+#include "dbus/message_writer.hpp"
+#include "dbus/names.hpp"
+#include "src/bus_phase.hpp"
+#include "src/conf/config_file.hpp"
+#include "src/range_service.hpp"
+
+namespace ranged {
+namespace {
+
+constexpr const char* legacy = "com.orbo.Configuration.Legacy";
+
+std::string file_bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bus::Message properties_call(const char* member) {
+  auto call = bus::Message::method_call(bus::BusName::from_constant("com.orbo.RIDEviva"),
+                                        bus::BusPath::from_constant("/com/orbo/RIDEviva"),
+                                        bus::InterfaceName::from_constant("org.freedesktop.DBus.Properties"),
+                                        bus::MemberName::from_constant(member));
+  dbus_message_set_serial(call.get(), 41);  // replies refer to it
+  return call;
+}
+
+bus::Message get_range_call() {
+  auto call = properties_call("Get");
+  bus::MessageWriter args(call);
+  args.append_string(legacy);
+  args.append_string("Range");
+  return call;
+}
+
+bus::Message set_range_call(std::int32_t level) {
+  auto call = properties_call("Set");
+  bus::MessageWriter args(call);
+  args.append_string(legacy);
+  args.append_string("Range");
+  args.with_variant(bus::Signature::from_constant("i"), [level](bus::MessageWriter& value) { value.append_int32(level); });
+  return call;
+}
+
+std::string error_name(const bus::Message& reply) {
+  const char* name = dbus_message_get_error_name(reply.get());
+  return name ? name : "";
+}
+
+std::string first_string(const bus::Message& reply) {
+  bus::MessageReader reader(reply);
+  return reader.read_string().value_or("<no string>");
+}
+
+class RangeProperty : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("range-property-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    conf_ = dir_ / "bluetooth.conf";
+    std::ofstream(conf_) << "[Bluetooth]\nRange = 7\n";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // The service's own object tree over a service holding `level`, with the radio double.
+  void start(std::int8_t level, const std::filesystem::path& conf) {
+    service_ = std::make_shared<RangeService>(
+        conf.string(), level,
+        [this](std::int8_t applied) -> std::expected<void, Error> {
+          radio_.push_back(applied);
+          if (radio_failure_) return std::unexpected(Error(*radio_failure_));
+          return {};
+        },
+        &ConfigFile::store);
+    objects_.emplace(service_objects(service_));
+  }
+
+  std::vector<bus::Message> handle(const bus::Message& call) {
+    auto sent = objects_->handle_call(call);
+    EXPECT_TRUE(sent.has_value()) << "the object must answer";
+    return sent ? std::move(*sent) : std::vector<bus::Message>{};
+  }
+
+  std::int32_t range_on_bus() {
+    auto replies = handle(get_range_call());
+    EXPECT_EQ(replies.size(), 1u);
+    if (replies.empty() || replies[0].type() != bus::MessageType::method_return) return -999;
+    bus::MessageReader reader(replies[0]);
+    auto value = reader.enter_variant();
+    if (!value) return -998;
+    return value->read_int32().value_or(-997);
+  }
+
+  std::filesystem::path dir_, conf_;
+  std::shared_ptr<RangeService> service_;
+  std::optional<tree::ObjectTree> objects_;
+  std::vector<std::int8_t> radio_;
+  std::optional<std::string> radio_failure_;
+};
+
+TEST_F(RangeProperty, GetAnswersTheHeldLevelAsInt32) {
+  start(7, conf_);
+  EXPECT_EQ(range_on_bus(), 7);
+}
+
+TEST_F(RangeProperty, SetRefusesLevelsOutsideZeroToThirtyWithInvalidArgs) {
+  const struct {
+    std::int32_t level;
+    const char* message;
+  } rows[] = {
+      {31, "Invalid argument Bluetooth LE range 31 not between [0, 30]"},
+      {-1, "Invalid argument Bluetooth LE range -1 not between [0, 30]"},
+      {2147483647, "Invalid argument Bluetooth LE range 2147483647 not between [0, 30]"},
+      {263, "Invalid argument Bluetooth LE range 263 not between [0, 30]"},  // must not wrap to 7
+  };
+  start(7, conf_);
+  for (const auto& row : rows) {
+    auto replies = handle(set_range_call(row.level));
+    ASSERT_EQ(replies.size(), 1u) << "no signal for a refusal";
+    EXPECT_EQ(replies[0].type(), bus::MessageType::error);
+    EXPECT_EQ(error_name(replies[0]), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(first_string(replies[0]), row.message);
+  }
+  EXPECT_EQ(range_on_bus(), 7);
+  EXPECT_TRUE(radio_.empty());
+  EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = 7\n");
+}
+
+TEST_F(RangeProperty, AcceptedSetSendsTheChangeBeforeTheReplyAndRewritesTheFile) {
+  const std::int32_t levels[] = {0, 30, 25, 25};
+  start(7, conf_);
+  for (const auto level : levels) {
+    auto replies = handle(set_range_call(level));
+    ASSERT_EQ(replies.size(), 2u) << level;
+    EXPECT_EQ(replies[0].type(), bus::MessageType::signal);
+    EXPECT_EQ(replies[0].path(), "/com/orbo/RIDEviva");
+    EXPECT_EQ(replies[0].member(), "PropertiesChanged");
+    EXPECT_EQ(replies[1].type(), bus::MessageType::method_return);
+    EXPECT_EQ(std::string(dbus_message_get_signature(replies[1].get())), "");
+    EXPECT_EQ(range_on_bus(), level);
+    EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = " + std::to_string(level) + "\n");
+  }
+  EXPECT_EQ(radio_, (std::vector<std::int8_t>{0, 30, 25, 25}));
+}
+
+TEST_F(RangeProperty, RadioFailureAnswersFailedAndKeepsThePreviousLevelAndFile) {
+  const char* failures[] = {"Set BLE Power failed: 12", "D-Bus argument type mismatch at position 0: expected String, found nothing"};
+  start(7, conf_);
+  for (const char* failure : failures) {
+    radio_failure_ = failure;
+    auto replies = handle(set_range_call(25));
+    ASSERT_EQ(replies.size(), 1u) << "no signal for a failure";
+    EXPECT_EQ(error_name(replies[0]), "org.freedesktop.DBus.Error.Failed");
+    EXPECT_EQ(first_string(replies[0]), failure);
+    EXPECT_EQ(range_on_bus(), 7);
+    EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = 7\n");
+  }
+  // The controller takes the next level again: nothing stuck from the refusal.
+  radio_failure_.reset();
+  EXPECT_EQ(handle(set_range_call(25)).size(), 2u);
+  EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = 25\n");
+}
+
+TEST_F(RangeProperty, UnwritableFileIsComplainedAboutButTheLevelStillApplies) {
+  start(7, dir_ / "missing-directory" / "bluetooth.conf");
+  testing::internal::CaptureStderr();
+  auto replies = handle(set_range_call(25));
+  const std::string complaint = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(complaint.rfind("Error: ", 0), 0u) << complaint;
+  EXPECT_EQ(complaint.back(), '\n');
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0].member(), "PropertiesChanged");
+  EXPECT_EQ(replies[1].type(), bus::MessageType::method_return);
+  EXPECT_EQ(range_on_bus(), 25);
+  EXPECT_EQ(radio_, std::vector<std::int8_t>{25});
+}
+
+}  // namespace
+}  // namespace ranged
