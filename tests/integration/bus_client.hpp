@@ -1,0 +1,65 @@
+#pragma once
+// A plain libdbus client on the bus in DBUS_SYSTEM_BUS_ADDRESS, for what command-line clients
+// cannot show: the order of messages on one connection, names owned, calls left pending.
+#include <dbus/dbus.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbus/message.hpp"
+
+namespace integration {
+
+using namespace std::chrono_literals;
+
+inline constexpr const char* service_name = "com.orbo.RIDEviva";
+inline constexpr const char* service_path = "/com/orbo/RIDEviva";
+inline constexpr const char* legacy_interface = "com.orbo.Configuration.Legacy";
+
+class BusClient {
+ public:
+  BusClient();  // throws when the bus cannot be reached
+  BusClient(const BusClient&) = delete;
+  BusClient& operator=(const BusClient&) = delete;
+  ~BusClient();
+
+  std::string unique_name() const;
+
+  // Receives the signals the rule names from now on. BLOCKS for one round trip.
+  void add_match(const std::string& rule);
+  // Queues the message and writes it out; gives its serial.
+  std::uint32_t send(bus::Message& message);
+  // The next message that arrives, or an empty one when none comes within the limit.
+  bus::Message next(std::chrono::milliseconds limit = 10s);
+  // Sends and waits for the reply to it. Whatever else arrived before it goes to `before`, or
+  // stays for next() when that is null.
+  bus::Message call(bus::Message& message, std::vector<bus::Message>* before = nullptr,
+                    std::chrono::milliseconds limit = 10s);
+
+  // org.freedesktop.DBus.RequestName on this connection: the bus daemon's reply code.
+  std::uint32_t request_name(const std::string& name, std::uint32_t flags);
+  // org.freedesktop.DBus.ListQueuedOwners: primary owner first.
+  std::vector<std::string> queued_owners(const std::string& name);
+
+ private:
+  DBusConnection* connection_ = nullptr;
+  std::deque<bus::Message> backlog_;
+};
+
+// Calls to the service's object (destination `to`, by default the well-known name).
+bus::Message get_range(const std::string& to = service_name);
+bus::Message get_all(const std::string& to = service_name);
+bus::Message set_range(std::int32_t level, const std::string& to = service_name);
+bus::Message introspect(const std::string& to = service_name);
+
+// What a message says: "error NAME: MESSAGE", "()", "i 25", "s TEXT", "[Range=i 25]", or
+// "signal MEMBER: " and its arguments.
+std::string describe(const bus::Message& message);
+// The Range entry of a PropertiesChanged signal from the service's object, if it is one.
+std::optional<std::int32_t> changed_range(const bus::Message& message);
+
+}  // namespace integration

@@ -1,0 +1,273 @@
+// The real ble-ranged serving its object to real clients: command-line tools and a plain
+// libdbus connection, with the simulated bridge behind it and the file in a sandbox.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/integration/bus_client.hpp"
+#include "tests/integration/service_rig.hpp"
+
+namespace integration {
+namespace {
+
+using harness::ExitStatus;
+using harness::Process;
+
+const std::vector<std::string> set_prefix = {"--system", "--print-reply", "--dest=com.orbo.RIDEviva",
+                                             "/com/orbo/RIDEviva", "org.freedesktop.DBus.Properties.Set",
+                                             "string:com.orbo.Configuration.Legacy", "string:Range"};
+
+harness::Finished dbus_send_set(const std::string& value) {
+  auto arguments = set_prefix;
+  arguments.push_back(value);
+  return client("/usr/bin/dbus-send", std::move(arguments));
+}
+
+std::string stored(int level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
+
+class ServiceOnTheBus : public testing::Test {
+ protected:
+  ServiceRig rig_;
+  void SetUp() override { rig_.start_serving(); }
+};
+
+TEST_F(ServiceOnTheBus, AnswersGetAndGetAllWithTheStoredLevel) {
+  auto get = client("/usr/bin/busctl", {"--system", "get-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva",
+                                        "com.orbo.Configuration.Legacy", "Range"});
+  EXPECT_EQ(get.status, ExitStatus::exited(0)) << get.standard_error;
+  EXPECT_EQ(get.standard_output, "i 7\n");
+
+  auto all = client("/usr/bin/gdbus", {"call", "--system", "--dest", "com.orbo.RIDEviva", "--object-path",
+                                       "/com/orbo/RIDEviva", "--method", "org.freedesktop.DBus.Properties.GetAll",
+                                       "com.orbo.Configuration.Legacy"});
+  EXPECT_EQ(all.status, ExitStatus::exited(0)) << all.standard_error;
+  EXPECT_EQ(all.standard_output, "({'Range': <7>},)\n");
+}
+
+TEST_F(ServiceOnTheBus, AcceptsLevelsZeroToThirtyAndRewritesTheFile) {
+  const struct {
+    int level;
+    const char* power;
+  } rows[] = {{0, "0xec"}, {30, "0xa"}, {30, "0xa"}, {25, "0x5"}};  // the held level again runs every step
+  std::vector<std::string> commands = rig_.bridge().calls();
+  std::string lines = rig_.service().standard_output();
+  for (const auto& [level, power] : rows) {
+    SCOPED_TRACE(level);
+    auto set = client("/usr/bin/busctl", {"--system", "set-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva",
+                                          "com.orbo.Configuration.Legacy", "Range", "i", std::to_string(level)});
+    EXPECT_EQ(set.status, ExitStatus::exited(0)) << set.standard_error;
+    EXPECT_EQ(rig_.config(), stored(level));
+
+    commands.push_back(std::string("hci0 0x3f 0x0087 ") + power);
+    EXPECT_EQ(rig_.bridge().calls(), commands);
+    lines += "Set BLE range " + std::to_string(level) + " (" + std::to_string(level - 20) + " dBm) successfully.\n";
+    EXPECT_TRUE(rig_.service().wait_for_output(Process::Stream::output, lines));
+  }
+  auto get = client("/usr/bin/busctl", {"--system", "get-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva",
+                                        "com.orbo.Configuration.Legacy", "Range"});
+  EXPECT_EQ(get.standard_output, "i 25\n");
+}
+
+TEST_F(ServiceOnTheBus, RefusesBadValuesWithExactErrorsAndLeavesEverythingAlone) {
+  const struct {
+    std::string value;
+    std::string error;
+  } rows[] = {
+      {"variant:int32:31",
+       "Error org.freedesktop.DBus.Error.InvalidArgs: Invalid argument Bluetooth LE range 31 not between [0, 30]\n"},
+      {"variant:int32:-1",
+       "Error org.freedesktop.DBus.Error.InvalidArgs: Invalid argument Bluetooth LE range -1 not between [0, 30]\n"},
+      {"variant:int32:2147483647",
+       "Error org.freedesktop.DBus.Error.InvalidArgs: Invalid argument Bluetooth LE range 2147483647 not between "
+       "[0, 30]\n"},
+      {"variant:byte:5", "Error org.freedesktop.DBus.Error.Failed: Property Range cannot change type\n"},
+      {"variant:int16:5", "Error org.freedesktop.DBus.Error.Failed: Property Range cannot change type\n"},
+      {"variant:string:5", "Error org.freedesktop.DBus.Error.Failed: Property Range cannot change type\n"},
+      {"int32:5", "Error org.freedesktop.DBus.Error.InvalidArgs: Invalid argument 2\n"},
+  };
+  const auto calls_before = rig_.bridge().calls();
+  BusClient watcher;
+  watcher.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    auto set = dbus_send_set(row.value);
+    EXPECT_EQ(set.status, ExitStatus::exited(1));
+    EXPECT_EQ(set.standard_error, row.error);
+    EXPECT_EQ(rig_.config(), stored(7));
+  }
+  auto get = get_range();
+  EXPECT_EQ(describe(watcher.call(get)), "i 7") << "no signal came before this reply either";
+  EXPECT_EQ(rig_.bridge().calls(), calls_before);
+}
+
+TEST_F(ServiceOnTheBus, SendsTheChangeSignalBeforeTheReplyOnTheSameConnection) {
+  BusClient client;
+  client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
+  for (const int level : {25, 25, 0}) {
+    auto set = set_range(level);
+    std::vector<bus::Message> before;
+    auto reply = client.call(set, &before);
+    EXPECT_EQ(describe(reply), "()");
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(changed_range(before[0]), level);
+  }
+}
+
+TEST_F(ServiceOnTheBus, RadioFailureAnswersFailedAndKeepsThePreviousLevel) {
+  const struct {
+    const char* control;
+    std::string error;
+  } rows[] = {
+      {"status=12\n", "error org.freedesktop.DBus.Error.Failed: Set BLE Power failed: 12"},
+      {"reply=text\ntext=0C\n", "error org.freedesktop.DBus.Error.Failed: Failed to parse hcitool output: 0C"},
+      {"reply=error\nerror_message=hcitool crashed\n", "error org.freedesktop.DBus.Error.Failed: hcitool crashed"},
+  };
+  BusClient client;
+  client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
+  const std::string lines = rig_.service().standard_output();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.control);
+    rig_.bridge().set_control(row.control);
+    auto set = set_range(25);
+    std::vector<bus::Message> before;
+    EXPECT_EQ(describe(client.call(set, &before)), row.error);
+    EXPECT_TRUE(before.empty()) << describe(before.front());
+    auto get = get_range();
+    EXPECT_EQ(describe(client.call(get, &before)), "i 7");
+    EXPECT_TRUE(before.empty());
+    EXPECT_EQ(rig_.config(), stored(7));
+  }
+  EXPECT_EQ(rig_.service().standard_output(), lines) << "no success line for a refused level";
+}
+
+TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {
+  rig_.bridge().set_control("delay_ms=1500\n");
+  BusClient client;
+  std::vector<bus::Message> requests;
+  requests.push_back(set_range(25));
+  requests.push_back(get_range());
+  requests.push_back(get_all());
+  requests.push_back(set_range(31));
+  requests.push_back(get_range());
+  std::vector<std::uint32_t> serials;
+  for (auto& request : requests) serials.push_back(client.send(request));
+
+  std::vector<std::string> answers;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    bus::Message reply = client.next(10s);
+    ASSERT_TRUE(reply) << "answer " << i << " missing";
+    EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), serials[i]);
+    answers.push_back(describe(reply));
+  }
+  EXPECT_EQ(answers, (std::vector<std::string>{
+                         "()",
+                         "i 25",
+                         "[Range=i 25]",
+                         "error org.freedesktop.DBus.Error.InvalidArgs: Invalid argument Bluetooth LE range 31 not "
+                         "between [0, 30]",
+                         "i 25",
+                     }));
+}
+
+TEST_F(ServiceOnTheBus, GivesItsExactIntrospectionDocument) {
+  const std::string document =
+      "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
+      "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
+      "<node name=\"/com/orbo/RIDEviva\">\n"
+      "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
+      "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
+      "  </interface>\n"
+      "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
+      "    <method name=\"Introspect\">\n"
+      "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
+      "    </method>\n"
+      "  </interface>\n"
+      "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
+      "    <method name=\"Get\">\n"
+      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+      "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
+      "    </method>\n"
+      "    <method name=\"GetAll\">\n"
+      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+      "      <arg name=\"props\" type=\"a{sv}\" direction=\"out\"/>\n"
+      "    </method>\n"
+      "    <method name=\"Set\">\n"
+      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+      "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
+      "    </method>\n"
+      "    <signal name=\"PropertiesChanged\">\n"
+      "      <arg name=\"interface_name\" type=\"s\"/>\n"
+      "      <arg name=\"changed_properties\" type=\"a{sv}\"/>\n"
+      "      <arg name=\"invalidated_properties\" type=\"as\"/>\n"
+      "    </signal>\n"
+      "  </interface>\n"
+      "</node>";
+  // busctl prints the string C-escaped after its type.
+  std::string escaped = "s \"";
+  for (const char c : document) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    if (c == '\n') {
+      escaped += "\\n";
+      continue;
+    }
+    escaped += c;
+  }
+  escaped += "\"\n";
+  auto answer = client("/usr/bin/busctl", {"--system", "call", "com.orbo.RIDEviva", "/com/orbo/RIDEviva",
+                                           "org.freedesktop.DBus.Introspectable", "Introspect"});
+  EXPECT_EQ(answer.status, ExitStatus::exited(0)) << answer.standard_error;
+  EXPECT_EQ(answer.standard_output, escaped);
+}
+
+TEST_F(ServiceOnTheBus, EndsWithItsReportWhenTheBusGoesAway) {
+  rig_.bus().kill();
+  EXPECT_EQ(rig_.service().wait_for_exit(10s), ExitStatus::exited(1));
+  EXPECT_EQ(rig_.service().standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
+}
+
+TEST(ServiceOnTheBusReadOnly, StillAppliesAndAnnouncesALevelItCannotStore) {
+  ServiceRig rig({.read_only_config = true});
+  auto& service = rig.start_serving();
+  BusClient client;
+  client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
+  auto set = set_range(25);
+  std::vector<bus::Message> before;
+  EXPECT_EQ(describe(client.call(set, &before)), "()");
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(changed_range(before[0]), 25);
+  auto get = get_range();
+  EXPECT_EQ(describe(client.call(get)), "i 25");
+  EXPECT_EQ(rig.config(), stored(7));
+  EXPECT_EQ(rig.bridge().calls().back(), "hci0 0x3f 0x0087 0x5");
+  EXPECT_TRUE(service.wait_for_output(Process::Stream::error, "\n"));
+  EXPECT_TRUE(service.standard_error().starts_with("Error: ")) << service.standard_error();
+  EXPECT_NE(service.standard_error().find("Read-only file system"), std::string::npos) << service.standard_error();
+  EXPECT_FALSE(service.has_exited());
+}
+
+TEST(ServiceOnTheBusQueued, ServesOnItsUniqueNameWhileAnotherOwnerHoldsTheName) {
+  ServiceRig rig;
+  BusClient owner;
+  ASSERT_EQ(owner.request_name("com.orbo.RIDEviva", 0), 1u);  // primary owner, no replacement allowed
+  auto& service = rig.start();
+  std::vector<std::string> owners;
+  ASSERT_TRUE(service.wait_until([&] {
+    owners = owner.queued_owners("com.orbo.RIDEviva");
+    return owners.size() == 2;
+  })) << service.standard_error();
+  EXPECT_EQ(owners[0], owner.unique_name());
+
+  BusClient client;
+  auto get = get_range(owners[1]);
+  EXPECT_EQ(describe(client.call(get)), "i 7");
+  auto set = set_range(12, owners[1]);
+  EXPECT_EQ(describe(client.call(set)), "()");
+  EXPECT_EQ(rig.config(), stored(12));
+}
+
+}  // namespace
+}  // namespace integration

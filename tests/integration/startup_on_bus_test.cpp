@@ -1,0 +1,93 @@
+// Start-up of the real ble-ranged up to the bus: the stored level reaches the radio before the
+// service takes its name, and every failure on that road ends it without the name ever owned.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/integration/bus_client.hpp"
+#include "tests/integration/service_rig.hpp"
+
+namespace integration {
+namespace {
+
+using harness::ExitStatus;
+
+TEST(StartUpOnTheBus, AppliesTheStoredLevelBeforeTakingTheName) {
+  const struct {
+    const char* stored;
+    const char* command;
+    const char* line;
+  } rows[] = {
+      {"25", "hci0 0x3f 0x0087 0x5", "Set BLE range 25 (5 dBm) successfully.\n"},
+      {"20", "hci0 0x3f 0x0087 0x0", "Set BLE range 20 (0 dBm) successfully.\n"},
+      {"0", "hci0 0x3f 0x0087 0xec", "Set BLE range 0 (-20 dBm) successfully.\n"},
+      {"+030", "hci0 0x3f 0x0087 0xa", "Set BLE range 30 (10 dBm) successfully.\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stored);
+    ServiceRig rig({.config = std::string("[Bluetooth]\nRange = ") + row.stored + "\n"});
+    const std::string before = *rig.config();
+    auto& service = rig.start_serving();
+
+    EXPECT_EQ(rig.bridge().calls(), std::vector<std::string>{row.command});
+    EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::output, row.line));
+    EXPECT_EQ(service.standard_output(), row.line);
+    EXPECT_EQ(rig.config(), before) << "start-up never writes the file";
+    EXPECT_FALSE(service.has_exited());
+  }
+}
+
+struct StartUpFailure {
+  const char* what;
+  bool bridge;
+  const char* control;
+  std::string report;
+};
+
+const std::string no_reply_text =
+    "Did not receive a reply. Possible causes include: the remote application did not send a reply, the message "
+    "bus security policy blocked the reply, the reply timeout expired, or the network connection was broken.";
+
+const StartUpFailure startup_failures[] = {
+    {"the bridge absent", false, "",
+     "Error: The name com.orbo.ZozovoZorOrevov was not provided by any .service files\n"},
+    {"the controller refusing", true, "status=12\n", "Error: Set BLE Power failed: 12\n"},
+    {"a negative status", true, "status=-5\n", "Error: Set BLE Power failed: -5\n"},
+    {"unparsable output", true, "reply=text\ntext=HCI command failed\\nstatus: 0x0c\n",
+     "Error: Failed to parse hcitool output: HCI command failed\nstatus: 0x0c\n"},
+    {"empty output", true, "reply=text\ntext=\n", "Error: Failed to parse hcitool output: \n"},
+    {"a reply without arguments", true, "reply=empty\n",
+     "Error: D-Bus argument type mismatch at position 0: expected String, found nothing\n"},
+    {"a uint32 reply", true, "reply=uint32\n",
+     "Error: D-Bus argument type mismatch at position 0: expected String, found u32\n"},
+    {"an error reply", true, "reply=error\nerror_name=com.orbo.Error.Denied\nerror_message=not for you\n",
+     "Error: not for you\n"},
+    {"a reply slower than five seconds", true, "delay_ms=7000\n", "Error: " + no_reply_text + "\n"},
+};
+
+TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
+  for (const auto& c : startup_failures) {
+    SCOPED_TRACE(c.what);
+    ServiceRig rig({.with_bridge = c.bridge});
+    if (c.bridge) rig.bridge().set_control(c.control);
+    const std::string before = *rig.config();
+    BusClient watcher;
+    watcher.add_match("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='com.orbo.RIDEviva'");
+
+    auto& service = rig.start();
+    EXPECT_EQ(service.wait_for_exit(20s), ExitStatus::exited(1));
+    EXPECT_EQ(service.standard_error(), c.report);
+    EXPECT_EQ(service.standard_output(), "");
+    EXPECT_EQ(rig.config(), before);
+
+    // Signals reach us in bus order, so once this reply is in, any ownership change is too.
+    EXPECT_TRUE(watcher.queued_owners("com.orbo.RIDEviva").empty());
+    for (bus::Message seen = watcher.next(0ms); seen; seen = watcher.next(0ms)) {
+      ADD_FAILURE() << "the name changed hands: " << describe(seen);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace integration

@@ -1,0 +1,64 @@
+// The transmit-power command against the simulated bridge on a private bus, in this process:
+// the window edges that start-up never reaches, and the connection it must not leave behind.
+#include "src/tx_power_command.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "tests/harness/bridge.hpp"
+#include "tests/harness/private_bus.hpp"
+#include "tests/integration/bus_client.hpp"
+
+namespace ranged {
+namespace {
+
+// The connections on the bus: "[s org.freedesktop.DBus, s :1.0, ...]" from ListNames.
+std::set<std::string> unique_names(integration::BusClient& client) {
+  bus::Message list = bus::Message::adopt(dbus_message_new_method_call(
+      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames"));
+  const std::string answer = integration::describe(client.call(list));
+  std::set<std::string> names;
+  for (std::size_t at = answer.find("s :"); at != std::string::npos; at = answer.find("s :", at + 1)) {
+    names.insert(answer.substr(at + 2, answer.find_first_of(",]", at) - at - 2));
+  }
+  return names;
+}
+
+TEST(TxPowerCommandOnTheBus, SendsThePowerTextAndClosesItsConnectionAfterEveryRun) {
+  harness::PrivateBus bus;
+  harness::SimulatedBridge bridge;
+  integration::BusClient watcher;
+  const struct {
+    std::int8_t level;
+    const char* control;
+    const char* command;
+    const char* printed;
+    const char* failure;
+  } rows[] = {
+      {40, "", "hci0 0x3f 0x0087 0x14", "Set BLE range 40 (20 dBm) successfully.\n", nullptr},
+      {-10, "", "hci0 0x3f 0x0087 0xe2", "Set BLE range -10 (-30 dBm) successfully.\n", nullptr},
+      {20, "reply=text\ntext=  00\\r\\n", "hci0 0x3f 0x0087 0x0", "Set BLE range 20 (0 dBm) successfully.\n", nullptr},
+      {25, "reply=text\ntext=ok\\n0\\n\\n", "hci0 0x3f 0x0087 0x5", "", "Failed to parse hcitool output: ok\n0\n\n"},
+      {0, "status=-128", "hci0 0x3f 0x0087 0xec", "", "Set BLE Power failed: -128"},
+  };
+  const auto before = unique_names(watcher);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int{row.level});
+    bridge.set_control(row.control);
+    testing::internal::CaptureStdout();
+    const auto result = TxPowerCommand::run(row.level);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.printed);
+    EXPECT_EQ(result.has_value(), row.failure == nullptr);
+    if (!result) {
+      EXPECT_EQ(result.error().message(), row.failure);
+    }
+    EXPECT_EQ(bridge.calls().back(), row.command);
+    // Closing is ours; the daemon notices it a moment later.
+    EXPECT_TRUE(bridge.process().wait_until([&] { return unique_names(watcher) == before; }));
+  }
+}
+
+}  // namespace
+}  // namespace ranged

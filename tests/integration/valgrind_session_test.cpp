@@ -1,0 +1,40 @@
+// One scripted client session against ble-ranged running under memcheck: no memory errors and no
+// definite or indirect leaks, through start-up, serving and the end on a lost bus.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/integration/bus_client.hpp"
+#include "tests/integration/service_rig.hpp"
+
+namespace integration {
+namespace {
+
+TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
+  ServiceRig rig({.wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
+                              "--errors-for-leak-kinds=definite,indirect", "--error-exitcode=99"}});
+  auto& service = rig.start_serving();
+  {
+    BusClient client;
+    auto get = get_range();
+    EXPECT_EQ(describe(client.call(get)), "i 7");
+    auto all = get_all();
+    EXPECT_EQ(describe(client.call(all)), "[Range=i 7]");
+    auto set = set_range(25);
+    EXPECT_EQ(describe(client.call(set)), "()");
+    auto refused = set_range(31);
+    EXPECT_EQ(describe(client.call(refused)).rfind("error org.freedesktop.DBus.Error.InvalidArgs", 0), 0u);
+    auto document = introspect();
+    EXPECT_EQ(describe(client.call(document)).rfind("s <!DOCTYPE node", 0), 0u);
+  }
+  rig.bus().kill();
+  EXPECT_EQ(service.wait_for_exit(60s), harness::ExitStatus::exited(1)) << service.standard_error();
+  EXPECT_NE(service.standard_error().find("ERROR SUMMARY: 0 errors from 0 contexts"), std::string::npos)
+      << service.standard_error();
+  EXPECT_NE(service.standard_error().find("Error: Failed to read/write data, disconnected from D-Bus?\n"),
+            std::string::npos);
+  EXPECT_EQ(rig.config(), "[Bluetooth]\nRange = 25\n");
+}
+
+}  // namespace
+}  // namespace integration
