@@ -6,7 +6,7 @@ namespace integration {
 
 using namespace std::chrono_literals;
 
-ServiceRig::ServiceRig(RigOptions options) : options_(std::move(options)) {
+ServiceRig::ServiceRig(RigOptions options) : options_(std::move(options)), bus_(options_.bus) {
   sandbox_.write_config(options_.config);
   if (options_.read_only_config) sandbox_.make_read_only();
   if (options_.with_bridge) bridge_.emplace();
@@ -15,6 +15,7 @@ ServiceRig::ServiceRig(RigOptions options) : options_(std::move(options)) {
 harness::Process& ServiceRig::start() {
   std::string program = BLE_RANGED_PATH;
   harness::ProcessOptions process;
+  process.closed_descriptors = options_.closed_descriptors;
   if (!options_.wrapper.empty()) {
     program = options_.wrapper.front();
     process.arguments.assign(options_.wrapper.begin() + 1, options_.wrapper.end());

@@ -20,6 +20,9 @@ struct RigOptions {
   bool read_only_config = false;
   // Wraps the service, e.g. {"valgrind", "--leak-check=full"}.
   std::vector<std::string> wrapper = {};
+  // Standard descriptors the service starts with closed.
+  std::vector<int> closed_descriptors = {};
+  harness::PrivateBusOptions bus = {};
 };
 
 class ServiceRig {

@@ -89,5 +89,29 @@ TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
   }
 }
 
+TEST(StartUpOnTheBus, AppliesTheLevelAndServesWithStandardOutputClosed) {
+  ServiceRig rig({.closed_descriptors = {1}});
+  rig.start_serving();
+  BusClient client;
+  auto get = get_range();
+  EXPECT_EQ(describe(client.call(get)), "i 7");
+  EXPECT_EQ(rig.bridge().calls(), std::vector<std::string>{"hci0 0x3f 0x0087 0xf3"});
+  EXPECT_EQ(rig.service().standard_error(), "");
+}
+
+TEST(StartUpOnTheBus, EndsWithTheDaemonsWordsWhenItsPolicyRefusesTheName) {
+  harness::PrivateBusOptions refusing;
+  refusing.extra_config = R"(<policy context="mandatory"><deny own="com.orbo.RIDEviva"/></policy>)";
+  ServiceRig rig({.bus = refusing});
+  auto& service = rig.start();
+  EXPECT_EQ(service.wait_for_exit(10s), ExitStatus::exited(1));
+  EXPECT_EQ(service.standard_output(), "Set BLE range 7 (-13 dBm) successfully.\n");
+  EXPECT_TRUE(service.standard_error().starts_with("Error: Connection \":1.")) << service.standard_error();
+  EXPECT_TRUE(service.standard_error().ends_with(
+      "\" is not allowed to own the service \"com.orbo.RIDEviva\" due to security policies in the configuration "
+      "file\n"))
+      << service.standard_error();
+}
+
 }  // namespace
 }  // namespace integration
