@@ -1,0 +1,27 @@
+#pragma once
+// The configuration file's INI rules, written a second time in the plainest form: every line is
+// classified by what it contains after its comment is cut and its ends are trimmed.
+#include <expected>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "src/conf/config_file.hpp"
+
+namespace oracle {
+
+// Ordered, so that two readings compare and print the same way.
+using SortedConfig = std::map<std::string, std::map<std::string, std::optional<std::string>>>;
+using LowerCase = std::function<std::string(std::string_view)>;
+
+// `utf8` must be well-formed. `lower` folds section and key names.
+std::expected<SortedConfig, std::string> parse_ini(std::string_view utf8, const LowerCase& lower);
+
+SortedConfig sorted(const ranged::ConfigMap& map);
+
+// For failure messages: one "[section] key=value" or "[section] key" per line.
+std::string describe(const SortedConfig& config);
+
+}  // namespace oracle
