@@ -2,6 +2,7 @@
 // org.freedesktop.DBus.Introspectable and the XML document it returns.
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tree/definitions.hpp"
@@ -9,6 +10,8 @@
 namespace tree {
 
 class ObjectTree;
+
+inline constexpr std::string_view introspectable_interface_name = "org.freedesktop.DBus.Introspectable";
 
 // Built once and shared by every object that can be introspected.
 std::shared_ptr<const InterfaceDef> introspectable_interface();

@@ -8,6 +8,8 @@
 
 namespace tree {
 
+inline constexpr std::string_view properties_interface_name = "org.freedesktop.DBus.Properties";
+
 // Built once and shared by every object that carries properties.
 std::shared_ptr<const InterfaceDef> properties_interface();
 

@@ -1,0 +1,102 @@
+// Which method calls the tree answers, and with what.
+#include <dbus/dbus.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "messages.hpp"
+#include "test_tree.hpp"
+
+namespace tree_test {
+namespace {
+
+struct DispatchCase {
+  const char* what;
+  const char* path;
+  const char* interface;
+  const char* member;
+  std::vector<std::string> sent;  // empty: nothing at all is sent
+  bool answered = true;
+};
+
+class Dispatch : public testing::TestWithParam<DispatchCase> {};
+
+TEST_P(Dispatch, AnswersEachKindOfCallAsTheOutcomeTableSays) {
+  const DispatchCase& c = GetParam();
+  const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
+  auto replies = tree.handle_call(call(c.path, c.interface, c.member));
+  if (!c.answered) {
+    EXPECT_FALSE(replies.has_value());
+    return;
+  }
+  ASSERT_TRUE(replies.has_value());
+  EXPECT_EQ(describe(*replies), c.sent);
+}
+
+const char* const unknown_interface = "error org.freedesktop.DBus.Error.UnknownInterface: Unknown interface ";
+const char* const unknown_method = "error org.freedesktop.DBus.Error.UnknownMethod: Unknown method ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, Dispatch,
+    testing::Values(
+        DispatchCase{"UnregisteredPath", "/test", "com.test.Plain", "Twice", {}, false},
+        DispatchCase{"RootPath", "/", "org.freedesktop.DBus.Introspectable", "Introspect", {}, false},
+        DispatchCase{"PathInOtherCase", "/test/Object", "com.test.Plain", "Twice", {}, false},
+        DispatchCase{"PathBelowObject", "/test/object/more", "com.test.Plain", "Twice", {}, false},
+        DispatchCase{"PeerPingElsewhere", "/other", "org.freedesktop.DBus.Peer", "Ping", {}, false},
+        DispatchCase{"NoPathAtAll", "", "com.test.Plain", "Twice", {}, false},
+        DispatchCase{"PeerPingOnObject", object_path, "org.freedesktop.DBus.Peer", "Ping", {unknown_interface}},
+        DispatchCase{"NoInterfaceHeader", object_path, "", "Introspect", {unknown_interface}},
+        DispatchCase{"NoInterfaceHeaderForGet", object_path, "", "Get", {unknown_interface}},
+        DispatchCase{"InterfaceInOtherCase", object_path, "com.test.plain", "Twice", {unknown_interface}},
+        DispatchCase{"UnknownMember", object_path, "org.freedesktop.DBus.Properties", "Delete", {unknown_method}},
+        DispatchCase{"MemberOfAnotherInterface", object_path, "com.test.Plain", "Get", {unknown_method}},
+        DispatchCase{"NoMember", object_path, "com.test.Plain", "", {unknown_method}},
+        DispatchCase{"HandlerMessagesInOrder",
+                     object_path,
+                     "com.test.Plain",
+                     "Twice",
+                     {"signal /test/object com.test.Plain.Twice", "return \"Twice\""}},
+        DispatchCase{"HandlerSendsNothing", object_path, "com.test.Plain", "Nothing", {}},
+        DispatchCase{"HandlerError", object_path, "com.test.Plain", "Refuse", {"error com.test.Error.Refused: not today"}}),
+    case_name<DispatchCase>);
+
+TEST(Dispatch, IgnoresMessagesThatAreNotMethodCalls) {
+  const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
+  const bus::Message signal =
+      bus::Message::signal(bus::BusPath::from_constant(object_path), bus::InterfaceName::from_constant("com.test.Plain"),
+                           bus::MemberName::from_constant("Twice"));
+  EXPECT_FALSE(tree.handle_call(signal).has_value());
+}
+
+TEST(Dispatch, AnswersCallsThatExpectNoReply) {
+  const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
+  bus::Message message = call(object_path, "com.test.Plain", "Refuse");
+  dbus_message_set_no_reply(message.get(), TRUE);
+  auto replies = tree.handle_call(message);
+  ASSERT_TRUE(replies.has_value());
+  EXPECT_EQ(describe(*replies), std::vector<std::string>{"error com.test.Error.Refused: not today"});
+}
+
+TEST(Dispatch, UsesTheDefaultInterfaceForCallsWithoutInterfaceHeader) {
+  tree::TreeObject object = test_object(std::make_shared<Values>());
+  object.default_interface = bus::InterfaceName::from_constant("com.test.Plain");
+  tree::ObjectTree tree;
+  tree.add_object(std::move(object));
+  auto replies = tree.handle_call(call(object_path, "", "Refuse"));
+  ASSERT_TRUE(replies.has_value());
+  EXPECT_EQ(describe(*replies), std::vector<std::string>{"error com.test.Error.Refused: not today"});
+}
+
+TEST(Dispatch, AnswersUnknownInterfaceWhenTheDefaultInterfaceIsNotOnTheObject) {
+  tree::TreeObject object = test_object(std::make_shared<Values>());
+  object.default_interface = bus::InterfaceName::from_constant("com.test.Missing");
+  tree::ObjectTree tree;
+  tree.add_object(std::move(object));
+  auto replies = tree.handle_call(call(object_path, "", "Refuse"));
+  ASSERT_TRUE(replies.has_value());
+  EXPECT_EQ(describe(*replies), std::vector<std::string>{unknown_interface});
+}
+
+}  // namespace
+}  // namespace tree_test

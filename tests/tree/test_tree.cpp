@@ -1,0 +1,151 @@
+#include "test_tree.hpp"
+
+#include <utility>
+
+#include "tree/introspection.hpp"
+
+namespace tree_test {
+namespace {
+
+using tree::MethodError;
+using Done = std::expected<void, MethodError>;
+
+Values& values_of(const tree::PropertyContext& context) { return **context.object().data<std::shared_ptr<Values>>(); }
+
+MethodError test_error(std::string_view name, std::string message) {
+  return MethodError{bus::ErrorName::from_constant(name), std::move(message)};
+}
+
+tree::PropertyDef property(std::string name, std::string_view type, tree::PropertyAccess access) {
+  return tree::PropertyDef{std::move(name), bus::Signature::from_constant(type), access,
+                           tree::EmitsChangedMode::emits, true, nullptr, nullptr, {}};
+}
+
+tree::InterfaceDef things() {
+  tree::InterfaceDef interface{bus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}};
+
+  tree::PropertyDef level = int_property("Level", &Values::level);
+  level.setter = [](bus::MessageReader& value, const tree::PropertyContext& context) -> Done {
+    const std::int32_t wanted = *value.read_int32();
+    if (wanted < 0) return std::unexpected(test_error("com.test.Error.Refused", "no negative levels"));
+    // Stored doubled so a change signal shows what the getter reads, not what the client sent.
+    values_of(context).level = wanted * 2;
+    return {};
+  };
+  interface.add_property(std::move(level));
+
+  tree::PropertyDef cached = int_property("Cached", &Values::cached);
+  cached.emits_changed = tree::EmitsChangedMode::invalidates;
+  interface.add_property(std::move(cached));
+
+  tree::PropertyDef quiet = int_property("Quiet", &Values::quiet);
+  quiet.emits_changed = tree::EmitsChangedMode::none;
+  interface.add_property(std::move(quiet));
+
+  tree::PropertyDef silent = int_property("Silent", &Values::silent);
+  silent.auto_emit = false;
+  interface.add_property(std::move(silent));
+
+  tree::PropertyDef constant = int_property("Constant", &Values::quiet);
+  constant.emits_changed = tree::EmitsChangedMode::constant;
+  interface.add_property(std::move(constant));
+
+  tree::PropertyDef fixed = property("Fixed", "i", tree::PropertyAccess::read);
+  fixed.getter = [](bus::MessageWriter& out, const tree::PropertyContext&) -> Done {
+    out.append_int32(5);
+    return {};
+  };
+  interface.add_property(std::move(fixed));
+
+  tree::PropertyDef secret = property("Secret", "s", tree::PropertyAccess::write);
+  secret.setter = [](bus::MessageReader& value, const tree::PropertyContext& context) -> Done {
+    values_of(context).secret = *value.read_string();
+    return {};
+  };
+  interface.add_property(std::move(secret));
+
+  tree::PropertyDef broken = int_property("Broken", &Values::broken);
+  broken.getter = [](bus::MessageWriter&, const tree::PropertyContext&) -> Done {
+    return std::unexpected(test_error("com.test.Error.Broken", "getter broke"));
+  };
+  interface.add_property(std::move(broken));
+  return interface;
+}
+
+tree::PropertyDef constant_int(std::string name, std::int32_t value) {
+  tree::PropertyDef def = property(std::move(name), "i", tree::PropertyAccess::read);
+  def.getter = [value](bus::MessageWriter& out, const tree::PropertyContext&) -> Done {
+    out.append_int32(value);
+    return {};
+  };
+  return def;
+}
+
+tree::InterfaceDef gauges() {
+  tree::InterfaceDef interface{bus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}};
+  interface.add_property(constant_int("a", 3));
+  interface.add_property(constant_int("B", 1));
+  tree::PropertyDef ba = property("Ba", "s", tree::PropertyAccess::read);
+  ba.getter = [](bus::MessageWriter& out, const tree::PropertyContext&) -> Done {
+    out.append_string("two");
+    return {};
+  };
+  interface.add_property(std::move(ba));
+  tree::PropertyDef hidden = int_property("Hidden", &Values::quiet);
+  hidden.access = tree::PropertyAccess::write;
+  interface.add_property(std::move(hidden));
+  return interface;
+}
+
+tree::MethodDef method(std::string_view name, tree::MethodHandler handler) {
+  return tree::MethodDef{bus::MemberName::from_constant(name), std::move(handler), {}, {}, {}};
+}
+
+tree::InterfaceDef plain() {
+  tree::InterfaceDef interface{bus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}};
+  interface.add_method(method("Refuse", [](const tree::MethodContext&) -> tree::HandlerResult {
+    return std::unexpected(test_error("com.test.Error.Refused", "not today"));
+  }));
+  interface.add_method(method("Twice", [](const tree::MethodContext& call) -> tree::HandlerResult {
+    std::vector<bus::Message> out;
+    out.push_back(bus::Message::signal(call.object.path, call.interface.name, call.method.name));
+    bus::Message reply = bus::Message::method_return(call.message);
+    bus::MessageWriter(reply).append_string(call.method.name.view());
+    out.push_back(std::move(reply));
+    return out;
+  }));
+  interface.add_method(method("Nothing", [](const tree::MethodContext&) -> tree::HandlerResult { return {}; }));
+  return interface;
+}
+
+}  // namespace
+
+tree::PropertyDef int_property(std::string name, std::int32_t Values::*slot) {
+  tree::PropertyDef def = property(std::move(name), "i", tree::PropertyAccess::readwrite);
+  def.getter = [slot](bus::MessageWriter& out, const tree::PropertyContext& context) -> Done {
+    out.append_int32(values_of(context).*slot);
+    return {};
+  };
+  def.setter = [slot](bus::MessageReader& value, const tree::PropertyContext& context) -> Done {
+    values_of(context).*slot = *value.read_int32();
+    return {};
+  };
+  return def;
+}
+
+tree::TreeObject test_object(std::shared_ptr<Values> values) {
+  tree::TreeObject object{bus::BusPath::from_constant(object_path), std::nullopt, {}, std::move(values)};
+  tree::add_interface(object, things());
+  tree::add_interface(object, gauges());
+  tree::add_interface(object, plain());
+  tree::add_introspectable(object);
+  return object;
+}
+
+tree::ObjectTree test_tree(std::shared_ptr<Values> values) {
+  tree::ObjectTree tree;
+  tree.add_object(test_object(std::move(values)));
+  return tree;
+}
+
+}  // namespace tree_test

@@ -1,0 +1,79 @@
+// Building the tree, and finding the handler of one incoming method call.
+#include "tree/object_tree.hpp"
+
+#include <string>
+#include <utility>
+
+#include "dbus/fatal.hpp"
+#include "tree/introspection.hpp"
+#include "tree/method_errors.hpp"
+#include "tree/properties.hpp"
+
+namespace tree {
+namespace {
+
+// The interface header, else the object's default interface; null when neither names one it has.
+const InterfaceDef* select_interface(const bus::Message& message, const TreeObject& object) {
+  std::string name;
+  if (auto header = message.interface()) {
+    name = *header;
+  } else if (object.default_interface) {
+    name = object.default_interface->str();
+  } else {
+    return nullptr;
+  }
+  auto found = object.interfaces.find(name);
+  return found == object.interfaces.end() ? nullptr : found->second.get();
+}
+
+HandlerResult run_method(const bus::Message& message, const TreeObject& object, const ObjectTree& tree) {
+  const InterfaceDef* interface = select_interface(message, object);
+  if (interface == nullptr) return std::unexpected(unknown_interface({}));
+
+  auto member = message.member();
+  if (!member) return std::unexpected(unknown_method());
+  auto method = interface->methods.find(std::string(*member));
+  if (method == interface->methods.end()) return std::unexpected(unknown_method());
+  if (!method->second.handler) bus::fatal("Method " + method->first + " was registered without a handler");
+
+  const MethodContext context{message, object, *interface, method->second, tree};
+  return method->second.handler(context);
+}
+
+}  // namespace
+
+void ObjectTree::add_object(TreeObject object) {
+  std::string key = object.path.str();
+  objects_.insert_or_assign(std::move(key), std::move(object));
+}
+
+std::optional<std::vector<bus::Message>> ObjectTree::handle_call(const bus::Message& message) const {
+  if (message.type() != bus::MessageType::method_call) return std::nullopt;
+  // Calls to paths we do not publish get no answer at all, not even an error.
+  auto path = message.path();
+  if (!path) return std::nullopt;
+  auto object = objects_.find(std::string(*path));
+  if (object == objects_.end()) return std::nullopt;
+
+  HandlerResult outcome = run_method(message, object->second, *this);
+  if (outcome) return std::move(*outcome);
+  std::vector<bus::Message> reply;
+  reply.push_back(bus::Message::error_reply(message, outcome.error().name, outcome.error().message));
+  return reply;
+}
+
+void add_interface(TreeObject& object, InterfaceDef interface) {
+  const bool has_properties = !interface.properties.empty();
+  std::string key = interface.name.str();
+  object.interfaces.insert_or_assign(std::move(key), std::make_shared<const InterfaceDef>(std::move(interface)));
+  const std::string properties_key(properties_interface_name);
+  if (has_properties && !object.interfaces.contains(properties_key)) {
+    object.interfaces.emplace(properties_key, properties_interface());
+  }
+}
+
+void add_introspectable(TreeObject& object) {
+  object.interfaces.insert_or_assign(std::string(introspectable_interface_name), introspectable_interface());
+}
+
+}  // namespace tree

@@ -1,0 +1,208 @@
+// org.freedesktop.DBus.Properties: the three handlers, their checks and the change signal.
+#include "tree/properties.hpp"
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tree/interface_cache.hpp"
+#include "tree/method_errors.hpp"
+
+namespace tree {
+namespace {
+
+using bus::Message;
+using bus::MessageReader;
+using bus::MessageWriter;
+using Done = std::expected<void, MethodError>;
+
+const bus::Signature& dict_entry_of_variants() {
+  static const bus::Signature sv = bus::Signature::from_constant("{sv}");
+  return sv;
+}
+
+// Runs `fill` on a freshly opened container and closes it on the parent whatever `fill` returns.
+template <class Fill>
+Done fill_container(MessageWriter& parent, MessageWriter child, Fill&& fill) {
+  struct Closer {
+    MessageWriter& parent;
+    MessageWriter& child;
+    ~Closer() { parent.close(child); }
+  } closer{parent, child};
+  return fill(child);
+}
+
+std::expected<std::string, MethodError> read_name(MessageReader& args) {
+  auto name = args.read_string();
+  if (!name) return std::unexpected(argument_mismatch(name.error()));
+  return std::move(*name);
+}
+
+std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, const std::string& name) {
+  if (auto valid = bus::InterfaceName::from_text(name); !valid) {
+    return std::unexpected(invalid_argument(quoted(valid.error())));
+  }
+  auto found = call.object.interfaces.find(name);
+  if (found == call.object.interfaces.end()) return std::unexpected(unknown_interface(name));
+  return found->second.get();
+}
+
+std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDef& interface,
+                                                               const std::string& name) {
+  auto found = interface.properties.find(name);
+  if (found == interface.properties.end()) return std::unexpected(unknown_property(name));
+  return &found->second;
+}
+
+// The property's current value as one variant; the getter's failure is passed on unchanged.
+Done append_value(MessageWriter& out, const PropertyContext& context) {
+  const PropertyDef& property = context.property;
+  return out.with_variant(property.signature, [&](MessageWriter& value) { return property.getter(value, context); });
+}
+
+// The interface and property that a Get or Set names in its first two arguments.
+struct Target {
+  const InterfaceDef* interface;
+  const PropertyDef* property;
+};
+
+std::expected<Target, MethodError> select_target(const MethodContext& call, MessageReader& args) {
+  auto interface_name = read_name(args);
+  if (!interface_name) return std::unexpected(interface_name.error());
+  auto property_name = read_name(args);
+  if (!property_name) return std::unexpected(property_name.error());
+  auto interface = select_interface(call, *interface_name);
+  if (!interface) return std::unexpected(interface.error());
+  auto property = select_property(**interface, *property_name);
+  if (!property) return std::unexpected(property.error());
+  return Target{*interface, *property};
+}
+
+std::vector<Message> messages(Message first) {
+  std::vector<Message> list;
+  list.push_back(std::move(first));
+  return list;
+}
+
+HandlerResult get(const MethodContext& call) {
+  MessageReader args(call.message);
+  auto target = select_target(call, args);
+  if (!target) return std::unexpected(target.error());
+  const PropertyDef& property = *target->property;
+  if (!property.readable()) return std::unexpected(property_write_only(property.name));
+
+  Message reply = Message::method_return(call.message);
+  MessageWriter out(reply);
+  if (auto appended = append_value(out, PropertyContext{call, *target->interface, property}); !appended) {
+    return std::unexpected(appended.error());
+  }
+  return messages(std::move(reply));
+}
+
+HandlerResult get_all(const MethodContext& call) {
+  MessageReader args(call.message);
+  auto interface_name = read_name(args);
+  if (!interface_name) return std::unexpected(interface_name.error());
+  auto interface = select_interface(call, *interface_name);
+  if (!interface) return std::unexpected(interface.error());
+
+  Message reply = Message::method_return(call.message);
+  MessageWriter out(reply);
+  Done filled = fill_container(out, out.open_array(dict_entry_of_variants()), [&](MessageWriter& entries) -> Done {
+    for (const auto& [name, property] : (*interface)->properties) {
+      if (!property.readable()) continue;
+      Done entry = fill_container(entries, entries.open_dict_entry(), [&](MessageWriter& pair) {
+        pair.append_string(name);
+        return append_value(pair, PropertyContext{call, **interface, property});
+      });
+      if (!entry) return entry;
+    }
+    return {};
+  });
+  if (!filled) return std::unexpected(filled.error());
+  return messages(std::move(reply));
+}
+
+// PropertiesChanged for a property that was just set, or nothing when its mode asks for none.
+std::expected<std::optional<Message>, MethodError> change_signal(const PropertyContext& context) {
+  const PropertyDef& property = context.property;
+  const EmitsChangedMode mode = property.emits_changed;
+  if (!property.auto_emit || mode == EmitsChangedMode::none || mode == EmitsChangedMode::constant) {
+    return std::nullopt;
+  }
+
+  static const bus::InterfaceName interface = bus::InterfaceName::from_constant(properties_interface_name);
+  static const bus::MemberName member = bus::MemberName::from_constant("PropertiesChanged");
+  Message signal = Message::signal(context.object().path, interface, member);
+  MessageWriter out(signal);
+  out.append_string(context.interface.name.view());
+  Done changed = fill_container(out, out.open_array(dict_entry_of_variants()), [&](MessageWriter& entries) -> Done {
+    if (mode != EmitsChangedMode::emits || !property.readable()) return {};
+    return fill_container(entries, entries.open_dict_entry(), [&](MessageWriter& pair) {
+      pair.append_string(property.name);
+      return append_value(pair, context);
+    });
+  });
+  if (!changed) return std::unexpected(changed.error());
+  static const bus::Signature string_type = bus::Signature::from_constant("s");
+  MessageWriter invalidated = out.open_array(string_type);
+  if (mode == EmitsChangedMode::invalidates) invalidated.append_string(property.name);
+  out.close(invalidated);
+  return std::optional<Message>(std::move(signal));
+}
+
+HandlerResult set(const MethodContext& call) {
+  MessageReader args(call.message);
+  auto target = select_target(call, args);
+  if (!target) return std::unexpected(target.error());
+  const PropertyDef& property = *target->property;
+  if (!property.writable()) return std::unexpected(property_read_only(property.name));
+
+  std::optional<MessageReader> value = args.enter_variant();
+  if (!value) return std::unexpected(invalid_argument("2"));
+  if (value->current_signature() != property.signature.view()) {
+    return std::unexpected(property_type_change(property.name));
+  }
+
+  const PropertyContext context{call, *target->interface, property};
+  if (auto stored = property.setter(*value, context); !stored) return std::unexpected(stored.error());
+
+  // The signal goes out before the reply, so a client waiting for the reply has it already.
+  auto signal = change_signal(context);
+  if (!signal) return std::unexpected(signal.error());
+  std::vector<Message> out;
+  if (*signal) out.push_back(std::move(**signal));
+  out.push_back(Message::method_return(call.message));
+  return out;
+}
+
+ArgDef arg(std::string_view name, std::string_view type) {
+  return ArgDef{std::string(name), bus::Signature::from_constant(type)};
+}
+
+MethodDef method(std::string_view name, MethodHandler handler, std::vector<ArgDef> in, std::vector<ArgDef> out) {
+  return MethodDef{bus::MemberName::from_constant(name), std::move(handler), std::move(in), std::move(out), {}};
+}
+
+InterfaceDef build_properties_interface() {
+  InterfaceDef interface{bus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}};
+  interface.add_method(method("Get", get, {arg("interface_name", "s"), arg("property_name", "s")}, {arg("value", "v")}));
+  interface.add_method(method("GetAll", get_all, {arg("interface_name", "s")}, {arg("props", "a{sv}")}));
+  interface.add_method(
+      method("Set", set, {arg("interface_name", "s"), arg("property_name", "s"), arg("value", "v")}, {}));
+  interface.add_signal(SignalDef{bus::MemberName::from_constant("PropertiesChanged"),
+                                 {arg("interface_name", "s"), arg("changed_properties", "a{sv}"),
+                                  arg("invalidated_properties", "as")},
+                                 {}});
+  return interface;
+}
+
+}  // namespace
+
+std::shared_ptr<const InterfaceDef> properties_interface() {
+  return shared_interface(properties_interface_name, build_properties_interface);
+}
+
+}  // namespace tree
