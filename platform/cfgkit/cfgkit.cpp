@@ -2,7 +2,9 @@
 // rename it over the target, sync the directory.
 #include "platform/cfgkit/cfgkit.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,13 +45,15 @@ class TemporaryFile {
     if (!path_.empty()) ::unlink(path_.c_str());
   }
 
-  // Returns an errno value, 0 on success. O_EXCL with a fresh random name each try.
+  // Returns an errno value, 0 on success. O_EXCL with a fresh random name each try. The lock
+  // tells remove_stale_temporaries that a live writer still owns the file.
   int create_next_to(const std::string& target) {
     std::string name = temporary_template_for(target);
     int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return errno;
     fd_ = fd;
     path_ = std::move(name);
+    ::flock(fd_, LOCK_EX | LOCK_NB);
     return 0;
   }
 
@@ -100,6 +104,37 @@ int sync_directory(const std::string& directory) noexcept {
   return result;
 }
 
+// A writer killed (or a device that lost power) between creating its temporary file and the
+// rename leaves that file behind; without this, every such cut would add one for good. A
+// temporary whose lock we can take has no live writer any more. Failures are ignored: this is
+// housekeeping, and the write itself reports what matters.
+void remove_stale_temporaries(const std::string& target) noexcept {
+  const std::string directory = directory_of(target);
+  const auto slash = target.rfind('/');
+  const std::string prefix = "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
+  constexpr std::size_t random_part = 6;  // the XXXXXX of mkostemp
+
+  int directory_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory_fd < 0) return;
+  DIR* entries = ::fdopendir(directory_fd);
+  if (entries == nullptr) {
+    ::close(directory_fd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + random_part || name.compare(0, prefix.size(), prefix) != 0) continue;
+    int fd = ::openat(directory_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status{};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(directory_fd, name.c_str(), 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(entries);
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int cfgkit_set_file_contents_with_sync_full(
@@ -110,6 +145,7 @@ extern "C" __attribute__((visibility("default"))) int cfgkit_set_file_contents_w
     return 0;
   }
   const std::string target = path;
+  remove_stale_temporaries(target);
 
   TemporaryFile temporary;
   if (int e = temporary.create_next_to(target)) {

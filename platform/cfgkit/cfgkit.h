@@ -17,7 +17,8 @@ extern "C" {
  *
  * Returns non-zero when the file holds the contents. Returns zero on failure and, when `error`
  * is not NULL, sets *error to a G_FILE_ERROR record whose message names the path and the system
- * error; the old file is then left as it was and no temporary file remains. The caller releases
+ * error; the old file is then left as it was and no temporary file remains (one left by a writer
+ * that was killed mid-way is removed by the next call for the same path). The caller releases
  * the record with g_clear_error. The one exception is a failed sync of the directory after the
  * rename: the new contents are then in place but may not survive a power cut, and the result is
  * still zero.
