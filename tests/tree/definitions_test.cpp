@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "messages.hpp"
 #include "test_tree.hpp"
 #include "tree/introspection.hpp"
 #include "tree/properties.hpp"
@@ -10,7 +11,10 @@
 namespace tree_test {
 namespace {
 
+using tree_test::PrintTo;
+
 struct AccessCase {
+  const char* what;
   tree::PropertyAccess access;
   bool getter;
   bool setter;
@@ -36,14 +40,15 @@ using A = tree::PropertyAccess;
 using M = tree::EmitsChangedMode;
 
 INSTANTIATE_TEST_SUITE_P(Table, PropertyRules,
-                         testing::Values(AccessCase{A::readwrite, true, true, M::emits, true, true},
-                                         AccessCase{A::read, true, true, M::emits, true, false},
-                                         AccessCase{A::write, true, true, M::emits, false, true},
-                                         AccessCase{A::readwrite, false, true, M::emits, false, true},
-                                         AccessCase{A::readwrite, true, false, M::emits, true, false},
-                                         AccessCase{A::readwrite, true, true, M::constant, true, false},
-                                         AccessCase{A::readwrite, true, true, M::invalidates, true, true},
-                                         AccessCase{A::readwrite, true, true, M::none, true, true}));
+                         testing::Values(AccessCase{"ReadWrite", A::readwrite, true, true, M::emits, true, true},
+                                         AccessCase{"Read", A::read, true, true, M::emits, true, false},
+                                         AccessCase{"Write", A::write, true, true, M::emits, false, true},
+                                         AccessCase{"NoGetter", A::readwrite, false, true, M::emits, false, true},
+                                         AccessCase{"NoSetter", A::readwrite, true, false, M::emits, true, false},
+                                         AccessCase{"Const", A::readwrite, true, true, M::constant, true, false},
+                                         AccessCase{"Invalidates", A::readwrite, true, true, M::invalidates, true, true},
+                                         AccessCase{"False", A::readwrite, true, true, M::none, true, true}),
+                         case_name<AccessCase>);
 
 tree::InterfaceDef interface_named(std::string_view name) {
   return tree::InterfaceDef{bus::InterfaceName::from_constant(name), {}, {}, {}, {}};

@@ -10,6 +10,8 @@
 namespace tree_test {
 namespace {
 
+using tree_test::PrintTo;
+
 struct DispatchCase {
   const char* what;
   const char* path;
@@ -31,6 +33,11 @@ TEST_P(Dispatch, AnswersEachKindOfCallAsTheOutcomeTableSays) {
   }
   ASSERT_TRUE(replies.has_value());
   EXPECT_EQ(describe(*replies), c.sent);
+  for (const bus::Message& reply : *replies) {
+    if (reply.type() != bus::MessageType::signal) {
+      EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), call_serial);
+    }
+  }
 }
 
 const char* const unknown_interface = "error org.freedesktop.DBus.Error.UnknownInterface: Unknown interface ";

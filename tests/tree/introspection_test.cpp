@@ -15,6 +15,8 @@
 namespace tree_test {
 namespace {
 
+using tree_test::PrintTo;
+
 const std::string doctype =
     "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
     "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n";

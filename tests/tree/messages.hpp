@@ -1,10 +1,13 @@
 #pragma once
 // Building method calls in memory and writing replies out as text that tests compare exactly.
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <dbus/dbus.h>
 
 #include "dbus/message.hpp"
 
@@ -13,12 +16,22 @@ namespace tree_test {
 // Arguments as tokens: "s:text", "i:42", "y:7", and "v:" followed by one of those for a variant.
 using Args = std::vector<std::string>;
 
-// A method call with a serial, so replies can be built to it. An empty path or interface is left out.
+inline constexpr dbus_uint32_t call_serial = 41;
+
+// A method call with serial `call_serial`, so replies can be built to it. An empty path or interface is left out.
 bus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args = {});
 
 // `return "x", <7>`, `error NAME: message`, `signal /path IFACE.MEMBER args...`.
 std::string describe(const bus::Message& message);
 std::vector<std::string> describe(const std::vector<bus::Message>& messages);
+
+// Cases print as their `what` field (each test file brings this in with a using-declaration,
+// where argument-dependent lookup sees it).
+template <class Case>
+  requires requires(const Case& c) { c.what; }
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.what;
+}
 
 // Names parameterised cases after their `what` field.
 template <class Case>

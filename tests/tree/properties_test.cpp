@@ -11,6 +11,8 @@
 namespace tree_test {
 namespace {
 
+using tree_test::PrintTo;
+
 struct PropertyCase {
   const char* what;
   const char* member;

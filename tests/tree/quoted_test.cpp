@@ -9,6 +9,8 @@
 namespace tree_test {
 namespace {
 
+using tree_test::PrintTo;
+
 struct QuoteCase {
   const char* what;
   std::string text;

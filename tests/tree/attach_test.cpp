@@ -1,0 +1,72 @@
+// The tree attached to a real connection on a private bus, called by a second connection.
+#include <dbus/dbus.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbus/bus_connection.hpp"
+#include "messages.hpp"
+#include "test_tree.hpp"
+#include "tests/harness/private_bus.hpp"
+#include "tree/object_tree.hpp"
+
+namespace tree_test {
+namespace {
+
+// What the client has received: change signals and replies, each reply tagged with the
+// serial of the call it answers.
+void drain_client(DBusConnection* client, std::vector<std::string>& seen) {
+  while (DBusMessage* raw = dbus_connection_pop_message(client)) {
+    const bus::Message message = bus::Message::adopt(raw);
+    const bool change = message.member() == "PropertiesChanged";
+    if (message.type() == bus::MessageType::signal && !change) continue;  // NameAcquired and the like
+    const dbus_uint32_t answers = dbus_message_get_reply_serial(raw);
+    seen.push_back((answers != 0 ? std::to_string(answers) + " " : std::string()) + describe(message));
+  }
+}
+
+bus::Message call_to(const char* destination, dbus_uint32_t serial, std::string_view path, std::string_view member,
+                     const Args& args) {
+  bus::Message message = call(path, "org.freedesktop.DBus.Properties", member, args);
+  dbus_message_set_destination(message.get(), destination);
+  dbus_message_set_serial(message.get(), serial);
+  return message;
+}
+
+TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
+  harness::PrivateBus bus;
+  auto server = bus::BusConnection::open_system_bus();
+  auto client = bus::BusConnection::open_system_bus();
+  ASSERT_TRUE(server && client);
+  auto values = std::make_shared<Values>();
+  tree::attach(test_tree(values), *server);
+
+  DBusError error;
+  dbus_error_init(&error);
+  dbus_bus_add_match(client->raw(), "type='signal',member='PropertiesChanged'", &error);  // BLOCKS briefly
+  ASSERT_FALSE(dbus_error_is_set(&error)) << error.message;
+
+  const char* destination = dbus_bus_get_unique_name(server->raw());
+  // Sent in this order and answered in this order: a reply to the first call would arrive
+  // before the reply to the last one, so once that is in, the first is known to be unanswered.
+  client->send(call_to(destination, 1001, "/test/elsewhere", "Get", {"s:com.test.Things", "s:Level"}));
+  client->send(call_to(destination, 1002, object_path, "Set", {"s:com.test.Things", "s:Level", "v:i:5"}));
+  client->send(call_to(destination, 1003, object_path, "Get", {"s:com.test.Things", "s:Level"}));
+
+  std::vector<std::string> seen;
+  for (int round = 0; round < 500 && (seen.empty() || !seen.back().starts_with("1003 ")); ++round) {
+    ASSERT_TRUE(server->process_one(10));
+    dbus_connection_read_write(client->raw(), 10);
+    drain_client(client->raw(), seen);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "signal /test/object org.freedesktop.DBus.Properties.PropertiesChanged \"com.test.Things\", "
+                      "[{\"Level\": <10>}], []",
+                      "1002 return", "1003 return <10>"}));
+  EXPECT_EQ(values->level, 10);
+}
+
+}  // namespace
+}  // namespace tree_test
