@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
   ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The device gets the programs without their debugging sections.
+set(CPACK_STRIP_FILES ON)
 
 if(CMAKE_CROSSCOMPILING)
   # dpkg would name the build machine's architecture.

@@ -1,0 +1,12 @@
+# Deployment choices, shared by the install rules and their tests.
+include_guard(GLOBAL)
+
+set(BLE_SERVICE_USER "ble-ranged" CACHE STRING "Account the range service runs as")
+set(BLE_BRIDGE_USER "hcitool-bridge" CACHE STRING "Account the hcitool bridge runs as")
+set(BLE_ADMIN_GROUP "ble-range-admin" CACHE STRING
+  "Group whose members may set the range over the bus (besides root)")
+set(BLE_SYSTEMD_UNITDIR "lib/systemd/system" CACHE STRING "systemd system units (relative to the prefix)")
+set(BLE_SYSUSERSDIR "lib/sysusers.d" CACHE STRING "sysusers.d entries (relative to the prefix)")
+set(BLE_TMPFILESDIR "lib/tmpfiles.d" CACHE STRING "tmpfiles.d entries (relative to the prefix)")
+set(BLE_DBUS_POLICYDIR "${CMAKE_INSTALL_DATADIR}/dbus-1/system.d" CACHE STRING
+  "system bus policy files (relative to the prefix)")

@@ -1,0 +1,275 @@
+// `cmake --install` into a scratch root: what lands where, and whether the pieces agree with
+// each other and with the tools that read them on the device.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/harness/process.hpp"
+#include "tests/harness/sandbox.hpp"
+#include "tests/packaging/command.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using packaging_test::Command;
+using packaging_test::describe;
+using packaging_test::output_of;
+using packaging_test::run;
+using packaging_test::succeeded;
+using packaging_test::unit_setting;
+
+// Installed with the prefix a device uses, whatever this build was configured with.
+constexpr const char* prefix = "/usr";
+
+fs::path under_prefix(const std::string& dir) {
+  return fs::path(dir).is_absolute() ? fs::path(dir) : fs::path(prefix) / dir;
+}
+
+// Paths as the device sees them.
+fs::path service_unit() { return under_prefix(BLE_UNITDIR) / "ble-ranged.service"; }
+fs::path bridge_unit() { return under_prefix(BLE_UNITDIR) / "hcitool-bridge.service"; }
+fs::path range_policy() { return under_prefix(BLE_POLICYDIR) / "com.orbo.RIDEviva.conf"; }
+fs::path bridge_policy() { return under_prefix(BLE_POLICYDIR) / "com.orbo.ZozovoZorOrevov.conf"; }
+fs::path sysusers_file() { return under_prefix(BLE_SYSUSERSDIR) / "ble-ranged.conf"; }
+fs::path tmpfiles_file() { return under_prefix(BLE_TMPFILESDIR) / "ble-ranged.conf"; }
+fs::path man_page(const std::string& name) { return under_prefix(BLE_MANDIR) / "man8" / name; }
+
+class InstalledTree : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    destdir_ = std::make_unique<harness::ScratchDirectory>();
+    Command install{{BLE_CMAKE_COMMAND, "--install", BLE_BUILD_DIR, "--prefix", prefix},
+                    {{"DESTDIR", destdir_->path().string()}}};
+    auto finished = run(install);
+    if (!succeeded(finished)) install_failure_ = describe(install, finished);
+  }
+  static void TearDownTestSuite() { destdir_.reset(); }
+
+  void SetUp() override {
+    if (!install_failure_.empty()) GTEST_FAIL() << install_failure_;
+  }
+
+  // Where a device path landed in the scratch root.
+  static fs::path staged(const fs::path& device_path) {
+    return destdir_->path() / device_path.relative_path();
+  }
+  static std::string staged_text(const fs::path& device_path) {
+    return harness::read_file(staged(device_path)).value_or("");
+  }
+
+  static std::string xpath(const fs::path& device_path, const std::string& expression) {
+    auto value = output_of({{"xmllint", "--xpath", expression, staged(device_path).string()}});
+    if (value.ends_with('\n')) value.pop_back();
+    return value;
+  }
+
+  static inline std::unique_ptr<harness::ScratchDirectory> destdir_;
+  static inline std::string install_failure_;
+};
+
+struct ExpectedFile {
+  fs::path device_path;
+  bool executable;
+};
+
+TEST_F(InstalledTree, HoldsEveryDeploymentFileAsARegularFileWithItsMode) {
+  const std::vector<ExpectedFile> expected = {
+      {under_prefix(BLE_SBINDIR) / "ble-ranged", true},
+      {under_prefix(BLE_SBINDIR) / "hcitool-bridge", true},
+      {service_unit(), false},
+      {bridge_unit(), false},
+      {range_policy(), false},
+      {bridge_policy(), false},
+      {sysusers_file(), false},
+      {tmpfiles_file(), false},
+      {man_page("ble-ranged.8"), false},
+      {man_page("hcitool-bridge.8"), false},
+  };
+  for (const auto& file : expected) {
+    SCOPED_TRACE(file.device_path.string());
+    struct stat info {};
+    ASSERT_EQ(::stat(staged(file.device_path).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, file.executable ? 0755u : 0644u);
+  }
+}
+
+TEST_F(InstalledTree, CarriesOurConfigurationLibraryOnlyWhenTheDeviceDoesNotProvideOne) {
+  const bool ours_installed = fs::is_regular_file(staged(under_prefix(BLE_LIBDIR) / "libcfgkit.so"));
+  EXPECT_EQ(ours_installed, !BLE_SYSTEM_CFGKIT);
+}
+
+TEST_F(InstalledTree, UnitsStartTheInstalledPrograms) {
+  for (const auto& unit : {service_unit(), bridge_unit()}) {
+    SCOPED_TRACE(unit.string());
+    std::istringstream command(unit_setting(staged_text(unit), "ExecStart"));
+    std::string program;
+    command >> program;
+    ASSERT_TRUE(fs::path(program).is_absolute()) << program;
+    EXPECT_EQ(::access(staged(program).c_str(), X_OK), 0) << program;
+  }
+}
+
+TEST_F(InstalledTree, UnitsPassSystemdVerificationApartFromProgramsNotOnThisMachine) {
+  Command verify{{"systemd-analyze", "verify", "--man=no", staged(service_unit()).string(),
+                  staged(bridge_unit()).string()}};
+  auto finished = run(verify);
+  std::istringstream lines(finished.standard_error);
+  for (std::string line; std::getline(lines, line);) {
+    // The programs are staged in the scratch root, not at their device paths here.
+    if (line.find(": Command " + under_prefix(BLE_SBINDIR).string() + "/") != std::string::npos &&
+        line.ends_with("is not executable: No such file or directory")) {
+      continue;
+    }
+    ADD_FAILURE() << line;
+  }
+}
+
+struct Exposure {
+  fs::path unit;
+  const char* threshold;  // systemd-analyze's exposure score times ten: 0 (locked down) to 100
+};
+
+TEST_F(InstalledTree, UnitsStayLockedDown) {
+  // The bridge keeps CAP_NET_RAW, Bluetooth sockets and the host network, hence a higher score.
+  const std::vector<Exposure> units = {{service_unit(), "10"}, {bridge_unit(), "20"}};
+  for (const auto& unit : units) {
+    Command security{{"systemd-analyze", "security", "--offline=true", "--no-pager",
+                      std::string("--threshold=") + unit.threshold, staged(unit.unit).string()}};
+    auto finished = run(security);
+    EXPECT_TRUE(succeeded(finished)) << describe(security, finished);
+  }
+}
+
+TEST_F(InstalledTree, AccountsAgreeAcrossUnitsBusPolicyAndTheBridgesOwnCheck) {
+  const std::string service_user = unit_setting(staged_text(service_unit()), "User");
+  const std::string bridge_user = unit_setting(staged_text(bridge_unit()), "User");
+  ASSERT_FALSE(service_user.empty());
+  ASSERT_FALSE(bridge_user.empty());
+  EXPECT_NE(service_user, bridge_user);
+
+  EXPECT_EQ(xpath(range_policy(), "string(//policy[allow/@own='com.orbo.RIDEviva']/@user)"), service_user);
+  EXPECT_EQ(xpath(bridge_policy(), "string(//policy[allow/@own='com.orbo.ZozovoZorOrevov']/@user)"),
+            bridge_user);
+  // Exactly the range service and root may call the bridge.
+  EXPECT_EQ(xpath(bridge_policy(), "count(//policy[allow/@send_member='ExecuteHcitool'])"), "2");
+  EXPECT_EQ(xpath(bridge_policy(), "count(//policy[@user='" + service_user +
+                                       "']/allow[@send_member='ExecuteHcitool'])"),
+            "1");
+  EXPECT_EQ(xpath(bridge_policy(), "count(//policy[@user='root']/allow[@send_member='ExecuteHcitool'])"), "1");
+
+  const std::string bridge_command = unit_setting(staged_text(bridge_unit()), "ExecStart");
+  EXPECT_TRUE(bridge_command.ends_with(" --allow-user " + service_user)) << bridge_command;
+}
+
+TEST_F(InstalledTree, ManPagesRenderWithoutWarnings) {
+  for (const auto& page : {man_page("ble-ranged.8"), man_page("hcitool-bridge.8")}) {
+    Command render{{"groff", "-man", "-ww", "-z", "-Tutf8", staged(page).string()}};
+    auto finished = run(render);
+    EXPECT_TRUE(succeeded(finished)) << describe(render, finished);
+    EXPECT_EQ(finished.standard_error, "") << page;
+    EXPECT_EQ(staged_text(page).find('@'), std::string::npos) << "unrendered placeholder in " << page;
+  }
+}
+
+// The accounts and /etc/wireless as systemd-sysusers and systemd-tmpfiles make them at first
+// boot (or in the package's postinst), applied to a scratch root instead of this machine.
+class FirstBoot : public InstalledTree {
+ protected:
+  void SetUp() override {
+    InstalledTree::SetUp();
+    fs::create_directories(root_.path() / "etc");
+  }
+
+  void create_accounts() {
+    auto finished = run({{"systemd-sysusers", "--root=" + root_.path().string(), staged(sysusers_file()).string()}});
+    ASSERT_TRUE(succeeded(finished)) << finished.standard_error;
+  }
+  void create_configuration() {
+    auto finished = run({{"systemd-tmpfiles", "--create", "--root=" + root_.path().string(),
+                          staged(tmpfiles_file()).string()}});
+    ASSERT_TRUE(succeeded(finished)) << finished.standard_error;
+  }
+
+  // The id of an entry of the root's passwd or group file; nothing when it has none.
+  std::optional<unsigned> id_in(const char* file, const std::string& name) const {
+    std::ifstream entries(root_.path() / "etc" / file);
+    for (std::string line; std::getline(entries, line);) {
+      if (line.starts_with(name + ":")) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i < 3; ++i) std::getline(fields, field, ':');
+        return static_cast<unsigned>(std::stoul(field));
+      }
+    }
+    return std::nullopt;
+  }
+
+  fs::path wireless() const { return root_.path() / "etc/wireless"; }
+
+  harness::ScratchDirectory root_;
+};
+
+TEST_F(FirstBoot, CreatesEveryAccountThatUnitsAndBusPolicyName) {
+  create_accounts();
+  const std::vector<std::pair<const char*, std::string>> accounts = {
+      {"passwd", unit_setting(staged_text(service_unit()), "User")},
+      {"passwd", unit_setting(staged_text(bridge_unit()), "User")},
+      {"group", unit_setting(staged_text(service_unit()), "Group")},
+      {"group", unit_setting(staged_text(bridge_unit()), "Group")},
+      {"group", xpath(range_policy(), "string(//policy[allow/@send_member='Set']/@group)")},
+  };
+  for (const auto& [file, name] : accounts) {
+    ASSERT_FALSE(name.empty());
+    EXPECT_TRUE(id_in(file, name).has_value()) << name << " missing from " << file;
+  }
+}
+
+struct StoredSetting {
+  const char* situation;
+  std::optional<std::string> before;
+  std::string after;
+};
+
+TEST_F(FirstBoot, GivesTheServiceItsDirectoryAndADefaultLevelButKeepsAStoredOne) {
+  const std::vector<StoredSetting> cases = {
+      {"fresh device", std::nullopt, "[Bluetooth]\nRange = 20\n"},
+      {"level stored earlier", "[Bluetooth]\nRange = 7\n", "[Bluetooth]\nRange = 7\n"},
+      {"empty file left by someone", "", ""},
+  };
+  create_accounts();
+  const auto service_uid = id_in("passwd", unit_setting(staged_text(service_unit()), "User"));
+  ASSERT_TRUE(service_uid.has_value());
+
+  for (const auto& setting : cases) {
+    SCOPED_TRACE(setting.situation);
+    fs::remove_all(wireless());
+    if (setting.before) {
+      fs::create_directories(wireless());
+      harness::write_file(wireless() / "bluetooth.conf", *setting.before);
+    }
+    create_configuration();
+
+    EXPECT_EQ(harness::read_file(wireless() / "bluetooth.conf"), setting.after);
+    struct stat directory {};
+    ASSERT_EQ(::stat(wireless().c_str(), &directory), 0);
+    EXPECT_EQ(directory.st_uid, *service_uid);  // it replaces the file by renaming into here
+    EXPECT_EQ(directory.st_mode & 07777, 0755u);
+    if (!setting.before) {
+      struct stat file {};
+      ASSERT_EQ(::stat((wireless() / "bluetooth.conf").c_str(), &file), 0);
+      EXPECT_EQ(file.st_uid, *service_uid);
+      EXPECT_EQ(file.st_mode & 07777, 0644u);
+    }
+  }
+}
+
+}  // namespace
