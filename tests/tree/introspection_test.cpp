@@ -1,7 +1,7 @@
 // The introspection document, byte for byte, and its answer over the tree.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

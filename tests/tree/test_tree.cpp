@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "tree/introspection.hpp"
-
 namespace tree_test {
 namespace {
 
