@@ -1,7 +1,6 @@
 // The Debian package that cpack builds from this tree: its files, its control data, and
 // whether it is complete for the machine it is built for.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,7 +22,6 @@ using packaging_test::describe;
 using packaging_test::output_of;
 using packaging_test::run;
 using packaging_test::succeeded;
-using packaging_test::unit_setting;
 
 class DebianPackage : public testing::Test {
  protected:
@@ -166,17 +164,6 @@ TEST_F(DebianPackage, IsBuiltForTheArchitectureOfItsPrograms) {
   for (const char* program : {"usr/sbin/ble-ranged", "usr/sbin/hcitool-bridge"}) {
     const std::string header = output_of({{"readelf", "-h", (contents() / program).string()}});
     EXPECT_NE(header.find(machine), std::string::npos) << program << "\n" << header;
-  }
-}
-
-TEST_F(DebianPackage, UnitsStartProgramsThatThePackageShipsAtThosePaths) {
-  for (const char* unit : {"usr/lib/systemd/system/ble-ranged.service", "usr/lib/systemd/system/hcitool-bridge.service"}) {
-    std::istringstream command(unit_setting(harness::read_file(contents() / unit).value_or(""), "ExecStart"));
-    std::string program;
-    command >> program;
-    SCOPED_TRACE(std::string(unit) + ": " + program);
-    ASSERT_TRUE(fs::path(program).is_absolute());
-    EXPECT_EQ(::access((contents() / fs::path(program).relative_path()).c_str(), X_OK), 0);
   }
 }
 

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
