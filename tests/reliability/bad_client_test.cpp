@@ -1,0 +1,258 @@
+// Hostile and careless clients: every argument shape for Get, GetAll and Set, every member of
+// every interface called wrongly, paths that are not ours, clients that leave with replies
+// pending, and a flood of signals. Each gets its exact answer, or none where none is due, and
+// the service goes on serving.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "tests/integration/bus_client.hpp"
+#include "tests/integration/service_rig.hpp"
+#include "tests/reliability/raw_call.hpp"
+
+namespace reliability {
+namespace {
+
+using namespace std::chrono_literals;
+using integration::BusClient;
+using integration::describe;
+using integration::ServiceRig;
+
+const std::string legacy = "com.orbo.Configuration.Legacy";
+const std::string properties = "org.freedesktop.DBus.Properties";
+
+std::string error(const std::string& name, const std::string& text) {
+  return "error org.freedesktop.DBus.Error." + name + ": " + text;
+}
+std::string mismatch(int position, const std::string& found) {
+  return error("Failed", "D-Bus argument type mismatch at position " + std::to_string(position) +
+                             ": expected String, found " + found);
+}
+std::string invalid_interface(const std::string& quoted_name) {
+  return error("InvalidArgs", "Invalid argument \"Interface name was not valid: '" + quoted_name + "'\"");
+}
+
+std::string escaped_ones(std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += "\\u{1}";
+  return text;
+}
+
+CallSpec get(std::vector<Append> args) { return {.member = "Get", .args = std::move(args)}; }
+CallSpec get_all(std::vector<Append> args) { return {.member = "GetAll", .args = std::move(args)}; }
+CallSpec set(std::vector<Append> args) { return {.member = "Set", .args = std::move(args)}; }
+Append level(std::int32_t value) { return variant_arg("i", int32_arg(value)); }
+
+struct Row {
+  const char* name;
+  CallSpec call;
+  std::string answer;
+};
+
+class BadClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service_ = &rig_.start_serving();
+    document_ = describe(client_.call(*std::make_unique<bus::Message>(integration::introspect())));
+  }
+
+  void expect_still_serving() {
+    auto check = integration::get_range();
+    EXPECT_EQ(describe(client_.call(check, nullptr, 20s)), "i 7");
+    EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
+  }
+
+  ServiceRig rig_;
+  harness::Process* service_ = nullptr;
+  BusClient client_;
+  std::string document_;
+};
+
+TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
+  const std::string long_name(1 << 20, 'R');
+  const std::string long_interface(1 << 20, 'a');
+  const Row rows[] = {
+      {"Get without arguments", get({}), mismatch(0, "nothing")},
+      {"Get with a number for the interface", get({int32_arg(1)}), mismatch(0, "i32")},
+      {"Get without the property", get({string_arg(legacy)}), mismatch(1, "nothing")},
+      {"Get with a number for the property", get({string_arg(legacy), int32_arg(5)}), mismatch(1, "i32")},
+      {"Get with the interface in a variant", get({variant_arg("s", string_arg(legacy)), string_arg("Range")}),
+       mismatch(0, "Variant")},
+      {"Get with an object path", get({object_path_arg("/com/orbo"), string_arg("Range")}), mismatch(0, "Path")},
+      {"Get with an array", get({string_array_arg({legacy}), string_arg("Range")}), mismatch(0, "Array/Dict")},
+      {"Get with extra arguments", get({string_arg(legacy), string_arg("Range"), string_arg("x"), int32_arg(9)}),
+       "i 7"},
+      {"Get with an empty interface", get({string_arg(""), string_arg("Range")}), invalid_interface("")},
+      {"Get with control characters in the interface", get({string_arg("com.orbo\x01\x1b[2J"), string_arg("Range")}),
+       invalid_interface("com.orbo\\u{1}\\u{1b}[2J")},
+      {"Get with quotes and escapes in the interface", get({string_arg("a.\"\\\t\r\n'"), string_arg("Range")}),
+       invalid_interface("a.\\\"\\\\\\t\\r\\n'")},
+      // Names past the D-Bus limit of 255 bytes are answered with their first 256 bytes: quoted in
+      // full, 7 MiB of control characters would make a reply beyond the bus's message limit, and
+      // the daemon would drop the service for sending it.
+      {"Get with a megabyte interface", get({string_arg(long_interface), string_arg("Range")}),
+       invalid_interface(long_interface.substr(0, 256))},
+      {"Get with an interface of 7 MiB control characters",
+       get({string_arg(std::string(7 << 20, '\x01')), string_arg("Range")}), invalid_interface(escaped_ones(256))},
+      {"Get with a long interface cut inside a character",
+       get({string_arg(std::string(255, 'a') + "\xc3\xa9" + long_interface), string_arg("Range")}),
+       invalid_interface(std::string(255, 'a'))},
+      {"Get of an interface the object lacks", get({string_arg("com.orbo.Nothing"), string_arg("Range")}),
+       error("UnknownInterface", "Unknown interface com.orbo.Nothing")},
+      {"Get of a property in the wrong case", get({string_arg(legacy), string_arg("range")}),
+       error("UnknownProperty", "Unknown property range")},
+      {"Get of a property with control characters", get({string_arg(legacy), string_arg("Ra\x01\x1b[2Jnge\x7f")}),
+       error("UnknownProperty", "Unknown property Ra\x01\x1b[2Jnge\x7f")},
+      {"Get of a megabyte property name", get({string_arg(legacy), string_arg(long_name)}),
+       error("UnknownProperty", "Unknown property " + long_name)},
+      {"Get of Range on the Properties interface", get({string_arg(properties), string_arg("Range")}),
+       error("UnknownProperty", "Unknown property Range")},
+
+      {"GetAll without arguments", get_all({}), mismatch(0, "nothing")},
+      {"GetAll with a number", get_all({int32_arg(1)}), mismatch(0, "i32")},
+      {"GetAll with a byte", get_all({byte_arg(1)}), mismatch(0, "u8")},
+      {"GetAll with extra arguments", get_all({string_arg(legacy), string_arg("x"), level(3)}), "[Range=i 7]"},
+      {"GetAll of an interface without properties", get_all({string_arg("org.freedesktop.DBus.Introspectable")}),
+       "[]"},
+      {"GetAll with a dot-less name", get_all({string_arg("Range")}), invalid_interface("Range")},
+
+      {"Set without a value", set({string_arg(legacy), string_arg("Range")}), error("InvalidArgs", "Invalid argument 2")},
+      {"Set with a bare number", set({string_arg(legacy), string_arg("Range"), int32_arg(5)}),
+       error("InvalidArgs", "Invalid argument 2")},
+      {"Set with an array", set({string_arg(legacy), string_arg("Range"), string_array_arg({"5"})}),
+       error("InvalidArgs", "Invalid argument 2")},
+      {"Set with a byte", set({string_arg(legacy), string_arg("Range"), variant_arg("y", byte_arg(5))}),
+       error("Failed", "Property Range cannot change type")},
+      {"Set with an unsigned number", set({string_arg(legacy), string_arg("Range"), variant_arg("u", uint32_arg(5))}),
+       error("Failed", "Property Range cannot change type")},
+      {"Set with a text", set({string_arg(legacy), string_arg("Range"), variant_arg("s", string_arg("5"))}),
+       error("Failed", "Property Range cannot change type")},
+      {"Set with a nested variant",
+       set({string_arg(legacy), string_arg("Range"), variant_arg("v", variant_arg("i", int32_arg(5)))}),
+       error("Failed", "Property Range cannot change type")},
+      {"Set above the range", set({string_arg(legacy), string_arg("Range"), level(31)}),
+       error("InvalidArgs", "Invalid argument Bluetooth LE range 31 not between [0, 30]")},
+      {"Set of the smallest number", set({string_arg(legacy), string_arg("Range"), level(INT_MIN)}),
+       error("InvalidArgs", "Invalid argument Bluetooth LE range -2147483648 not between [0, 30]")},
+      {"Set of the largest number", set({string_arg(legacy), string_arg("Range"), level(INT_MAX)}),
+       error("InvalidArgs", "Invalid argument Bluetooth LE range 2147483647 not between [0, 30]")},
+      {"Set of a property in the wrong case", set({string_arg(legacy), string_arg("range"), level(5)}),
+       error("UnknownProperty", "Unknown property range")},
+      {"Set of Range on the Properties interface", set({string_arg(properties), string_arg("Range"), level(5)}),
+       error("UnknownProperty", "Unknown property Range")},
+      {"Set with a number for the interface", set({int32_arg(1), string_arg("Range"), level(5)}), mismatch(0, "i32")},
+      {"Set with a number for the property", set({string_arg(legacy), int32_arg(1), level(5)}), mismatch(1, "i32")},
+      {"Set with extra arguments after the value", set({string_arg(legacy), string_arg("Range"), level(7), string_arg("x")}),
+       "()"},
+
+      {"Introspect with arguments", {.interface = "org.freedesktop.DBus.Introspectable", .member = "Introspect",
+                                     .args = {string_arg("x"), int32_arg(1)}},
+       document_},
+      {"a member Properties lacks", {.member = "Frobnicate", .args = {string_arg(legacy)}},
+       error("UnknownMethod", "Unknown method ")},
+      {"the change signal called as a method", {.member = "PropertiesChanged", .args = {string_arg(legacy)}},
+       error("UnknownMethod", "Unknown method ")},
+      {"Get on the Introspectable interface",
+       {.interface = "org.freedesktop.DBus.Introspectable", .member = "Get", .args = {string_arg(legacy)}},
+       error("UnknownMethod", "Unknown method ")},
+      {"the property called as a method", {.interface = legacy, .member = "Range", .args = {int32_arg(5)}},
+       error("UnknownMethod", "Unknown method ")},
+      {"Peer Ping on the object", {.interface = "org.freedesktop.DBus.Peer", .member = "Ping"},
+       error("UnknownInterface", "Unknown interface ")},
+      {"Peer GetMachineId on the object", {.interface = "org.freedesktop.DBus.Peer", .member = "GetMachineId"},
+       error("UnknownInterface", "Unknown interface ")},
+      {"Get without an interface header", {.interface = std::nullopt, .member = "Get",
+                                           .args = {string_arg(legacy), string_arg("Range")}},
+       error("UnknownInterface", "Unknown interface ")},
+      {"Introspect without an interface header", {.interface = std::nullopt, .member = "Introspect"},
+       error("UnknownInterface", "Unknown interface ")},
+      {"an interface nobody has", {.interface = "com.orbo.Nope", .member = "Get"},
+       error("UnknownInterface", "Unknown interface ")},
+  };
+  ASSERT_TRUE(document_.starts_with("s <!DOCTYPE node PUBLIC")) << document_;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto request = raw_call(row.call);
+    const std::string answer = describe(client_.call(request, nullptr, 20s));
+    EXPECT_TRUE(answer == row.answer) << "answer:   " << shortened(answer) << "\nexpected: " << shortened(row.answer);
+  }
+  expect_still_serving();
+  EXPECT_EQ(rig_.config(), "[Bluetooth]\nRange = 7\n");
+  RecordProperty("rows", static_cast<int>(std::size(rows)));
+}
+
+TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
+  const char* paths[] = {"/", "/com", "/com/orbo", "/com/orbo/rideviva", "/com/orbo/RIDEviva/child",
+                         "/com/orbo/RIDEvivaX"};
+  for (const char* path : paths) {
+    SCOPED_TRACE(path);
+    auto ignored = raw_call({.path = path, .member = "Get", .args = {string_arg(legacy), string_arg("Range")}});
+    client_.send(ignored);
+    // The service answers in the order it receives: once the next call is answered, the first
+    // would have been too.
+    auto next = integration::get_range();
+    std::vector<bus::Message> before;
+    EXPECT_EQ(describe(client_.call(next, &before, 20s)), "i 7");
+    EXPECT_TRUE(before.empty()) << describe(before.front());
+  }
+}
+
+TEST_F(BadClient, ClientsThatLeaveWithRepliesPendingDoNotDisturbTheService) {
+  rig_.bridge().set_control("delay_ms=300\n");
+  for (int round = 0; round < 20; ++round) {
+    BusClient leaving;
+    auto slow = integration::set_range(round % 2 == 0 ? 12 : 7);
+    leaving.send(slow);
+    for (int i = 0; i < 20; ++i) {
+      auto pending = i % 2 == 0 ? integration::get_range() : integration::introspect();
+      leaving.send(pending);
+    }
+  }  // each client closes its connection with everything still unanswered
+  rig_.bridge().set_control("");
+  BusClient staying;
+  // Twenty Sets went through before this call is served, the last one to 7.
+  auto check = integration::get_range();
+  EXPECT_EQ(describe(staying.call(check, nullptr, 30s)), "i 7");
+  EXPECT_EQ(rig_.config(), "[Bluetooth]\nRange = 7\n");
+  EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
+}
+
+TEST(SignalFlood, IsAnsweredOnlyWhereThePumpAnswersAndServingGoesOn) {
+  // Answers to signals are replies nobody asked for; a bus lets them through only when its policy
+  // says so, and this one does, so that the test sees what the service sends.
+  ServiceRig rig({.bus = {.extra_config = "<policy context=\"default\">"
+                                          "<allow receive_sender=\"*\" receive_requested_reply=\"false\"/>"
+                                          "</policy>"}});
+  auto& service = rig.start_serving();
+  constexpr int flood = 5000;
+  BusClient flooder;
+  std::vector<std::uint32_t> answered;
+  for (int i = 0; i < flood; ++i) {
+    const int kind = i % 4;
+    auto signal = kind == 0   ? raw_signal("com.orbo.RIDEviva", "org.freedesktop.DBus.Peer", "Ping")
+                  : kind == 1 ? raw_signal("com.orbo.RIDEviva", "org.freedesktop.DBus.Peer", "Reboot")
+                  : kind == 2 ? raw_signal("com.orbo.RIDEviva", properties, "PropertiesChanged")
+                              : raw_signal("com.orbo.RIDEviva", "com.orbo.Noise", "Noise");
+    const std::uint32_t serial = flooder.send(signal);
+    if (kind < 2) answered.push_back(serial);
+  }
+  auto last = integration::get_range();
+  std::vector<bus::Message> before;
+  EXPECT_EQ(describe(flooder.call(last, &before, 60s)), "i 7");
+  // Peer signals are answered as calls would be; every other signal gets nothing.
+  ASSERT_EQ(before.size(), answered.size());
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(dbus_message_get_reply_serial(before[i].get()), answered[i]);
+    EXPECT_EQ(describe(before[i]), i % 2 == 0 ? "()" : error("UnknownMethod", "Method does not exist"));
+  }
+  BusClient other;
+  auto check = integration::get_range();
+  EXPECT_EQ(describe(other.call(check, nullptr, 20s)), "i 7");
+  EXPECT_FALSE(service.has_exited()) << service.standard_error();
+}
+
+}  // namespace
+}  // namespace reliability

@@ -1,0 +1,41 @@
+#pragma once
+// Method calls and signals built argument by argument with libdbus itself, so that tests can send
+// what no well-behaved client would: missing, mistyped, nested or enormous arguments.
+#include <dbus/dbus.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbus/message.hpp"
+
+namespace reliability {
+
+using Append = std::function<void(DBusMessageIter&)>;
+
+Append string_arg(std::string text);
+Append int32_arg(std::int32_t value);
+Append byte_arg(std::uint8_t value);
+Append uint32_arg(std::uint32_t value);
+Append object_path_arg(std::string path);
+Append variant_arg(const char* signature, Append inner);
+Append string_array_arg(std::vector<std::string> items);
+
+struct CallSpec {
+  std::string path = "/com/orbo/RIDEviva";
+  std::optional<std::string> interface = std::string("org.freedesktop.DBus.Properties");
+  std::string member;
+  std::vector<Append> args = {};
+  std::string destination = "com.orbo.RIDEviva";
+};
+
+bus::Message raw_call(const CallSpec& spec);
+// A signal addressed to `destination` (unicast), as a flooding client would send it.
+bus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member);
+
+// For failure messages: long texts shortened to their head, size and tail.
+std::string shortened(const std::string& text);
+
+}  // namespace reliability
