@@ -1,9 +1,12 @@
 // org.freedesktop.DBus.Properties: the three handlers, their checks and the change signal.
 #include "tree/properties.hpp"
 
+#include <dbus/dbus.h>
+
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,8 +43,21 @@ std::expected<std::string, MethodError> read_name(MessageReader& args) {
   return std::move(*name);
 }
 
+// A name longer than D-Bus allows is invalid whatever else it holds, and its first 256 bytes
+// are enough to show it. Checking (and so quoting) only those keeps the error reply small:
+// quoting can make a text six times longer, and a reply beyond the bus's message limit makes
+// the daemon drop our connection. A cut inside a character leaves a shorter text that still
+// holds a non-ASCII character, which no valid name does.
+std::string_view checked_part(std::string_view name) {
+  constexpr std::size_t longest_checked = DBUS_MAXIMUM_NAME_LENGTH + 1;
+  if (name.size() <= longest_checked) return name;
+  std::size_t end = longest_checked;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xc0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
 std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, const std::string& name) {
-  if (auto valid = bus::InterfaceName::from_text(name); !valid) {
+  if (auto valid = bus::InterfaceName::from_text(checked_part(name)); !valid) {
     return std::unexpected(invalid_argument(quoted(valid.error())));
   }
   auto found = call.object.interfaces.find(name);
