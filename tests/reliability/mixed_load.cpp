@@ -1,0 +1,175 @@
+#include "tests/reliability/mixed_load.hpp"
+
+#include <dbus/dbus.h>
+
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/integration/bus_client.hpp"
+#include "tests/reliability/raw_call.hpp"
+
+namespace reliability {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string legacy = "com.orbo.Configuration.Legacy";
+const std::string error_prefix = "error org.freedesktop.DBus.Error.";
+
+CallSpec properties(const char* member, std::vector<Append> args) { return {.member = member, .args = std::move(args)}; }
+
+struct Outstanding {
+  dbus_uint32_t serial;
+  std::string answer;
+};
+
+// One client connection with its own thread; libdbus connections are not shared across threads.
+class Lane {
+ public:
+  Lane(const LoadPlan& plan, std::chrono::steady_clock::time_point deadline) : plan_(plan), deadline_(deadline) {}
+
+  LoadResult run() {
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
+    if (connection == nullptr) {
+      problem(std::string("connect: ") + (error.message ? error.message : "?"));
+      dbus_error_free(&error);
+      return result_;
+    }
+    dbus_connection_set_exit_on_disconnect(connection, false);
+    exchange(connection);
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+    return result_;
+  }
+
+ private:
+  void exchange(DBusConnection* connection) {
+    std::deque<Outstanding> outstanding;
+    std::size_t next = 0;
+    while (result_.answered < plan_.requests_per_connection) {
+      while (next < plan_.requests_per_connection && outstanding.size() < plan_.window) {
+        PlannedRequest request = planned_request(next++, plan_);
+        dbus_uint32_t serial = 0;
+        if (!dbus_connection_send(connection, request.message.get(), &serial)) return problem("send: out of memory");
+        outstanding.push_back({serial, std::move(request.answer)});
+        ++result_.sent;
+        result_.valid += request.valid;
+      }
+      dbus_connection_flush(connection);
+      bus::Message incoming = bus::Message::adopt(dbus_connection_pop_message(connection));
+      if (!incoming) {
+        if (std::chrono::steady_clock::now() > deadline_) return problem("no answer before the limit");
+        if (!dbus_connection_read_write(connection, 1000)) return problem("connection lost");
+        continue;
+      }
+      const int type = dbus_message_get_type(incoming.get());
+      if (type != DBUS_MESSAGE_TYPE_METHOD_RETURN && type != DBUS_MESSAGE_TYPE_ERROR) continue;  // NameAcquired
+      take(incoming, outstanding);
+    }
+  }
+
+  void take(const bus::Message& reply, std::deque<Outstanding>& outstanding) {
+    const dbus_uint32_t serial = dbus_message_get_reply_serial(reply.get());
+    auto match = outstanding.begin();
+    while (match != outstanding.end() && match->serial != serial) ++match;
+    if (match == outstanding.end()) return problem("an answer to nothing asked: " + integration::describe(reply));
+    ++result_.answered;
+    if (match != outstanding.begin()) {
+      ++result_.out_of_order;
+      problem("answered out of order");
+    }
+    const std::string answer = integration::describe(reply);
+    if (answer != match->answer) {
+      ++result_.wrong;
+      problem("expected " + shortened(match->answer) + ", got " + shortened(answer));
+    }
+    outstanding.erase(match);
+  }
+
+  void problem(std::string what) {
+    if (result_.first_problems.size() < 5) result_.first_problems.push_back(std::move(what));
+  }
+
+  const LoadPlan& plan_;
+  std::chrono::steady_clock::time_point deadline_;
+  LoadResult result_;
+};
+
+}  // namespace
+
+PlannedRequest planned_request(std::size_t index, const LoadPlan& plan) {
+  const std::string held = std::to_string(plan.held_level);
+  // Every 100th request sets the level it already has: valid, and a full round to the radio
+  // and the file, without changing what the others must answer.
+  if (index % 100 == 99) {
+    return {integration::set_range(plan.held_level), "()", true};
+  }
+  switch (index % 10) {
+    case 0:
+      return {integration::get_range(), "i " + held, true};
+    case 1:
+      return {integration::get_all(), "[Range=i " + held + "]", true};
+    case 2:
+      return {integration::set_range(31),
+              error_prefix + "InvalidArgs: Invalid argument Bluetooth LE range 31 not between [0, 30]", false};
+    case 3:
+      return {raw_call(properties("Get", {string_arg(legacy), string_arg("range")})),
+              error_prefix + "UnknownProperty: Unknown property range", false};
+    case 4:
+      return {integration::introspect(), plan.introspection, true};
+    case 5:
+      return {raw_call(properties("Frobnicate", {})), error_prefix + "UnknownMethod: Unknown method ", false};
+    case 6:
+      return {raw_call(properties("Set", {string_arg(legacy), string_arg("Range"),
+                                          variant_arg("s", string_arg(held))})),
+              error_prefix + "Failed: Property Range cannot change type", false};
+    case 7:
+      return {raw_call(properties("Get", {})),
+              error_prefix + "Failed: D-Bus argument type mismatch at position 0: expected String, found nothing", false};
+    case 8:
+      return {raw_call(properties("GetAll", {string_arg("x")})),
+              error_prefix + "InvalidArgs: Invalid argument \"Interface name was not valid: 'x'\"", false};
+    default:
+      return {raw_call({.interface = "com.orbo.Nowhere", .member = "Get"}),
+              error_prefix + "UnknownInterface: Unknown interface ", false};
+  }
+}
+
+LoadResult run_mixed_load(const LoadPlan& plan) {
+  if (!dbus_threads_init_default()) throw std::runtime_error("libdbus threads");
+  const auto deadline = std::chrono::steady_clock::now() + plan.limit;
+  std::vector<LoadResult> results(plan.connections);
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < plan.connections; ++i) {
+      threads.emplace_back([&, i] { results[i] = Lane(plan, deadline).run(); });
+    }
+  }
+  LoadResult total;
+  for (const auto& one : results) {
+    total.sent += one.sent;
+    total.answered += one.answered;
+    total.wrong += one.wrong;
+    total.out_of_order += one.out_of_order;
+    total.valid += one.valid;
+    for (const auto& problem : one.first_problems) {
+      if (total.first_problems.size() < 10) total.first_problems.push_back(problem);
+    }
+  }
+  return total;
+}
+
+std::size_t resident_kib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6));
+  }
+  return 0;
+}
+
+}  // namespace reliability
