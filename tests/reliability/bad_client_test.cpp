@@ -199,6 +199,27 @@ TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
   }
 }
 
+TEST_F(BadClient, AMessageOfATypeDBusDoesNotDefineNeverDisturbsTheService) {
+  for (const int type : {5, 48, 255}) {
+    SCOPED_TRACE(type);
+    bus::Message odd = bus::Message::adopt(dbus_message_new(type));
+    ASSERT_TRUE(odd);
+    dbus_message_set_destination(odd.get(), "com.orbo.RIDEviva");
+    dbus_message_set_path(odd.get(), "/com/orbo/RIDEviva");
+    dbus_message_set_interface(odd.get(), "org.freedesktop.DBus.Properties");
+    dbus_message_set_member(odd.get(), "Get");
+    client_.send(odd);
+    auto next = integration::get_range();
+    std::vector<bus::Message> before;
+    EXPECT_EQ(describe(client_.call(next, &before, 20s)), "i 7");
+    // The daemon turns it away; the object tree, which would stop at such a type, never sees it.
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(describe(before.front()),
+              error("AccessDenied", "Message bus will not accept messages of unknown type"));
+  }
+  EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
+}
+
 TEST_F(BadClient, ClientsThatLeaveWithRepliesPendingDoNotDisturbTheService) {
   rig_.bridge().set_control("delay_ms=300\n");
   for (int round = 0; round < 20; ++round) {
