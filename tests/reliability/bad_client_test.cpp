@@ -215,7 +215,7 @@ TEST_F(BadClient, AMessageOfATypeDBusDoesNotDefineNeverDisturbsTheService) {
     // The daemon turns it away; the object tree, which would stop at such a type, never sees it.
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(describe(before.front()),
-              error("AccessDenied", "Message bus will not accept messages of unknown type"));
+              error("AccessDenied", "Message bus will not accept messages of unknown type\n"));
   }
   EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
 }
