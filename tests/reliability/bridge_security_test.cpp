@@ -1,0 +1,190 @@
+// The real hcitool-bridge, running a stand-in tool that records the argument vector it gets:
+// hostile arguments over the bus (shell metacharacters, options, long and non-ASCII texts, wrong
+// arity and types) are refused before any tool runs, and an accepted call runs the tool with
+// exactly the validated vector.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/harness/bridge.hpp"
+#include "tests/harness/private_bus.hpp"
+#include "tests/harness/process.hpp"
+#include "tests/harness/sandbox.hpp"
+#include "tests/integration/bus_client.hpp"
+#include "tests/reliability/raw_call.hpp"
+
+namespace reliability {
+namespace {
+
+using namespace std::chrono_literals;
+using integration::BusClient;
+using integration::describe;
+
+using Args = std::vector<std::string>;
+
+const std::string tool_output = "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05\n> HCI Event: 0x0e plen 4\n  01 87 FC 00\n";
+const std::string invalid = "error org.freedesktop.DBus.Error.InvalidArgs: ";
+const std::string bad_controller = invalid + "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits";
+const std::string bad_group = invalid + "Invalid command group: expected \"0x\" followed by 1 to 4 hex digits";
+const std::string bad_command = invalid + "Invalid command: expected \"0x\" followed by 1 to 4 hex digits";
+const std::string bad_parameter = invalid + "Invalid command parameter: expected \"0x\" followed by 1 or 2 hex digits";
+
+class BridgeSecurity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    records_ = directory_.path() / "runs";
+    std::filesystem::create_directory(records_);
+    tool_ = directory_.path() / "fake-hcitool";
+    // Each run leaves one file: $0 and every argument, each ended by a NUL.
+    harness::write_file(tool_, "#!/bin/sh\nprintf '%s\\0' \"$0\" \"$@\" > " + records_.string() +
+                                   "/run.$$\nprintf '%s' '" + tool_output + "'\n");
+    std::filesystem::permissions(tool_, std::filesystem::perms::owner_all);
+    bridge_ = std::make_unique<harness::Process>(harness::bridge_program(),
+                                                 harness::ProcessOptions{.arguments = {"--hcitool", tool_.string()}});
+    ASSERT_TRUE(harness::wait_for_bus_name(harness::bridge_bus_name)) << bridge_->standard_error();
+  }
+
+  std::string execute(std::vector<Append> args) {
+    auto call = raw_call({.path = "/com/orbo/ZozovoZorOrevov",
+                          .interface = "com.orbo.ZozovoZorOrevov",
+                          .member = "ExecuteHcitool",
+                          .args = std::move(args),
+                          .destination = "com.orbo.ZozovoZorOrevov"});
+    return describe(client_.call(call, nullptr, 20s));
+  }
+  std::string execute(const Args& args) {
+    std::vector<Append> appends;
+    for (const auto& arg : args) appends.push_back(string_arg(arg));
+    return execute(std::move(appends));
+  }
+
+  // Every argument vector the tool was started with, and the records cleared.
+  std::vector<Args> runs() {
+    std::vector<Args> all;
+    for (const auto& entry : std::filesystem::directory_iterator(records_)) {
+      const std::string bytes = harness::read_file(entry.path()).value_or("");
+      Args argv;
+      std::size_t start = 0;
+      for (std::size_t nul; (nul = bytes.find('\0', start)) != std::string::npos; start = nul + 1) {
+        argv.push_back(bytes.substr(start, nul - start));
+      }
+      all.push_back(std::move(argv));
+      std::filesystem::remove(entry.path());
+    }
+    return all;
+  }
+
+  Args exact_vector(const Args& args) { return {tool_.string(), "-i", args[0], "cmd", args[1], args[2], args[3]}; }
+
+  harness::PrivateBus bus_;
+  harness::ScratchDirectory directory_;
+  std::filesystem::path tool_, records_;
+  std::unique_ptr<harness::Process> bridge_;
+  BusClient client_;
+};
+
+TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
+  const std::string long_text(1 << 20, 'f');
+  const struct {
+    Args args;
+    std::string answer;
+  } rows[] = {
+      {{"hci0; touch /tmp/owned", "0x3f", "0x0087", "0x5"}, bad_controller},
+      {{"-i", "0x3f", "0x0087", "0x5"}, bad_controller},
+      {{"hci0", "--help", "0x0087", "0x5"}, bad_group},
+      {{"hci0", "-i", "hci1", "0x5"}, bad_group},
+      {{"hci0", "0x3f", "0x0087 cmd 0x3f", "0x5"}, bad_command},
+      {{"hci0", "0x3f", "0x0087", "$(reboot)"}, bad_parameter},
+      {{"hci0", "0x3f", "0x0087", "`id`"}, bad_parameter},
+      {{"hci0", "0x3f", "0x0087", "0x5 && reboot"}, bad_parameter},
+      {{"hci0", "0x3f", "0x0087", "0x5|sh"}, bad_parameter},
+      {{"hci0", "0x3f", "0x0087", "0x5\n-i"}, bad_parameter},
+      {{"hci0", "0x3f", "0x0087", "'0x5'"}, bad_parameter},
+      {{"hci0", "0x3f", "0x0087", "0x" + long_text}, bad_parameter},
+      {{"hci" + long_text, "0x3f", "0x0087", "0x5"}, bad_controller},
+      {{"hci\xd9\xa0", "0x3f", "0x0087", "0x5"}, bad_controller},              // Arabic-Indic zero
+      {{"hci0", "0x3f", "0x0087", "0x\xef\xbc\x95"}, bad_parameter},           // fullwidth five
+      {{"hci0", "0x\xe2\x80\x8b" "3f", "0x0087", "0x5"}, bad_group},           // zero-width space
+      {{"../../bin/hci0", "0x3f", "0x0087", "0x5"}, bad_controller},
+      {{"hci0", "0x3f", "0x0087"}, invalid + "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
+      {{"hci0", "0x3f", "0x0087", "0x5", "-i"}, invalid + "ExecuteHcitool takes four strings, and more were given"},
+      {{}, invalid + "Missing argument 1 (controller): ExecuteHcitool takes four strings"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(shortened(row.args.empty() ? "" : row.args[0]) + " " +
+                 shortened(row.args.size() > 3 ? row.args[3] : ""));
+    EXPECT_EQ(shortened(execute(row.args)), shortened(row.answer));
+    EXPECT_TRUE(runs().empty()) << "a refused call started the tool";
+  }
+  EXPECT_EQ(execute({string_arg("hci0"), string_arg("0x3f"), int32_arg(0x87), string_arg("0x5")}),
+            invalid + "Argument 3 (command) must be a string, found i32");
+  EXPECT_EQ(execute({string_arg("hci0"), string_arg("0x3f"), string_arg("0x0087"), variant_arg("s", string_arg("0x5"))}),
+            invalid + "Argument 4 (command parameter) must be a string, found Variant");
+  EXPECT_TRUE(runs().empty());
+  EXPECT_FALSE(bridge_->has_exited()) << bridge_->standard_error();
+}
+
+TEST_F(BridgeSecurity, AnAcceptedCallRunsTheToolWithExactlyTheValidatedVector) {
+  for (const Args& args : {Args{"hci0", "0x3f", "0x0087", "0x5"}, Args{"hci12", "0x3F", "0xFFFF", "0xec"},
+                           Args{"hci999", "0x0", "0x0", "0x0"}}) {
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(execute(args), "s " + tool_output);
+    EXPECT_EQ(runs(), std::vector<Args>{exact_vector(args)});
+  }
+}
+
+// Seeded random arguments from hostile pieces: each call is refused without a run, unless all
+// four happen to have the strict forms, and then the tool gets exactly them.
+TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyValid) {
+  const std::vector<std::string> pieces = {
+      "hci", "0", "7", "0x", "3f", "0087", "5", "ec", "-", "-i", "--", ";", "|", "&", "$(", ")", "`", "'", "\"",
+      " ", "\t", "\n", "*", "?", "~", "..", "/", "\\", "%s", "\xc3\xa9", "\xef\xbc\x90", "\xe2\x80\x8b", "cmd",
+      std::string(300, 'f'), "x", "X", "F",
+  };
+  const std::regex controller("hci[0-9]{1,3}"), opcode("0x[0-9a-fA-F]{1,4}"), parameter("0x[0-9a-fA-F]{1,2}");
+  std::mt19937 random(6);
+  std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1), count(0, 4);
+  const auto text = [&] {
+    std::string made;
+    for (std::size_t n = count(random); n > 0; --n) made += pieces[piece(random)];
+    return made;
+  };
+  // Most arguments are built from digits only, so that some calls come through whole.
+  std::uniform_int_distribution<int> coin(0, 3), digits(1, 3);
+  const auto number = [&](const char* prefix, const char* alphabet) {
+    std::string made = prefix;
+    for (int n = digits(random); n > 0; --n) made += alphabet[piece(random) % std::strlen(alphabet)];
+    return made;
+  };
+  const auto hex = "0123456789abcdefABCDEF";
+  std::size_t accepted = 0;
+  for (int i = 0; i < 400; ++i) {
+    const Args args{coin(random) ? number("hci", "0123456789") : text(), coin(random) ? number("0x", hex) : text(),
+                    coin(random) ? number("0x", hex) : text(), coin(random) ? number("0x", hex) : text()};
+    const bool strict = std::regex_match(args[0], controller) && std::regex_match(args[1], opcode) &&
+                        std::regex_match(args[2], opcode) && std::regex_match(args[3], parameter);
+    const std::string answer = execute(args);
+    const auto started = runs();
+    if (strict) {
+      ++accepted;
+      EXPECT_EQ(answer, "s " + tool_output);
+      EXPECT_EQ(started, std::vector<Args>{exact_vector(args)});
+    } else {
+      EXPECT_TRUE(answer.starts_with(invalid)) << shortened(answer);
+      EXPECT_TRUE(started.empty()) << "started for " << shortened(args[0] + "|" + args[1] + "|" + args[2] + "|" + args[3]);
+    }
+  }
+  RecordProperty("accepted", static_cast<int>(accepted));
+  std::printf("random bridge arguments: 400 calls, %zu strictly valid\n", accepted);
+  EXPECT_FALSE(bridge_->has_exited()) << bridge_->standard_error();
+}
+
+}  // namespace
+}  // namespace reliability
