@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 extern char** environ;
@@ -59,6 +60,17 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// In a cross build the programs of this build are for another machine: they run under the
+// emulator, which keeps the pid and passes signals on.
+std::vector<std::string> command_line(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> texts;
+  const std::string_view emulator = BLE_EMULATOR;
+  if (!emulator.empty() && program.starts_with(BLE_BUILD_DIR "/")) texts.emplace_back(emulator);
+  texts.push_back(program);
+  texts.insert(texts.end(), arguments.begin(), arguments.end());
+  return texts;
+}
+
 bool listed(const std::vector<int>& descriptors, int fd) {
   return std::find(descriptors.begin(), descriptors.end(), fd) != descriptors.end();
 }
@@ -81,8 +93,7 @@ void PrintTo(const ExitStatus& status, std::ostream* out) {
 }
 
 Process::Process(std::string program, ProcessOptions options) {
-  std::vector<std::string> argv_texts{program};
-  argv_texts.insert(argv_texts.end(), options.arguments.begin(), options.arguments.end());
+  std::vector<std::string> argv_texts = command_line(program, options.arguments);
   std::vector<std::string> env_texts = child_environment(options.environment);
   std::vector<char*> argv = pointers_to(argv_texts);
   std::vector<char*> envp = pointers_to(env_texts);
