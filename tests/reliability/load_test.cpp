@@ -6,12 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 #include "tests/reliability/mixed_load.hpp"
+#include "tests/reliability/process_state.hpp"
 
 namespace reliability {
 namespace {
@@ -37,19 +37,6 @@ constexpr bool memory_is_measurable = true;
 std::size_t rounds() {
   const char* text = std::getenv("BLE_LOAD_ROUNDS");
   return text != nullptr && std::atoi(text) > 0 ? static_cast<std::size_t>(std::atoi(text)) : 10;
-}
-
-// Whether a process sleeps in clock_nanosleep (x86-64 and arm64 numbers), as the bridge does
-// while it delays an answer.
-bool sleeping(pid_t pid) {
-  std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
-  std::string number;
-  syscall >> number;
-#if defined(__aarch64__)
-  return number == "115";
-#else
-  return number == "230";
-#endif
 }
 
 void expect_clean(const LoadResult& result, const LoadPlan& plan) {
