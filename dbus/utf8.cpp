@@ -2,61 +2,85 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace bus {
 namespace {
 
-// Length of the well-formed sequence starting at `at`, or 0 when it is malformed.
-std::size_t sequence_length(std::string_view text, std::size_t at) noexcept {
+constexpr std::string_view replacement = "\xEF\xBF\xBD";
+
+// The bytes from `at` that start a sequence: all of a well-formed one, or else its maximal
+// ill-formed subsequence (at least the lead byte).
+struct Sequence {
+  std::size_t length;
+  bool well_formed;
+};
+
+Sequence sequence_at(std::string_view text, std::size_t at) noexcept {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
   const std::uint8_t lead = byte(at);
-  if (lead < 0x80) return 1;
+  if (lead < 0x80) return {1, true};
 
-  std::size_t length = 0;
-  std::uint32_t code = 0;
-  std::uint32_t smallest = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1Fu, smallest = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0Fu, smallest = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07u, smallest = 0x10000;
+  // How many continuation bytes the lead asks for, and the range the first of them must lie in:
+  // that range alone rules out overlong forms, surrogates and values above U+10FFFF.
+  std::size_t needed = 0;
+  std::uint8_t low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    needed = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    needed = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    needed = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
   } else {
-    return 0;
+    return {1, false};
   }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    const std::uint8_t next = byte(at + i);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3Fu);
+  std::size_t next = at + 1;
+  for (std::size_t k = 0; k < needed; ++k, ++next, low = 0x80, high = 0xBF) {
+    if (next == text.size() || byte(next) < low || byte(next) > high) return {next - at, false};
   }
-  if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
+  return {next - at, true};
+}
+
+// Names, paths and numbers are ASCII, so most text is checked eight bytes at a time.
+std::size_t skip_ascii(std::string_view text, std::size_t at) noexcept {
+  constexpr std::uint64_t high_bits = 0x8080808080808080u;
+  while (text.size() - at >= sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if ((word & high_bits) != 0) break;
+    at += sizeof word;
+  }
+  while (at < text.size() && static_cast<std::uint8_t>(text[at]) < 0x80) ++at;
+  return at;
+}
+
+// Where the well-formed run that starts at `at` ends.
+std::size_t well_formed_end(std::string_view text, std::size_t at) noexcept {
+  while ((at = skip_ascii(text, at)) < text.size()) {
+    const Sequence sequence = sequence_at(text, at);
+    if (!sequence.well_formed) break;
+    at += sequence.length;
+  }
+  return at;
 }
 
 }  // namespace
 
-bool is_utf8(std::string_view text) noexcept {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = sequence_length(text, at);
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
+bool is_utf8(std::string_view text) noexcept { return well_formed_end(text, 0) == text.size(); }
 
 std::string repair_utf8(std::string_view text) {
   std::string repaired;
   repaired.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = sequence_length(text, at);
-    if (length == 0) {
-      repaired += "\xEF\xBF\xBD";
-      ++at;
-    } else {
-      repaired.append(text, at, length);
-      at += length;
-    }
+    const std::size_t bad = well_formed_end(text, at);
+    repaired.append(text, at, bad - at);
+    if (bad == text.size()) break;
+    repaired += replacement;
+    at = bad + sequence_at(text, bad).length;
   }
   return repaired;
 }

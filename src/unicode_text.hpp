@@ -18,7 +18,5 @@ std::string lower_case(std::string_view utf8);
 
 // Whether `bytes` is UTF-8 (U+0000 included).
 bool is_valid_utf8(std::string_view bytes) noexcept;
-// Every maximal ill-formed subsequence of `bytes` becomes one U+FFFD; valid text is kept.
-std::string replace_invalid_utf8(std::string_view bytes);
 
 }  // namespace ranged

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
+#include "dbus/utf8.hpp"
 #include "platform/cfgkit/cfgkit.h"
 #include "src/conf/config_file.hpp"
-#include "src/unicode_text.hpp"
 
 namespace ranged {
 namespace {
@@ -29,7 +29,7 @@ class ErrorRecord {
 
 std::string complaint(const GError* record) {
   if (record == nullptr) return "Unknown error occurred.\n";
-  return "Error: " + replace_invalid_utf8(record->message ? record->message : "") + "\n";
+  return "Error: " + bus::repair_utf8(record->message ? record->message : "") + "\n";
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST(CommandValidation, AcceptsTheStrictFormsAndReadsTheirValues) {
   }
 }
 
-TEST(BusText, ReplacesEveryByteThatIsNotPartOfValidUtf8AndEveryNul) {
+TEST(BusText, ReplacesEveryIllFormedSequenceAndEveryNul) {
   const std::string r = "\xEF\xBF\xBD";
   const struct {
     std::string in, out;
@@ -95,6 +95,8 @@ TEST(BusText, ReplacesEveryByteThatIsNotPartOfValidUtf8AndEveryNul) {
       {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
       {"\x80\xBF", r + r},                           // stray continuations
       {std::string("x\0y", 3), "x" + r + "y"},
+      {std::string("\xF0\x9F\x98\0", 4), r + r},      // a character cut short by a NUL
+      {std::string("\0\0", 2), r + r},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(to_bus_text(c.in), c.out);

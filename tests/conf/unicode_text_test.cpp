@@ -63,22 +63,6 @@ TEST(UnicodeText, LowerCasesWithTheFullMappingAndTheUsualFinalSigmaRule) {
   for (const auto& [text, lowered] : cases) EXPECT_EQ(lower_case(text), lowered) << text;
 }
 
-TEST(UnicodeText, ReplacesEachMaximalIllFormedSequenceWithOneReplacementCharacter) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"plain", "plain"},
-      {"caf\u00E9 \U0001F600", "caf\u00E9 \U0001F600"},
-      {"a\xFF" "b", "a\uFFFDb"},
-      {"\xF0\x9F\x98", "\uFFFD"},                  // a truncated four-byte character
-      {"\xF0\x9F\x98z", "\uFFFDz"},
-      {"\xC0\xAF", "\uFFFD\uFFFD"},                // overlong: no valid prefix at all
-      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},      // a surrogate
-      {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-      {"\x80\x80", "\uFFFD\uFFFD"},
-      {std::string("\0", 1), std::string("\0", 1)},
-  };
-  for (const auto& [bytes, shown] : cases) EXPECT_EQ(replace_invalid_utf8(bytes), shown) << bytes;
-}
-
 TEST(UnicodeText, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
   const std::pair<std::string, bool> cases[] = {
       {"", true},

@@ -1,0 +1,99 @@
+#include "dbus/utf8.hpp"
+
+#include <dbus/dbus.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace bus {
+namespace {
+
+const std::string r = "\xEF\xBF\xBD";
+
+TEST(Utf8Test, RepairReplacesEachMaximalIllFormedSubsequenceWithOneReplacementCharacter) {
+  const struct {
+    std::string bytes, repaired;
+  } cases[] = {
+      {"", ""},
+      {"plain", "plain"},
+      {"caf\u00E9 \U0001F600", "caf\u00E9 \U0001F600"},
+      {std::string("\0", 1), std::string("\0", 1)},
+      {"a\xFF" "b", "a" + r + "b"},
+      {"\xC3", r},                                   // cut short at the end
+      {"\xC3(", r + "("},                            // a lead without its continuation
+      {"\xE2\x82", r},                               // a three-byte character cut short
+      {"\xF0\x9F\x98", r},                           // a four-byte character cut short
+      {"\xF0\x9F\x98z", r + "z"},
+      {"\xF4\x8F\xBF", r},                           // U+10FFFF cut short
+      {"\xE1\x80\x41", r + "A"},
+      {"\xC0\xAF", r + r},                           // overlong: no valid prefix at all
+      {"\xE0\x80\xAF", r + r + r},                   // overlong three-byte form
+      {"\xF0\x80\x80\xAF", r + r + r + r},           // overlong four-byte form
+      {"\xED\xA0\x80", r + r + r},                   // a surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
+      {"\xF5\x80", r + r},                           // a lead that never starts anything
+      {"\x80\xBF", r + r},                           // stray continuations
+      {"\xE2\x82\xE2\x82\xAC", r + "\u20AC"},        // a cut-short character before a whole one
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(repair_utf8(c.bytes), c.repaired);
+    EXPECT_TRUE(is_utf8(repair_utf8(c.bytes)));
+    EXPECT_EQ(is_utf8(c.bytes), c.bytes == c.repaired);
+  }
+}
+
+TEST(Utf8Test, FindsABadByteAtEveryPlaceInLongAsciiText) {
+  // Long ASCII runs are checked a word at a time; a bad byte must be seen at any offset.
+  const std::string ascii(40, 'a');
+  for (std::size_t at = 0; at <= ascii.size(); ++at) {
+    SCOPED_TRACE(at);
+    const std::string bad = ascii.substr(0, at) + "\xFF" + ascii.substr(at);
+    EXPECT_FALSE(is_utf8(bad));
+    EXPECT_EQ(repair_utf8(bad), ascii.substr(0, at) + r + ascii.substr(at));
+    const std::string good = ascii.substr(0, at) + "\u00E9" + ascii.substr(at);
+    EXPECT_TRUE(is_utf8(good));
+    EXPECT_EQ(repair_utf8(good), good);
+  }
+}
+
+// Appending a string that libdbus thinks malformed aborts the process, so is_utf8 must never
+// pass what libdbus refuses; refusing what it accepts would needlessly mangle text.
+bool libdbus_accepts(const std::string& text) {
+  DBusError record;
+  dbus_error_init(&record);
+  const bool valid = dbus_validate_utf8(text.c_str(), &record);
+  dbus_error_free(&record);
+  return valid;
+}
+
+TEST(Utf8Test, AgreesWithLibdbusOnEveryShortSequence) {
+  const std::vector<unsigned char> trailing = {0x01, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F,
+                                               0xA0, 0xBF, 0xC0, 0xC2, 0xE0, 0xF0, 0xFF};
+  std::vector<std::string> texts;
+  for (unsigned lead = 1; lead <= 0xFF; ++lead) {
+    for (unsigned second = 1; second <= 0xFF; ++second) {
+      texts.push_back({static_cast<char>(lead), static_cast<char>(second)});
+    }
+    if (lead < 0xE0) continue;
+    for (unsigned char second : trailing) {
+      for (unsigned char third : trailing) {
+        texts.push_back({static_cast<char>(lead), static_cast<char>(second), static_cast<char>(third)});
+        for (unsigned char fourth : trailing) {
+          texts.push_back({static_cast<char>(lead), static_cast<char>(second), static_cast<char>(third),
+                           static_cast<char>(fourth)});
+        }
+      }
+    }
+  }
+  for (const char* text : {"\xEF\xBF\xBE", "\xEF\xB7\x90", "\xF4\x8F\xBF\xBF", "\xED\x9F\xBF", "\xEE\x80\x80"}) {
+    texts.emplace_back(text);  // noncharacters and the code points around the surrogates
+  }
+  for (const std::string& text : texts) {
+    ASSERT_EQ(is_utf8(text), libdbus_accepts(text)) << testing::PrintToString(text);
+  }
+}
+
+}  // namespace
+}  // namespace bus
