@@ -12,9 +12,6 @@ namespace {
 
 constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
 
-// RequestName replies: primary owner, in queue, exists, already owner.
-bool is_request_name_answer(std::uint32_t reply) noexcept { return reply >= 1 && reply <= 4; }
-
 }  // namespace
 
 std::expected<BusConnection, BusError> BusConnection::open_system_bus() {
@@ -71,7 +68,14 @@ std::expected<void, BusError> BusConnection::request_name(const BusName& name, s
   const auto answer = MessageReader(*reply).read_uint32();
   *reply = Message();
   if (!answer) return std::unexpected(BusError::from(answer.error()));
-  if (!is_request_name_answer(*answer)) return std::unexpected(BusError::failed("Invalid reply from DBus server"));
+  return check_request_name_reply(*answer);
+}
+
+std::expected<void, BusError> check_request_name_reply(std::uint32_t reply) {
+  // The four answers are numbered 1 (primary owner) to 4 (already owner) without a gap.
+  if (reply < DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER || reply > DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER) {
+    return std::unexpected(BusError::failed("Invalid reply from DBus server"));
+  }
   return {};
 }
 

@@ -67,6 +67,10 @@ class BusConnection {
   ReceiverToken next_token_ = 1;
 };
 
+// What a RequestName answer means: 1 to 4 (primary owner, in queue, exists, already owner) are
+// success, whichever it was; anything else is "Invalid reply from DBus server".
+std::expected<void, BusError> check_request_name_reply(std::uint32_t reply);
+
 // The pump's answer to a message no receiver took: Peer Ping/GetMachineId, an error, or nothing.
 std::optional<Message> default_reply(const Message& message);
 
