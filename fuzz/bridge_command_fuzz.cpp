@@ -1,28 +1,16 @@
-// The bridge's argument checks against a model written with regular expressions: the input is
+// The bridge's argument checks against a model of the four forms: the input is
 // cut into four arguments at NUL bytes. A command is accepted exactly when all four have their
 // strict forms, and then the tool's argument vector holds those four texts and nothing else.
 #include <cstddef>
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bridge/hci_command.hpp"
 #include "bridge/hcitool.hpp"
+#include "fuzz/oracles/bridge_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
-
-namespace {
-
-bool strict_forms(const std::vector<std::string>& args) {
-  static const std::regex controller("hci[0-9]{1,3}");
-  static const std::regex opcode("0x[0-9a-fA-F]{1,4}");
-  static const std::regex parameter("0x[0-9a-fA-F]{1,2}");
-  return std::regex_match(args[0], controller) && std::regex_match(args[1], opcode) &&
-         std::regex_match(args[2], opcode) && std::regex_match(args[3], parameter);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -37,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   args.emplace_back(input.substr(start));
 
   const auto command = bridge::validate_command(args[0], args[1], args[2], args[3]);
-  const bool expected = strict_forms(args);
+  const bool expected = oracle::strict_bridge_arguments(args);
   if (command.has_value() != expected) {
     oracle::mismatch("validate_command", input, command ? "accepted" : command.error(),
                      expected ? "accepted" : "rejected");
