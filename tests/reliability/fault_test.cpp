@@ -43,20 +43,26 @@ std::uint32_t set_waiting_on_bridge(BusClient& client, ServiceRig& rig, std::int
   return serial;
 }
 
-TEST(BusFault, TheDaemonDyingWhileASetWaitsOnTheBridgeEndsTheServiceWithItsReportAndAWholeFile) {
-  ServiceRig rig;
-  auto& service = rig.start_serving();
-  rig.bridge().set_control("delay_ms=30000\n");
-  {
-    BusClient client;
-    set_waiting_on_bridge(client, rig, 25);
-    rig.bus().kill();
+TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
+  for (const bool set_waiting : {false, true}) {
+    SCOPED_TRACE(set_waiting ? "while a Set waits on the bridge" : "while idle");
+    ServiceRig rig;
+    auto& service = rig.start_serving();
+    {
+      BusClient client;
+      EXPECT_EQ(call(client, integration::set_range(12)), "()");
+      if (set_waiting) {
+        rig.bridge().set_control("delay_ms=30000\n");
+        set_waiting_on_bridge(client, rig, 25);
+      }
+      rig.bus().kill();
+    }
+    EXPECT_EQ(service.wait_for_exit(15s), ExitStatus::exited(1));
+    EXPECT_EQ(service.standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
+    const auto file = rig.config();
+    EXPECT_TRUE(file == stored(12) || file == stored(25)) << file.value_or("(no file)");
+    EXPECT_EQ(rig.sandbox().listing(), "bluetooth.conf\n");
   }
-  EXPECT_EQ(service.wait_for_exit(15s), ExitStatus::exited(1));
-  EXPECT_EQ(service.standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
-  const auto file = rig.config();
-  EXPECT_TRUE(file == stored(7) || file == stored(25)) << file.value_or("(no file)");
-  EXPECT_EQ(rig.sandbox().listing(), "bluetooth.conf\n");
 }
 
 struct BridgeFault {
