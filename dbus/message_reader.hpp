@@ -6,6 +6,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "dbus/arg_type.hpp"
 #include "dbus/message.hpp"
@@ -19,6 +20,8 @@ class MessageReader {
 
   // A failed read leaves the cursor where it was.
   std::expected<std::string, TypeMismatch> read_string();  // valid UTF-8 only
+  // The same without the copy: the view lives as long as the message.
+  std::expected<std::string_view, TypeMismatch> read_string_view();
   std::expected<std::int32_t, TypeMismatch> read_int32();
   std::expected<std::uint32_t, TypeMismatch> read_uint32();
 

@@ -2,6 +2,7 @@
 
 #include <dbus/dbus.h>
 
+#include <array>
 #include <string>
 
 #include "dbus/fatal.hpp"
@@ -34,7 +35,9 @@ struct SignatureCheck {
   // writer names it ("{sv}"), so it is checked as that array.
   static dbus_bool_t validate(const char* text, DBusError* error) {
     if (text[0] == DBUS_DICT_ENTRY_BEGIN_CHAR) {
-      return dbus_signature_validate_single((DBUS_TYPE_ARRAY_AS_STRING + std::string(text)).c_str(), error);
+      std::string array = DBUS_TYPE_ARRAY_AS_STRING;
+      array += text;
+      return dbus_signature_validate_single(array.c_str(), error);
     }
     return dbus_signature_validate_single(text, error);
   }
@@ -43,21 +46,34 @@ struct SignatureCheck {
 namespace {
 
 // libdbus reads names up to the first NUL, so an inner one would let a valid prefix vouch for
-// the rest; such text is refused before libdbus sees it.
+// the rest; such text is refused before libdbus sees it. One trailing NUL is not part of the name.
 template <class Check>
-std::expected<std::string, std::string> check_name(std::string_view text) {
+std::expected<std::string_view, std::string> without_nul(std::string_view text) {
   if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
   if (text.find('\0') != std::string_view::npos) {
     return std::unexpected(std::string(Check::label) + " contains a NUL byte");
   }
-  std::string owned(text);
+  return text;
+}
+
+template <class Check>
+std::expected<void, std::string> validate(const char* text) {
   ensure_library_initialised();
   DBusError record;
   dbus_error_init(&record);
-  if (Check::validate(owned.c_str(), &record)) return owned;
+  if (Check::validate(text, &record)) return {};
   std::string reason = record.message != nullptr ? record.message : "";
   dbus_error_free(&record);
   return std::unexpected(std::move(reason));
+}
+
+template <class Check>
+std::expected<std::string, std::string> check_name(std::string_view text) {
+  auto name = without_nul<Check>(text);
+  if (!name) return std::unexpected(std::move(name.error()));
+  std::string owned(*name);
+  if (auto valid = validate<Check>(owned.c_str()); !valid) return std::unexpected(std::move(valid.error()));
+  return owned;
 }
 
 }  // namespace
@@ -67,6 +83,22 @@ std::expected<ValidName<Check>, std::string> ValidName<Check>::from_text(std::st
   auto checked = check_name<Check>(text);
   if (!checked) return std::unexpected(std::move(checked.error()));
   return ValidName(std::move(*checked));
+}
+
+template <class Check>
+std::expected<void, std::string> ValidName<Check>::check(std::string_view text) {
+  auto name = without_nul<Check>(text);
+  if (!name) return std::unexpected(std::move(name.error()));
+  // Names other than paths are at most DBUS_MAXIMUM_NAME_LENGTH bytes, so the usual text gains
+  // its NUL in a copy on the stack; longer text (a long path, or a name that fails anyway) is
+  // copied to the heap.
+  std::array<char, DBUS_MAXIMUM_NAME_LENGTH + 1> terminated;
+  if (name->size() < terminated.size()) {
+    name->copy(terminated.data(), name->size());
+    terminated[name->size()] = '\0';
+    return validate<Check>(terminated.data());
+  }
+  return validate<Check>(std::string(*name).c_str());
 }
 
 template <class Check>

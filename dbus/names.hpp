@@ -21,6 +21,9 @@ class ValidName {
  public:
   // From outside input: the name, or libdbus's own message for why it is not one.
   static std::expected<ValidName, std::string> from_text(std::string_view text);
+  // Only whether `text` is such a name, with libdbus's own message when not; builds nothing, so
+  // a request can check a name it only looks up.
+  static std::expected<void, std::string> check(std::string_view text);
   // From the service's own constants: a failed check is a broken invariant and fatal.
   static ValidName from_constant(std::string_view text) noexcept;
 

@@ -31,7 +31,8 @@ std::string Error::report() const {
       append_indented(out, causes_.front(), "    ");
     } else {
       for (std::size_t i = 0; i < causes_.size(); ++i) {
-        out += "\n" + cause_number(i);
+        out += '\n';
+        out += cause_number(i);
         append_indented(out, causes_[i], "       ");
       }
     }

@@ -22,6 +22,11 @@ struct MethodError {
   std::string message;
 };
 
+// Definitions by name, in byte order. The comparator is transparent, so a name taken from a
+// message (a std::string_view) finds its entry without being copied into a key string.
+template <class T>
+using NameMap = std::map<std::string, T, std::less<>>;
+
 using Annotations = std::map<std::string, std::string>;  // byte order
 
 struct ArgDef {
@@ -92,9 +97,9 @@ struct PropertyDef {
 
 struct InterfaceDef {
   bus::InterfaceName name;
-  std::map<std::string, MethodDef> methods;
-  std::map<std::string, SignalDef> signals;
-  std::map<std::string, PropertyDef> properties;
+  NameMap<MethodDef> methods;
+  NameMap<SignalDef> signals;
+  NameMap<PropertyDef> properties;
   Annotations annotations;
 
   // Insert or replace under the definition's name.
@@ -106,7 +111,7 @@ struct InterfaceDef {
 struct TreeObject {
   bus::BusPath path;
   std::optional<bus::InterfaceName> default_interface;
-  std::map<std::string, std::shared_ptr<const InterfaceDef>> interfaces;  // shared definitions
+  NameMap<std::shared_ptr<const InterfaceDef>> interfaces;  // shared definitions
   std::any user_data;
 
   template <class T>

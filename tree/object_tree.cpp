@@ -2,6 +2,7 @@
 #include "tree/object_tree.hpp"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "dbus/fatal.hpp"
@@ -14,11 +15,11 @@ namespace {
 
 // The interface header, else the object's default interface; null when neither names one it has.
 const InterfaceDef* select_interface(const bus::Message& message, const TreeObject& object) {
-  std::string name;
+  std::string_view name;
   if (auto header = message.interface()) {
     name = *header;
   } else if (object.default_interface) {
-    name = object.default_interface->str();
+    name = object.default_interface->view();
   } else {
     return nullptr;
   }
@@ -32,7 +33,7 @@ HandlerResult run_method(const bus::Message& message, const TreeObject& object, 
 
   auto member = message.member();
   if (!member) return std::unexpected(unknown_method());
-  auto method = interface->methods.find(std::string(*member));
+  auto method = interface->methods.find(*member);
   if (method == interface->methods.end()) return std::unexpected(unknown_method());
   if (!method->second.handler) bus::fatal("Method " + method->first + " was registered without a handler");
 
@@ -52,7 +53,7 @@ std::optional<std::vector<bus::Message>> ObjectTree::handle_call(const bus::Mess
   // Calls to paths we do not publish get no answer at all, not even an error.
   auto path = message.path();
   if (!path) return std::nullopt;
-  auto object = objects_.find(std::string(*path));
+  auto object = objects_.find(*path);
   if (object == objects_.end()) return std::nullopt;
 
   HandlerResult outcome = run_method(message, object->second, *this);

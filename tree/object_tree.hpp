@@ -14,13 +14,13 @@ namespace tree {
 class ObjectTree {
  public:
   void add_object(TreeObject object);  // under its path
-  const std::map<std::string, TreeObject>& objects() const noexcept { return objects_; }
+  const NameMap<TreeObject>& objects() const noexcept { return objects_; }
 
   // Replies to send for one incoming message; nothing for non-calls and unknown paths.
   std::optional<std::vector<bus::Message>> handle_call(const bus::Message& message) const;
 
  private:
-  std::map<std::string, TreeObject> objects_;  // byte order of the path
+  NameMap<TreeObject> objects_;  // byte order of the path
 };
 
 // Insert or replace the interface; an interface with a property also brings Properties.

@@ -37,10 +37,11 @@ Done fill_container(MessageWriter& parent, MessageWriter child, Fill&& fill) {
   return fill(child);
 }
 
-std::expected<std::string, MethodError> read_name(MessageReader& args) {
-  auto name = args.read_string();
+// A view into the call, which outlives every use of it.
+std::expected<std::string_view, MethodError> read_name(MessageReader& args) {
+  auto name = args.read_string_view();
   if (!name) return std::unexpected(argument_mismatch(name.error()));
-  return std::move(*name);
+  return *name;
 }
 
 // A name longer than D-Bus allows is invalid whatever else it holds, and its first 256 bytes
@@ -56,8 +57,8 @@ std::string_view checked_part(std::string_view name) {
   return name.substr(0, end);
 }
 
-std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, const std::string& name) {
-  if (auto valid = bus::InterfaceName::from_text(checked_part(name)); !valid) {
+std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, std::string_view name) {
+  if (auto valid = bus::InterfaceName::check(checked_part(name)); !valid) {
     return std::unexpected(invalid_argument(quoted(valid.error())));
   }
   auto found = call.object.interfaces.find(name);
@@ -66,7 +67,7 @@ std::expected<const InterfaceDef*, MethodError> select_interface(const MethodCon
 }
 
 std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDef& interface,
-                                                               const std::string& name) {
+                                                               std::string_view name) {
   auto found = interface.properties.find(name);
   if (found == interface.properties.end()) return std::unexpected(unknown_property(name));
   return &found->second;

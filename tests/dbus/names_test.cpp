@@ -9,20 +9,25 @@ namespace {
 
 struct NameCase {
   std::string_view text;
-  std::string_view refusal;  // empty when the text is a valid name
+  std::string refusal;  // empty when the text is a valid name
 };
 
+// Both ways of checking, building the name and only checking it, must give the same verdict.
 template <class Name>
 void expect_checks(const std::vector<NameCase>& cases) {
   for (const NameCase& c : cases) {
     SCOPED_TRACE(std::string(c.text));
     const auto name = Name::from_text(c.text);
+    const auto checked = Name::check(c.text);
     if (c.refusal.empty()) {
       ASSERT_TRUE(name.has_value()) << name.error();
-      EXPECT_EQ(name->view(), c.text);
+      EXPECT_EQ(name->view(), c.text.substr(0, c.text.find('\0')));
+      EXPECT_TRUE(checked.has_value()) << checked.error();
     } else {
       ASSERT_FALSE(name.has_value());
       EXPECT_EQ(name.error(), c.refusal);
+      ASSERT_FALSE(checked.has_value());
+      EXPECT_EQ(checked.error(), c.refusal);
     }
   }
 }
@@ -83,15 +88,31 @@ TEST(NamesTest, SignaturesMustBeExactlyOneCompleteType) {
 }
 
 TEST(NamesTest, ATrailingNulIsDroppedAndAnInnerNulIsRefused) {
-  const auto terminated = InterfaceName::from_text(std::string_view("com.orbo.A\0", 11));
-  ASSERT_TRUE(terminated.has_value());
-  EXPECT_EQ(terminated->str(), "com.orbo.A");
-  EXPECT_EQ(terminated->view().size(), 10u);
+  expect_checks<InterfaceName>({
+      {std::string_view("com.orbo.A\0", 11), ""},
+      // libdbus would see only "com.orbo.A" and pass it.
+      {std::string_view("com.orbo.A\0.x", 13), "Interface name contains a NUL byte"},
+      {std::string_view("\0", 1), "Interface name was not valid: ''"},
+  });
+  EXPECT_EQ(InterfaceName::from_text(std::string_view("com.orbo.A\0", 11))->view().size(), 10u);
+}
 
-  // libdbus would see only "com.orbo.A" and pass it.
-  const auto inner = InterfaceName::from_text(std::string_view("com.orbo.A\0.x", 13));
-  ASSERT_FALSE(inner.has_value());
-  EXPECT_EQ(inner.error(), "Interface name contains a NUL byte");
+// A name of `length` bytes: "a." and then as many "b" as it takes.
+std::string name_of_length(std::size_t length) { return "a." + std::string(length - 2, 'b'); }
+
+TEST(NamesTest, LengthsAroundTheLongestNameAreCheckedWhole) {
+  const std::string longest = name_of_length(255);
+  const std::string too_long = name_of_length(256);
+  const std::string far_too_long = name_of_length(4000);
+  const std::string long_path = "/" + std::string(300, 'p') + "/" + std::string(300, 'q');
+  expect_checks<InterfaceName>({
+      {name_of_length(254), ""},
+      {longest, ""},
+      {std::string_view(longest.c_str(), longest.size() + 1), ""},  // with its NUL
+      {too_long, "Interface name was not valid: '" + too_long + "'"},
+      {far_too_long, "Interface name was not valid: '" + far_too_long + "'"},
+  });
+  expect_checks<BusPath>({{long_path, ""}, {long_path + "/", "Object path was not valid: '" + long_path + "/'"}});
 }
 
 TEST(NamesDeathTest, AnInvalidConstantStopsTheProcessWithLibdbusReason) {
