@@ -40,14 +40,14 @@ std::string escaped_ones(std::size_t count) {
   return text;
 }
 
-CallSpec get(std::vector<Append> args) { return {.member = "Get", .args = std::move(args)}; }
-CallSpec get_all(std::vector<Append> args) { return {.member = "GetAll", .args = std::move(args)}; }
-CallSpec set(std::vector<Append> args) { return {.member = "Set", .args = std::move(args)}; }
+CallShape get(std::vector<Append> args) { return {.member = "Get", .args = std::move(args)}; }
+CallShape get_all(std::vector<Append> args) { return {.member = "GetAll", .args = std::move(args)}; }
+CallShape set(std::vector<Append> args) { return {.member = "Set", .args = std::move(args)}; }
 Append level(std::int32_t value) { return variant_arg("i", int32_arg(value)); }
 
 struct Row {
   const char* name;
-  CallSpec call;
+  CallShape call;
   std::string answer;
 };
 

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 const std::string legacy = "com.orbo.Configuration.Legacy";
 const std::string error_prefix = "error org.freedesktop.DBus.Error.";
 
-CallSpec properties(const char* member, std::vector<Append> args) { return {.member = member, .args = std::move(args)}; }
+CallShape properties(const char* member, std::vector<Append> args) { return {.member = member, .args = std::move(args)}; }
 
 struct Outstanding {
   dbus_uint32_t serial;

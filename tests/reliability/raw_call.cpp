@@ -64,14 +64,14 @@ Append string_array_arg(std::vector<std::string> items) {
   };
 }
 
-bus::Message raw_call(const CallSpec& spec) {
+bus::Message raw_call(const CallShape& shape) {
   bus::Message call = bus::Message::adopt(dbus_message_new_method_call(
-      spec.destination.c_str(), spec.path.c_str(), spec.interface ? spec.interface->c_str() : nullptr,
-      spec.member.c_str()));
+      shape.destination.c_str(), shape.path.c_str(), shape.interface ? shape.interface->c_str() : nullptr,
+      shape.member.c_str()));
   if (!call) throw std::runtime_error("libdbus refused the test call");
   DBusMessageIter iter;
   dbus_message_iter_init_append(call.get(), &iter);
-  for (const auto& append : spec.args) append(iter);
+  for (const auto& append : shape.args) append(iter);
   return call;
 }
 

@@ -23,7 +23,7 @@ Append object_path_arg(std::string path);
 Append variant_arg(const char* signature, Append inner);
 Append string_array_arg(std::vector<std::string> items);
 
-struct CallSpec {
+struct CallShape {
   std::string path = "/com/orbo/RIDEviva";
   std::optional<std::string> interface = std::string("org.freedesktop.DBus.Properties");
   std::string member;
@@ -31,7 +31,7 @@ struct CallSpec {
   std::string destination = "com.orbo.RIDEviva";
 };
 
-bus::Message raw_call(const CallSpec& spec);
+bus::Message raw_call(const CallShape& shape);
 // A signal addressed to `destination` (unicast), as a flooding client would send it.
 bus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member);
 
