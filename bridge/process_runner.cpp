@@ -1,9 +1,11 @@
 #include "bridge/process_runner.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +13,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 extern char** environ;
@@ -53,6 +57,48 @@ std::expected<Pipe, SpawnFailure> make_pipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(SpawnFailure{errno});
   return Pipe{Fd(fds[0]), Fd(fds[1])};
+}
+
+// The errno exec would fail with on this file, or 0 when it can be started.
+int start_error(const std::string& path) noexcept {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  if (!S_ISREG(info.st_mode)) return EACCES;
+  return ::access(path.c_str(), X_OK) == 0 ? 0 : errno;
+}
+
+// The errors after which exec goes on to the next PATH directory rather than giving up.
+bool tries_next_directory(int error) noexcept {
+  return error == ENOENT || error == EACCES || error == ENOTDIR || error == ENAMETOOLONG || error == ESTALE ||
+         error == ENODEV || error == ETIMEDOUT;
+}
+
+// The file argv[0] names, found as execvp finds it: a name with a slash as it stands, a bare
+// name in the PATH directories in order (an empty entry is the current directory), with
+// "Permission denied" only when no directory had a startable file. Resolving it here, instead
+// of leaving it to posix_spawnp, means a missing tool is reported as such everywhere: a spawn
+// whose child cannot hand back the exec failure (some emulators) would only show exit 127.
+std::expected<std::string, SpawnFailure> resolve_program(const std::string& name) {
+  if (name.empty()) return std::unexpected(SpawnFailure{ENOENT});
+  if (name.find('/') != std::string::npos) {
+    if (int e = start_error(name)) return std::unexpected(SpawnFailure{e});
+    return name;
+  }
+  if (name.size() > NAME_MAX) return std::unexpected(SpawnFailure{ENAMETOOLONG});
+  const char* path_variable = std::getenv("PATH");
+  const std::string_view search = path_variable != nullptr ? path_variable : "/bin:/usr/bin";
+  bool denied = false;
+  for (std::size_t start = 0; start <= search.size();) {
+    const std::size_t end = std::min(search.find(':', start), search.size());
+    const std::string_view directory = search.substr(start, end - start);
+    start = end + 1;
+    std::string candidate = directory.empty() ? name : std::string(directory) + "/" + name;
+    const int e = start_error(candidate);
+    if (e == 0) return candidate;
+    if (!tries_next_directory(e)) return std::unexpected(SpawnFailure{e});
+    denied = denied || e == EACCES;
+  }
+  return std::unexpected(SpawnFailure{denied ? EACCES : ENOENT});
 }
 
 class SpawnSetup {
@@ -178,6 +224,8 @@ ProcessResult finish(int status, ProcessResult result) {
 
 std::expected<ProcessResult, SpawnFailure> run_process(const std::vector<std::string>& argv, RunLimits limits) {
   if (argv.empty()) return std::unexpected(SpawnFailure{EINVAL});
+  const auto program = resolve_program(argv[0]);
+  if (!program) return std::unexpected(program.error());
   auto out = make_pipe();
   if (!out) return std::unexpected(out.error());
   auto err = make_pipe();
@@ -193,7 +241,7 @@ std::expected<ProcessResult, SpawnFailure> run_process(const std::vector<std::st
 
   pid_t pid = 0;
   const Clock::time_point deadline = Clock::now() + limits.time_limit;
-  if (int e = ::posix_spawnp(&pid, args[0], setup.actions(), setup.attributes(), args.data(), environ))
+  if (int e = ::posix_spawn(&pid, program->c_str(), setup.actions(), setup.attributes(), args.data(), environ))
     return std::unexpected(SpawnFailure{e});
   out->write_end.reset();
   err->write_end.reset();

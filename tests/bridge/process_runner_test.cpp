@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "bridge/hcitool.hpp"
@@ -83,11 +85,71 @@ TEST_F(ToolScripts, ReportsEveryUnsuccessfulEndAsAFailureWithItsOwnText) {
   }
 }
 
-TEST_F(ToolScripts, ReportsAToolThatCannotBeStarted) {
-  const std::string missing = (dir_ / "no-such-tool").string();
-  EXPECT_EQ(run_hcitool(missing, level_25, quick).error(), "Cannot start " + missing + ": No such file or directory");
-  EXPECT_EQ(run_hcitool("no-such-tool-on-path-xyz", level_25, quick).error(),
-            "Cannot start no-such-tool-on-path-xyz: No such file or directory");
+// PATH for the length of one test.
+class PathVariable {
+ public:
+  explicit PathVariable(const std::string& value) {
+    if (const char* old = std::getenv("PATH")) saved_ = old;
+    ::setenv("PATH", value.c_str(), 1);
+  }
+  PathVariable(const PathVariable&) = delete;
+  PathVariable& operator=(const PathVariable&) = delete;
+  ~PathVariable() {
+    if (saved_) ::setenv("PATH", saved_->c_str(), 1);
+    else ::unsetenv("PATH");
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST_F(ToolScripts, ReportsAToolThatCannotBeStartedWithTheReasonExecWouldGive) {
+  std::ofstream(dir_ / "plain") << "echo not a tool\n";
+  fs::create_directories(dir_ / "readable");
+  std::ofstream(dir_ / "readable" / "tool") << "echo not a tool\n";
+  const std::string path = (dir_ / "readable").string() + ":" + (dir_ / "absent").string();
+  const struct {
+    std::string tool, reason;
+  } cases[] = {
+      {(dir_ / "no-such-tool").string(), "No such file or directory"},
+      {"no-such-tool-on-path-xyz", "No such file or directory"},
+      {(dir_ / "plain").string(), "Permission denied"},
+      {dir_.string(), "Permission denied"},
+      {(dir_ / "plain" / "tool").string(), "Not a directory"},
+      {"tool", "Permission denied"},
+      {"", "No such file or directory"},
+  };
+  const PathVariable search(path);
+  for (const auto& c : cases) {
+    const auto output = run_hcitool(c.tool, level_25, quick);
+    ASSERT_FALSE(output.has_value()) << c.tool << " ran: " << *output;
+    EXPECT_EQ(output.error(), "Cannot start " + c.tool + ": " + c.reason);
+    EXPECT_FALSE(has_unreaped_child()) << c.tool;
+  }
+}
+
+TEST_F(ToolScripts, FindsTheToolAsExecWouldAndRunsThatFile) {
+  fs::create_directories(dir_ / "readable");
+  std::ofstream(dir_ / "readable" / "tool") << "echo not a tool\n";
+  std::ofstream(dir_ / "plain") << "echo not a tool\n";
+  fs::create_directories(dir_ / "bin");
+  fs::rename(script("tool", "echo found\n"), dir_ / "bin" / "tool");
+  const std::string bin = (dir_ / "bin").string();
+  const struct {
+    std::string tool, path;
+  } cases[] = {
+      {"tool", bin},
+      {"tool", (dir_ / "absent").string() + ":" + (dir_ / "readable").string() + ":" + bin},
+      {"tool", (dir_ / "plain").string() + ":" + bin},
+      {(dir_ / "bin" / "tool").string(), (dir_ / "readable").string()},
+      {fs::relative(dir_ / "bin" / "tool").string(), (dir_ / "readable").string()},
+  };
+  for (const auto& c : cases) {
+    const PathVariable search(c.path);
+    const auto output = run_hcitool(c.tool, level_25, quick);
+    ASSERT_TRUE(output.has_value()) << c.tool << " with PATH " << c.path << ": " << output.error();
+    EXPECT_EQ(*output, "found\n") << c.tool << " with PATH " << c.path;
+  }
 }
 
 TEST_F(ToolScripts, LeavesNothingTheToolStartedRunning) {
