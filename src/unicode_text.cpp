@@ -92,9 +92,21 @@ struct GFreeDeleter {
   void operator()(gchar* p) const noexcept { g_free(p); }
 };
 
-// GLib's mapping is context-free for everything but sigma, and it stops at U+0000.
+bool is_ascii(std::string_view text) noexcept {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// GLib's mapping is context-free for everything but sigma, and it stops at U+0000. In ASCII it
+// only maps A to Z, and doing that here keeps GLib's case tables out of memory for the usual file.
 void append_glib_lower_case(std::string& out, std::string_view utf8) {
   if (utf8.empty()) return;
+  if (is_ascii(utf8)) {
+    for (char c : utf8) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return;
+  }
   std::unique_ptr<gchar, GFreeDeleter> lowered(
       g_utf8_strdown(utf8.data(), static_cast<gssize>(utf8.size())));
   if (!lowered) g_error("g_utf8_strdown failed");

@@ -1,4 +1,7 @@
+#include <glib.h>
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include "src/unicode_text.hpp"
 
@@ -61,6 +64,15 @@ TEST(UnicodeText, LowerCasesWithTheFullMappingAndTheUsualFinalSigmaRule) {
       {"", ""},
   };
   for (const auto& [text, lowered] : cases) EXPECT_EQ(lower_case(text), lowered) << text;
+}
+
+TEST(UnicodeText, LowerCasesEveryAsciiCharacterAsGLibDoes) {
+  // ASCII text is lower-cased without GLib; GLib's full mapping stays the reference.
+  for (int c = 1; c < 0x80; ++c) {
+    const std::string text = std::string("Ab") + static_cast<char>(c) + "Z";
+    std::unique_ptr<gchar, decltype(&g_free)> expected(g_utf8_strdown(text.data(), -1), &g_free);
+    EXPECT_EQ(lower_case(text), expected.get()) << c;
+  }
 }
 
 TEST(UnicodeText, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
