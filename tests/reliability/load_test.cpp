@@ -58,6 +58,15 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     plan.introspection = describe(client.call(document));
   }
   ASSERT_TRUE(plan.introspection.starts_with("s <!DOCTYPE")) << plan.introspection;
+  if (running_under_emulation()) {
+    // An emulated service's resident memory also holds the emulator's translations of its
+    // code, made the first time each path runs; an unhurried round first puts them into the
+    // baseline, so that what is measured against it is the service's own memory.
+    BusClient client;
+    auto set = integration::set_range(plan.held_level);
+    ASSERT_EQ(describe(client.call(set)), "()");
+    expect_clean(run_mixed_load(plan), plan);
+  }
   const std::size_t baseline_kib = resident_kib(service.pid());
   std::printf("before the load: VmRSS %zu KiB\n", baseline_kib);
 
