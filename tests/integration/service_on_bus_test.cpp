@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/service_document.hpp"
 #include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 
@@ -174,40 +175,7 @@ TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {
 }
 
 TEST_F(ServiceOnTheBus, GivesItsExactIntrospectionDocument) {
-  const std::string document =
-      "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
-      "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
-      "<node name=\"/com/orbo/RIDEviva\">\n"
-      "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
-      "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
-      "  </interface>\n"
-      "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
-      "    <method name=\"Introspect\">\n"
-      "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
-      "    </method>\n"
-      "  </interface>\n"
-      "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
-      "    <method name=\"Get\">\n"
-      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-      "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
-      "    </method>\n"
-      "    <method name=\"GetAll\">\n"
-      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-      "      <arg name=\"props\" type=\"a{sv}\" direction=\"out\"/>\n"
-      "    </method>\n"
-      "    <method name=\"Set\">\n"
-      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-      "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
-      "    </method>\n"
-      "    <signal name=\"PropertiesChanged\">\n"
-      "      <arg name=\"interface_name\" type=\"s\"/>\n"
-      "      <arg name=\"changed_properties\" type=\"a{sv}\"/>\n"
-      "      <arg name=\"invalidated_properties\" type=\"as\"/>\n"
-      "    </signal>\n"
-      "  </interface>\n"
-      "</node>";
+  const std::string_view document = harness::service_document;
   // busctl prints the string C-escaped after its type.
   std::string escaped = "s \"";
   for (const char c : document) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "messages.hpp"
+#include "tests/harness/service_document.hpp"
 #include "test_tree.hpp"
 #include "tree/introspection.hpp"
 
@@ -17,9 +18,7 @@ namespace {
 
 using tree_test::PrintTo;
 
-const std::string doctype =
-    "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
-    "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n";
+const std::string doctype(harness::introspection_doctype);
 
 tree::TreeObject bare_object(std::string_view path) {
   return tree::TreeObject{bus::BusPath::from_constant(path), std::nullopt, {}, std::make_shared<Values>()};
@@ -51,38 +50,7 @@ tree::ObjectTree service_shaped_tree() {
   return tree;
 }
 
-const std::string service_document = doctype +
-    "<node name=\"/com/orbo/RIDEviva\">\n"
-    "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
-    "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
-    "  </interface>\n"
-    "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
-    "    <method name=\"Introspect\">\n"
-    "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
-    "    </method>\n"
-    "  </interface>\n"
-    "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
-    "    <method name=\"Get\">\n"
-    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
-    "    </method>\n"
-    "    <method name=\"GetAll\">\n"
-    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"props\" type=\"a{sv}\" direction=\"out\"/>\n"
-    "    </method>\n"
-    "    <method name=\"Set\">\n"
-    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
-    "    </method>\n"
-    "    <signal name=\"PropertiesChanged\">\n"
-    "      <arg name=\"interface_name\" type=\"s\"/>\n"
-    "      <arg name=\"changed_properties\" type=\"a{sv}\"/>\n"
-    "      <arg name=\"invalidated_properties\" type=\"as\"/>\n"
-    "    </signal>\n"
-    "  </interface>\n"
-    "</node>";
+const std::string service_document(harness::service_document);
 
 TEST(Introspection, DescribesTheServiceObjectByteForByte) {
   const tree::ObjectTree tree = service_shaped_tree();
