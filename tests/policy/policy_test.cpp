@@ -69,6 +69,25 @@ std::vector<std::string> emulated(std::string program, std::vector<std::string> 
   return command;
 }
 
+// This build's service, bridge and libcfgkit, copied where every account can read them: the
+// build tree may lie below a directory that only root can enter (a private temporary clone).
+const fs::path& staged_programs() {
+  static const auto staged = [] {
+    auto directory = std::make_unique<harness::ScratchDirectory>();
+    ::chmod(directory->path().c_str(), 0755);
+    for (const char* file : {BLE_SERVICE_PROGRAM, BLE_BRIDGE_PROGRAM, BLE_CFGKIT_LIBRARY}) {
+      const fs::path target = directory->path() / fs::path(file).filename();
+      fs::copy_file(file, target, fs::copy_options::overwrite_existing);
+      fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    }
+    return directory;
+  }();
+  return staged->path();
+}
+
+std::string staged(const char* program) { return (staged_programs() / fs::path(program).filename()).string(); }
+
 // A client call as dbus-send reports it.
 struct Reply {
   bool ok = false;
@@ -100,7 +119,8 @@ class Bus {
     auto [program, arguments] = as(account, std::move(command));
     harness::ProcessOptions options;
     options.arguments = std::move(arguments);
-    options.environment = {{"DBUS_SYSTEM_BUS_ADDRESS", address_}};
+    // The staged service finds the staged libcfgkit first: its own run path names the build tree.
+    options.environment = {{"DBUS_SYSTEM_BUS_ADDRESS", address_}, {"LD_LIBRARY_PATH", staged_programs().string()}};
     return std::make_unique<harness::Process>(program, std::move(options));
   }
 
@@ -143,7 +163,7 @@ class Bus {
 };
 
 std::unique_ptr<harness::Process> start_bridge(const Bus& bus) {
-  return bus.start(bridge_account, emulated(BLE_BRIDGE_PROGRAM, {"--simulate", "--allow-user", BLE_SERVICE_ACCOUNT}));
+  return bus.start(bridge_account, emulated(staged(BLE_BRIDGE_PROGRAM), {"--simulate", "--allow-user", BLE_SERVICE_ACCOUNT}));
 }
 
 std::vector<std::string> execute_hcitool() {
@@ -186,7 +206,7 @@ class ShippedPolicy : public testing::Test {
     bus_ = std::make_unique<Bus>(BLE_SHIPPED_BUS_CONFIG);
     bridge_ = start_bridge(*bus_);
     ASSERT_TRUE(bus_->wait_for_owner(*bridge_, bridge_name)) << bridge_->standard_error();
-    service_ = bus_->start(service_account, emulated(BLE_SERVICE_PROGRAM, {}));
+    service_ = bus_->start(service_account, emulated(staged(BLE_SERVICE_PROGRAM), {}));
     ASSERT_TRUE(bus_->wait_for_owner(*service_, range_name))
         << "service: " << service_->standard_error() << "\nbridge: " << bridge_->standard_error();
   }
