@@ -11,6 +11,7 @@
 #include "bridge/caller.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/hci_command.hpp"
+#include "bridge/hci_socket.hpp"
 #include "bridge/hcitool.hpp"
 #include "bridge/simulation.hpp"
 #include "bridge/utf8.hpp"
@@ -102,8 +103,12 @@ tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& 
   std::this_thread::sleep_for(control->delay);
 
   switch (control->reply) {
-    case SimulatedReply::output:
-      return one(string_reply(call, simulated_output(command, control->status)));
+    case SimulatedReply::output: {
+      SimulatedController controller(std::move(*control));
+      auto output = exchange(controller, command, answer_time_limit);
+      if (!output) return std::unexpected(to_method_error({FailureKind::failed, std::move(output.error())}));
+      return one(string_reply(call, *output));
+    }
     case SimulatedReply::text:
       return one(string_reply(call, to_bus_text(control->text)));
     case SimulatedReply::empty:
@@ -123,6 +128,13 @@ tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& 
   return std::unexpected(to_method_error({FailureKind::failed, "Unknown simulated reply"}));
 }
 
+// BLOCKS for up to the answer time limit.
+std::expected<std::string, std::string> send_directly(const HciCommand& command) {
+  auto socket = HciSocket::open(command);
+  if (!socket) return std::unexpected(std::move(socket.error()));
+  return exchange(*socket, command, answer_time_limit);
+}
+
 tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   const BridgeContext* context = call.object.data<BridgeContext>();
   if (context == nullptr) bus::fatal("The bridge object was published without its context");
@@ -137,7 +149,7 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
       std::fprintf(stderr, "Error: %s\n", logged.error().c_str());
 
   if (context->options.simulate) return simulated_reply(call.message, *command, context->options);
-  auto output = run_hcitool(context->options.hcitool, *command);
+  auto output = context->options.hcitool ? run_hcitool(*context->options.hcitool, *command) : send_directly(*command);
   if (!output) return std::unexpected(to_method_error({FailureKind::failed, std::move(output.error())}));
   return one(string_reply(call.message, *output));
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "bridge/concat.hpp"
+#include "bridge/unique_fd.hpp"
 
 namespace bridge {
 
@@ -18,20 +19,18 @@ std::expected<void, std::string> append_call_log(const std::filesystem::path& fi
   const auto failure = [&] {
     return std::unexpected(concat("Cannot write call log ", file.string(), ": ", std::strerror(errno)));
   };
-  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return failure();
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd) return failure();
   const std::string line = call_log_line(command) + '\n';
   ssize_t written;
   do {
-    written = ::write(fd, line.data(), line.size());
+    written = ::write(fd.get(), line.data(), line.size());
   } while (written < 0 && errno == EINTR);
   if (written != static_cast<ssize_t>(line.size())) {
     if (written >= 0) errno = ENOSPC;
-    const auto error = failure();
-    ::close(fd);
-    return error;
+    return failure();
   }
-  if (::close(fd) != 0) return failure();
+  if (fd.close() != 0) return failure();
   return {};
 }
 

@@ -1,28 +1,35 @@
 #pragma once
-// The real controller path: one hcitool run per call.
+// The controller reached through a tool the integrator names: one tool run per attempt.
 #include <chrono>
 #include <cstddef>
 #include <expected>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/hci_command.hpp"
+#include "bridge/hci_event.hpp"
+#include "bridge/hci_exchange.hpp"
 #include "bridge/process_runner.hpp"
 
 namespace bridge {
 
-// Shorter than the caller's 5 s reply timeout, so a hung tool becomes our own error reply.
-inline constexpr std::chrono::milliseconds hcitool_time_limit{4000};
 inline constexpr std::size_t hcitool_output_limit = 64 * 1024;
+// Runs per call at most, all within the answer time limit.
+inline constexpr int hcitool_runs = 3;
 
 // tool -i <controller> cmd <group> <command> <parameter>
 std::vector<std::string> hcitool_argv(const std::string& tool, const HciCommand& command);
 
-// What the tool printed on standard output, as valid UTF-8, when it exits 0. Its standard
-// error is left out then, because callers read the status from the last line of the output;
-// on any failure both streams are quoted in the message.
+// The event the tool printed: its "> HCI Event: 0xEE plen N" line and its byte lines, which
+// must be the last lines of the output. Lines before it (the command's echo) are not read.
+std::expected<HciEvent, std::string> read_printed_event(std::string_view printed);
+
+// Runs the tool until it prints the command's answer, at most hcitool_runs times within the
+// time limit. The reply is what the answering run printed, then the status line; an answer
+// that never came is an error quoting what was printed. BLOCKS for up to the time limit.
 std::expected<std::string, std::string> run_hcitool(const std::string& tool, const HciCommand& command,
-                                                    RunLimits limits = {hcitool_time_limit, hcitool_output_limit});
+                                                    RunLimits limits = {answer_time_limit, hcitool_output_limit});
 
 // The failure texts, one per way a run can go wrong.
 std::string describe_spawn_failure(const std::string& tool, SpawnFailure failure);

@@ -15,7 +15,7 @@ namespace bridge {
 struct BridgeOptions {
   bool help = false;
   bool simulate = false;
-  std::string hcitool = "hcitool";
+  std::optional<std::string> hcitool;  // run this tool instead of using our own socket
   std::optional<std::filesystem::path> control;
   std::optional<std::filesystem::path> log;
   std::vector<uid_t> allowed_users;  // besides root

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <utility>
 
+#include "bridge/unique_fd.hpp"
+
 extern char** environ;
 
 namespace bridge {
@@ -25,29 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Fd {
- public:
-  Fd() noexcept = default;
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const noexcept { return fd_; }
-  explicit operator bool() const noexcept { return fd_ >= 0; }
-  void reset() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using Fd = UniqueFd;
 
 struct Pipe {
   Fd read_end, write_end;

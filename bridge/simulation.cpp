@@ -4,12 +4,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "bridge/concat.hpp"
+#include "bridge/hci_event.hpp"
+#include "bridge/hci_kernel.hpp"
+#include "bridge/unique_fd.hpp"
 
 namespace bridge {
 namespace {
@@ -53,11 +58,58 @@ std::expected<SimulatedReply, std::string> parse_reply(std::string_view value) {
   return std::unexpected(std::string("reply must be one of output, error, empty, uint32, text"));
 }
 
+std::expected<SimulatedAnswer, std::string> parse_answer(std::string_view value) {
+  if (value == "complete") return SimulatedAnswer::complete;
+  if (value == "status") return SimulatedAnswer::status;
+  if (value == "pending") return SimulatedAnswer::pending;
+  if (value == "none") return SimulatedAnswer::none;
+  return std::unexpected(std::string("answer must be one of complete, status, pending, none"));
+}
+
+std::expected<SimulatedNoise, std::string> parse_noise(std::string_view value) {
+  if (value == "none") return SimulatedNoise::none;
+  if (value == "packets") return SimulatedNoise::packets;
+  if (value == "advertising") return SimulatedNoise::advertising;
+  if (value == "other") return SimulatedNoise::other;
+  return std::unexpected(std::string("before must be one of none, packets, advertising, other"));
+}
+
+// Bytes as two hex digits each, separated by blanks: "05 ff".
+std::expected<std::vector<std::uint8_t>, std::string> parse_bytes(std::string_view value) {
+  std::vector<std::uint8_t> bytes;
+  while (!value.empty()) {
+    if (value.front() == ' ') {
+      value.remove_prefix(1);
+      continue;
+    }
+    std::uint8_t byte{};
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + std::min<std::size_t>(2, value.size()), byte, 16);
+    if (ec != std::errc() || end != value.data() + 2 || bytes.size() == 250)
+      return std::unexpected(std::string("extra must be at most 250 bytes of two hex digits each, separated by blanks"));
+    bytes.push_back(byte);
+    value.remove_prefix(2);
+  }
+  return bytes;
+}
+
 Result apply(SimulationControl& control, std::string_view key, std::string_view value) {
   if (key == "status") {
     auto status = parse_decimal<int>(key, value);
     if (!status) return std::unexpected(status.error());
+    if (*status < -128 || *status > 255) return std::unexpected(std::string("status must lie between -128 and 255"));
     control.status = *status;
+  } else if (key == "extra") {
+    auto extra = parse_bytes(value);
+    if (!extra) return std::unexpected(extra.error());
+    control.extra = std::move(*extra);
+  } else if (key == "answer") {
+    auto answer = parse_answer(value);
+    if (!answer) return std::unexpected(answer.error());
+    control.answer = *answer;
+  } else if (key == "before") {
+    auto before = parse_noise(value);
+    if (!before) return std::unexpected(before.error());
+    control.before = *before;
   } else if (key == "delay_ms") {
     auto delay = parse_decimal<long long>(key, value);
     if (!delay) return std::unexpected(delay.error());
@@ -108,38 +160,62 @@ std::expected<SimulationControl, std::string> load_control(const std::filesystem
   const auto failure = [&] {
     return std::unexpected(concat("Cannot read control file ", file.string(), ": ", std::strerror(errno)));
   };
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) {
     if (errno == ENOENT) return SimulationControl{};
     return failure();
   }
   std::string content;
   char buffer[4096];
   ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+  while ((n = ::read(fd.get(), buffer, sizeof buffer)) != 0) {
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const auto error = failure();
-      ::close(fd);
-      return error;
-    }
+    if (n < 0) return failure();
     content.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   return parse_control(content);
 }
 
-std::string simulated_output(const HciCommand& command, int status) {
-  const unsigned opcode = (unsigned(command.group_value & 0x3f) << 10) | (command.command_value & 0x3ffu);
-  char text[160];
-  const int length = std::snprintf(text, sizeof text,
-                                   "< HCI Command: ogf 0x%02x, ocf 0x%04x, plen 1\n"
-                                   "  %02X \n"
-                                   "> HCI Event: 0x0e plen 4\n"
-                                   "  01 %02X %02X %02d \n",
-                                   unsigned(command.group_value), unsigned(command.command_value),
-                                   unsigned(command.parameter_value), opcode & 0xffu, opcode >> 8, status);
-  return std::string(text, static_cast<std::size_t>(length));
+std::expected<void, std::string> SimulatedController::send(std::span<const std::uint8_t> packet) {
+  if (packet.size() < 4 || packet[0] != hci::command_packet || packet.size() != 4u + packet[3])
+    return std::unexpected(concat("The simulated controller got a malformed command: ", hex_list(packet)));
+  const std::uint8_t opcode_low = packet[1], opcode_high = packet[2];
+  const auto status = static_cast<std::uint8_t>(control_.status);
+  const auto line_up = [&](HciEvent event) { events_.push_back(event_packet(event)); };
+
+  switch (control_.before) {
+    case SimulatedNoise::none: break;
+    case SimulatedNoise::packets: line_up({hci::completed_packets, {0x01, 0x01, 0x00, 0x01, 0x00}}); break;
+    case SimulatedNoise::advertising:
+      // One report from 11:22:33:44:55:66 with a flags field, at -60 dBm.
+      line_up({hci::le_meta, {0x02, 0x01, 0x00, 0x00, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x03, 0x02, 0x01, 0x06, 0xC4}});
+      break;
+    case SimulatedNoise::other: line_up({hci::command_complete, {0x01, 0x03, 0x0C, 0x00}}); break;  // Reset's
+  }
+
+  HciEvent complete{hci::command_complete, {0x01, opcode_low, opcode_high, status}};
+  complete.parameters.insert(complete.parameters.end(), control_.extra.begin(), control_.extra.end());
+  const HciEvent command_status{hci::command_status, {status, 0x01, opcode_low, opcode_high}};
+  switch (control_.answer) {
+    case SimulatedAnswer::complete: line_up(std::move(complete)); break;
+    case SimulatedAnswer::status: line_up(command_status); break;
+    case SimulatedAnswer::pending:
+      line_up({hci::command_status, {0x00, 0x01, opcode_low, opcode_high}});
+      line_up(std::move(complete));
+      break;
+    case SimulatedAnswer::none: break;
+  }
+  return {};
+}
+
+std::expected<std::optional<std::vector<std::uint8_t>>, std::string> SimulatedController::receive(Deadline deadline) {
+  if (events_.empty()) {
+    std::this_thread::sleep_until(deadline);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> next = std::move(events_.front());
+  events_.pop_front();
+  return next;
 }
 
 }  // namespace bridge

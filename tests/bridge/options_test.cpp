@@ -52,7 +52,7 @@ TEST(BridgeOptions, AllowsRootAlwaysAndOtherUsersOnlyWhenNamed) {
   EXPECT_TRUE(is_allowed(*options, 1234));
   EXPECT_FALSE(is_allowed(*options, 65534));
   EXPECT_FALSE(is_allowed(*parse({}), 1234));
-  EXPECT_EQ(parse({})->hcitool, "hcitool");
+  EXPECT_EQ(parse({})->hcitool, std::nullopt);  // our own socket, no tool
 }
 
 }  // namespace

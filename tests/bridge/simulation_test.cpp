@@ -1,8 +1,9 @@
-// The emulated controller: its output and its control file.
+// The emulated controller's control file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "bridge/simulation.hpp"
 
@@ -11,30 +12,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SimulatedOutput, EchoesTheParameterAndEndsInTheStatusInDecimal) {
-  const HciCommand level_0 = *validate_command("hci0", "0x3f", "0x0087", "0xec");
-  const HciCommand level_25 = *validate_command("hci1", "0x3F", "0x87", "0x5");
-  const struct {
-    const HciCommand& command;
-    int status;
-    std::string output;
-  } cases[] = {
-      {level_0, 0,
-       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  EC \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \n"},
-      {level_25, 12,
-       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 12 \n"},
-      {level_25, -5,
-       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC -5 \n"},
-      {level_0, 7,
-       "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  EC \n> HCI Event: 0x0e plen 4\n  01 87 FC 07 \n"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(simulated_output(c.command, c.status), c.output);
-}
-
 TEST(SimulationControlFile, ReadsEveryKey) {
   const auto control = parse_control(
       "# steer the next calls\n"
       "status=-5\r\n"
+      "extra=05 ff\n"
+      "answer=pending\n"
+      "before=advertising\n"
       "\n"
       "delay_ms=6000\n"
       "reply=text\n"
@@ -43,6 +27,9 @@ TEST(SimulationControlFile, ReadsEveryKey) {
       "text=line 1\\nline\\t2\\\\n\n");
   ASSERT_TRUE(control.has_value()) << control.error();
   EXPECT_EQ(control->status, -5);
+  EXPECT_EQ(control->extra, (std::vector<std::uint8_t>{0x05, 0xff}));
+  EXPECT_EQ(control->answer, SimulatedAnswer::pending);
+  EXPECT_EQ(control->before, SimulatedNoise::advertising);
   EXPECT_EQ(control->delay, 6000ms);
   EXPECT_EQ(control->reply, SimulatedReply::text);
   EXPECT_EQ(control->error_name, "com.example.Error.Busy");
@@ -71,6 +58,11 @@ TEST(SimulationControlFile, RefusesWhatItCannotHonourNamingTheLine) {
       {"status=0x0c\n", "Control file line 1: status must be a decimal integer"},
       {"status=\n", "Control file line 1: status must be a decimal integer"},
       {"status=99999999999\n", "Control file line 1: status must be a decimal integer"},
+      {"status=256\n", "Control file line 1: status must lie between -128 and 255"},
+      {"extra=5\n", "Control file line 1: extra must be at most 250 bytes of two hex digits each, separated by blanks"},
+      {"extra=0g\n", "Control file line 1: extra must be at most 250 bytes of two hex digits each, separated by blanks"},
+      {"answer=later\n", "Control file line 1: answer must be one of complete, status, pending, none"},
+      {"before=beacon\n", "Control file line 1: before must be one of none, packets, advertising, other"},
       {"\nreply=fancy\n", "Control file line 2: reply must be one of output, error, empty, uint32, text"},
       {"delay_ms=-1", "Control file line 1: delay_ms must lie between 0 and 60000"},
       {"delay_ms=60001", "Control file line 1: delay_ms must lie between 0 and 60000"},

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -29,7 +30,15 @@ using integration::describe;
 
 using Args = std::vector<std::string>;
 
-const std::string tool_output = "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05\n> HCI Event: 0x0e plen 4\n  01 87 FC 00\n";
+// The fake tool answers every command as a controller would accept it: a Command Complete with
+// status 0 for the opcode it was given. The bridge's reply adds the status line.
+std::string tool_reply(const Args& args) {
+  const unsigned long opcode = ((std::stoul(args[1], nullptr, 16) & 63) << 10) | (std::stoul(args[2], nullptr, 16) & 1023);
+  char event[32];
+  std::snprintf(event, sizeof event, "  01 %02lX %02lX 00 \n", opcode & 255, opcode >> 8);
+  return "< HCI Command: ogf " + args[1] + ", ocf " + args[2] + ", plen 1\n  05 \n> HCI Event: 0x0e plen 4\n" + event +
+         "Status: 0\n";
+}
 const std::string invalid = "error org.freedesktop.DBus.Error.InvalidArgs: ";
 const std::string bad_controller = invalid + "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits";
 const std::string bad_group = invalid + "Invalid command group: expected \"0x\" followed by 1 to 4 hex digits";
@@ -44,7 +53,10 @@ class BridgeSecurity : public ::testing::Test {
     tool_ = directory_.path() / "fake-hcitool";
     // Each run leaves one file: $0 and every argument, each ended by a NUL.
     harness::write_file(tool_, "#!/bin/sh\nprintf '%s\\0' \"$0\" \"$@\" > " + records_.string() +
-                                   "/run.$$\nprintf '%s' '" + tool_output + "'\n");
+                                   "/run.$$\n"
+                                   "op=$(( (($4 & 63) << 10) | ($5 & 1023) ))\n"
+                                   "printf '< HCI Command: ogf %s, ocf %s, plen 1\\n  05 \\n> HCI Event: 0x0e plen 4\\n"
+                                   "  01 %02X %02X 00 \\n' \"$4\" \"$5\" $((op & 255)) $((op >> 8))\n");
     std::filesystem::permissions(tool_, std::filesystem::perms::owner_all);
     bridge_ = std::make_unique<harness::Process>(harness::bridge_program(),
                                                  harness::ProcessOptions{.arguments = {"--hcitool", tool_.string()}});
@@ -135,7 +147,7 @@ TEST_F(BridgeSecurity, AnAcceptedCallRunsTheToolWithExactlyTheValidatedVector) {
   for (const Args& args : {Args{"hci0", "0x3f", "0x0087", "0x5"}, Args{"hci12", "0x3F", "0xFFFF", "0xec"},
                            Args{"hci999", "0x0", "0x0", "0x0"}}) {
     SCOPED_TRACE(args[0]);
-    EXPECT_EQ(execute(args), "s " + tool_output);
+    EXPECT_EQ(execute(args), "s " + tool_reply(args));
     EXPECT_EQ(runs(), std::vector<Args>{exact_vector(args)});
   }
 }
@@ -172,7 +184,7 @@ TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyVali
     const auto started = runs();
     if (strict) {
       ++accepted;
-      EXPECT_EQ(answer, "s " + tool_output);
+      EXPECT_EQ(answer, "s " + tool_reply(args));
       EXPECT_EQ(started, std::vector<Args>{exact_vector(args)});
     } else {
       EXPECT_TRUE(answer.starts_with(invalid)) << shortened(answer);
