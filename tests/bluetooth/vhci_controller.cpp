@@ -222,7 +222,8 @@ int main(int argc, char** argv) {
     if (length < 4 || packet[0] != command_packet) continue;  // data packets are not ours to answer
     const auto opcode = static_cast<std::uint16_t>(packet[1] | packet[2] << 8);
     const std::size_t declared = packet[3];
-    const std::span<const std::uint8_t> parameters(packet + 4, std::min(declared, static_cast<std::size_t>(length - 4)));
+    const std::size_t received = static_cast<std::size_t>(length) - 4;
+    const std::span<const std::uint8_t> parameters(packet + 4, std::min(declared, received));
     log_command(log, opcode, parameters);
 
     const std::vector<Bytes> answer = opcode == transmit_power_opcode
