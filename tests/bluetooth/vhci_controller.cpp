@@ -1,0 +1,238 @@
+// vhci_controller: a Bluetooth controller for the kernel's virtual HCI driver (/dev/vhci).
+// Answers the kernel's init sequence so that hci0 comes up, notes every command it is sent,
+// and answers the vendor transmit-power command (0xfc87) as a behaviour file says.
+//
+// Usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE
+//   Prints "index N" once the kernel has registered the controller as hciN.
+//   COMMAND_LOG gets one line per command: "0xOPCODE" then the parameter bytes, in hex.
+//   BEHAVIOUR_FILE is read for every 0xfc87 command; key=value lines:
+//     status=0x0c          status byte of the Command Complete (default 0)
+//     extra=05             bytes returned after the status (hex, spaces allowed)
+//     before=ncp|adv       first send an unrelated event: Number Of Completed Packets,
+//                          or an LE Advertising Report
+//     command_status=0xNN  first send a Command Status; non-zero: nothing after it
+//     silent=1             no answer at all
+//     once=1               for the next command only: the file is removed once read
+//   A missing file means status 0 and nothing else.
+// SIGTERM ends it; closing /dev/vhci makes the kernel unregister the controller.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace {
+
+// H4 packet types as /dev/vhci carries them.
+constexpr std::uint8_t command_packet = 0x01;
+constexpr std::uint8_t event_packet = 0x04;
+constexpr std::uint8_t vendor_packet = 0xff;
+
+constexpr std::uint8_t command_complete = 0x0e;
+constexpr std::uint8_t command_status = 0x0f;
+constexpr std::uint8_t completed_packets = 0x13;
+constexpr std::uint8_t le_meta = 0x3e;
+
+constexpr std::uint16_t transmit_power_opcode = 0xfc87;  // group 0x3f, command 0x0087
+
+using Bytes = std::vector<std::uint8_t>;
+
+volatile sig_atomic_t stopping = 0;
+
+void request_stop(int) { stopping = 1; }
+
+// Return parameters after the status byte, as long as the core specification defines them
+// for the commands the kernel sends while it sets a controller up. Anything else gets none.
+Bytes return_parameters(std::uint16_t opcode) {
+  switch (opcode) {
+    case 0x1001:  // Read Local Version Information: HCI 5.0, manufacturer 0xffff (tests)
+      return {0x09, 0x00, 0x00, 0x09, 0xff, 0xff, 0x00, 0x00};
+    case 0x1002:  // Read Local Supported Commands
+      return Bytes(64, 0);
+    case 0x1003:  // Read Local Supported Features: LE Supported (Controller), bit 38
+      return {0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00};
+    case 0x1005:  // Read Buffer Size: ACL MTU 1021, SCO MTU 64, 8 ACL and 8 SCO buffers
+      return {0xfd, 0x03, 0x40, 0x08, 0x00, 0x08, 0x00};
+    case 0x1009:  // Read BD_ADDR: an all-zero address makes every power-on fail
+      return {0x55, 0x44, 0x33, 0x22, 0x11, 0x00};
+    case 0x0c14:  // Read Local Name
+      return Bytes(248, 0);
+    case 0x0c23:  // Read Class of Device
+      return Bytes(3, 0);
+    case 0x0c25:  // Read Voice Setting
+      return Bytes(2, 0);
+    case 0x0c38:  // Read Number Of Supported IAC
+      return {0x01};
+    case 0x0c39:  // Read Current IAC LAP: none
+      return {0x00};
+    case 0x2002:  // LE Read Buffer Size: 0 means "share the ACL buffers"
+      return Bytes(3, 0);
+    case 0x2003:  // LE Read Local Supported Features
+    case 0x201c:  // LE Read Supported States
+      return Bytes(8, 0);
+    default:  // Reset, Set Event Mask, Write Scan Enable, Write Local Name, ...: status only
+      return {};
+  }
+}
+
+Bytes event(std::uint8_t code, const Bytes& parameters) {
+  Bytes packet{event_packet, code, static_cast<std::uint8_t>(parameters.size())};
+  packet.insert(packet.end(), parameters.begin(), parameters.end());
+  return packet;
+}
+
+Bytes complete(std::uint16_t opcode, std::uint8_t status, const Bytes& returned) {
+  Bytes parameters{0x01, static_cast<std::uint8_t>(opcode & 0xff), static_cast<std::uint8_t>(opcode >> 8), status};
+  parameters.insert(parameters.end(), returned.begin(), returned.end());
+  return event(command_complete, parameters);
+}
+
+Bytes status_event(std::uint16_t opcode, std::uint8_t status) {
+  return event(command_status,
+               {status, 0x01, static_cast<std::uint8_t>(opcode & 0xff), static_cast<std::uint8_t>(opcode >> 8)});
+}
+
+// One report of a connectable advertiser with a flags field, RSSI -60 dBm.
+Bytes advertising_report() {
+  return event(le_meta, {0x02, 0x01, 0x00, 0x00, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x03, 0x02, 0x01, 0x06, 0xc4});
+}
+
+// Handle 1 completed 1 packet.
+Bytes completed_packets_event() { return event(completed_packets, {0x01, 0x01, 0x00, 0x01, 0x00}); }
+
+unsigned long number(const std::string& text) { return std::stoul(text, nullptr, 0); }
+
+Bytes hex_bytes(const std::string& text) {
+  Bytes bytes;
+  std::string digits;
+  for (const char c : text)
+    if (c != ' ') digits += c;
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+std::map<std::string, std::string> read_behaviour(const char* path) {
+  std::map<std::string, std::string> settings;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) {
+    const auto equals = line.find('=');
+    if (equals != std::string::npos) settings[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return settings;
+}
+
+// What to send for one transmit-power command, in order.
+std::vector<Bytes> transmit_power_answer(const char* behaviour_path) {
+  auto settings = read_behaviour(behaviour_path);
+  if (settings["once"] == "1") std::remove(behaviour_path);
+  if (settings["silent"] == "1") return {};
+  std::vector<Bytes> answer;
+  if (settings["before"] == "ncp") answer.push_back(completed_packets_event());
+  if (settings["before"] == "adv") answer.push_back(advertising_report());
+  if (!settings["command_status"].empty()) {
+    const auto status = static_cast<std::uint8_t>(number(settings["command_status"]));
+    answer.push_back(status_event(transmit_power_opcode, status));
+    if (status != 0) return answer;
+  }
+  const auto status = static_cast<std::uint8_t>(settings["status"].empty() ? 0 : number(settings["status"]));
+  answer.push_back(complete(transmit_power_opcode, status, hex_bytes(settings["extra"])));
+  return answer;
+}
+
+void log_command(std::FILE* log, std::uint16_t opcode, std::span<const std::uint8_t> parameters) {
+  std::fprintf(log, "0x%04x", opcode);
+  for (const auto byte : parameters) std::fprintf(log, " %02x", byte);
+  std::fputc('\n', log);
+  std::fflush(log);  // the test reads the log while we run
+}
+
+bool send(int vhci, const Bytes& packet) {
+  if (::write(vhci, packet.data(), packet.size()) == static_cast<ssize_t>(packet.size())) return true;
+  std::fprintf(stderr, "vhci_controller: write: %s\n", std::strerror(errno));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE\n");
+    return 2;
+  }
+  std::FILE* log = std::fopen(argv[1], "a");
+  if (log == nullptr) {
+    std::fprintf(stderr, "vhci_controller: %s: %s\n", argv[1], std::strerror(errno));
+    return 1;
+  }
+
+  // SIGTERM is taken only inside ppoll, so it cannot slip in between a check and a blocking read.
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGINT);
+  sigprocmask(SIG_BLOCK, &blocked, nullptr);
+  struct sigaction action{};
+  action.sa_handler = request_stop;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  sigset_t waiting;
+  sigprocmask(SIG_SETMASK, nullptr, &waiting);
+  sigdelset(&waiting, SIGTERM);
+  sigdelset(&waiting, SIGINT);
+
+  const int vhci = ::open("/dev/vhci", O_RDWR | O_CLOEXEC);
+  if (vhci < 0) {
+    std::fprintf(stderr, "vhci_controller: /dev/vhci: %s\n", std::strerror(errno));
+    return 1;
+  }
+  // Ask for a primary controller now; the driver would otherwise create one after 1 s.
+  if (!send(vhci, {vendor_packet, 0x00})) return 1;
+
+  std::uint8_t packet[1024];
+  while (!stopping) {
+    pollfd readable{.fd = vhci, .events = POLLIN, .revents = 0};
+    // BLOCKS until the kernel sends a packet or SIGTERM arrives.
+    if (::ppoll(&readable, 1, nullptr, &waiting) < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(stderr, "vhci_controller: poll: %s\n", std::strerror(errno));
+      return 1;
+    }
+    const ssize_t length = ::read(vhci, packet, sizeof packet);
+    if (length < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      std::fprintf(stderr, "vhci_controller: read: %s\n", std::strerror(errno));
+      return 1;
+    }
+    if (length >= 4 && packet[0] == vendor_packet) {  // ff 00 <index LE16>: registered
+      std::printf("index %u\n", packet[2] | packet[3] << 8);
+      std::fflush(stdout);
+      continue;
+    }
+    if (length < 4 || packet[0] != command_packet) continue;  // data packets are not ours to answer
+    const auto opcode = static_cast<std::uint16_t>(packet[1] | packet[2] << 8);
+    const std::size_t declared = packet[3];
+    const std::size_t received = static_cast<std::size_t>(length) - 4;
+    const std::span<const std::uint8_t> parameters(packet + 4, std::min(declared, received));
+    log_command(log, opcode, parameters);
+
+    const std::vector<Bytes> answer = opcode == transmit_power_opcode
+                                          ? transmit_power_answer(argv[2])
+                                          : std::vector<Bytes>{complete(opcode, 0, return_parameters(opcode))};
+    for (const auto& event_bytes : answer)
+      if (!send(vhci, event_bytes)) return 1;
+  }
+  ::close(vhci);
+  std::fclose(log);
+  return 0;
+}
