@@ -11,8 +11,7 @@
 #include "bridge/caller.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/hci_command.hpp"
-#include "bridge/hci_socket.hpp"
-#include "bridge/hcitool.hpp"
+#include "bridge/send_command.hpp"
 #include "bridge/simulation.hpp"
 #include "bridge/utf8.hpp"
 #include "dbus/fatal.hpp"
@@ -95,20 +94,26 @@ bus::Message string_reply(const bus::Message& call, std::string_view text) {
   return reply;
 }
 
+// The controller's answer as the reply; an accepted command is remembered for the next power-on.
+tree::HandlerResult answer_reply(const bus::Message& call, const HciCommand& command, const BridgeContext& context,
+                                 const SimulationControl& control) {
+  auto answer = send_command(context.options, command, control);
+  if (!answer) return std::unexpected(to_method_error({FailureKind::failed, std::move(answer.error())}));
+  if (answer->status == 0) context.memory->remember(command);
+  return one(string_reply(call, answer->reply));
+}
+
 tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& command,
-                                    const BridgeOptions& options) {
+                                    const BridgeContext& context) {
+  const BridgeOptions& options = context.options;
   auto control = options.control ? load_control(*options.control) : SimulationControl{};
   if (!control) return std::unexpected(to_method_error({FailureKind::failed, control.error()}));
   // BLOCKS the whole bridge on purpose: this is how callers' reply timeouts are exercised.
   std::this_thread::sleep_for(control->delay);
 
   switch (control->reply) {
-    case SimulatedReply::output: {
-      SimulatedController controller(std::move(*control));
-      auto output = exchange(controller, command, answer_time_limit);
-      if (!output) return std::unexpected(to_method_error({FailureKind::failed, std::move(output.error())}));
-      return one(string_reply(call, *output));
-    }
+    case SimulatedReply::output:
+      return answer_reply(call, command, context, *control);
     case SimulatedReply::text:
       return one(string_reply(call, to_bus_text(control->text)));
     case SimulatedReply::empty:
@@ -128,13 +133,6 @@ tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& 
   return std::unexpected(to_method_error({FailureKind::failed, "Unknown simulated reply"}));
 }
 
-// BLOCKS for up to the answer time limit.
-std::expected<std::string, std::string> send_directly(const HciCommand& command) {
-  auto socket = HciSocket::open(command);
-  if (!socket) return std::unexpected(std::move(socket.error()));
-  return exchange(*socket, command, answer_time_limit);
-}
-
 tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   const BridgeContext* context = call.object.data<BridgeContext>();
   if (context == nullptr) bus::fatal("The bridge object was published without its context");
@@ -148,10 +146,8 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
     if (auto logged = append_call_log(*context->options.log, *command); !logged)
       std::fprintf(stderr, "Error: %s\n", logged.error().c_str());
 
-  if (context->options.simulate) return simulated_reply(call.message, *command, context->options);
-  auto output = context->options.hcitool ? run_hcitool(*context->options.hcitool, *command) : send_directly(*command);
-  if (!output) return std::unexpected(to_method_error({FailureKind::failed, std::move(output.error())}));
-  return one(string_reply(call.message, *output));
+  if (context->options.simulate) return simulated_reply(call.message, *command, *context);
+  return answer_reply(call.message, *command, *context, SimulationControl{});
 }
 
 tree::ArgDef string_arg(const char* name) {

@@ -5,8 +5,8 @@
 
 namespace bridge {
 
-std::expected<std::string, std::string> exchange(HciTransport& transport, const HciCommand& command,
-                                                 std::chrono::milliseconds limit) {
+std::expected<HciAnswer, std::string> exchange(HciTransport& transport, const HciCommand& command,
+                                               std::chrono::milliseconds limit) {
   const Deadline deadline = std::chrono::steady_clock::now() + limit;
   const auto failure = [&](std::string_view what) {
     return std::unexpected(concat(command.controller, ": ", what));
@@ -29,7 +29,7 @@ std::expected<std::string, std::string> exchange(HciTransport& transport, const 
       case EventMeaning::Kind::unrelated: break;
       case EventMeaning::Kind::pending: pending = true; break;
       case EventMeaning::Kind::answered:
-        return print_command(command) + print_event(*event) + status_line(meaning->status);
+        return HciAnswer{print_command(command) + print_event(*event) + status_line(meaning->status), meaning->status};
     }
   }
 }

@@ -18,6 +18,12 @@ using Deadline = std::chrono::steady_clock::time_point;
 // timeout, so that a silent controller becomes our own error reply.
 inline constexpr std::chrono::milliseconds answer_time_limit{4000};
 
+// The controller's answer: the reply text for the caller, and the status byte it ends in.
+struct HciAnswer {
+  std::string reply;
+  std::uint8_t status = 0;
+};
+
 // How packets reach a controller: the kernel's raw HCI socket, or the simulated controller.
 // Errors are complete messages.
 class HciTransport {
@@ -34,7 +40,7 @@ class HciTransport {
 // is what the tool would have printed for the command and its answer, then the status line.
 // Events about other commands are skipped; a Command Status 0 means the completion is still to
 // come. BLOCKS for up to `limit`.
-std::expected<std::string, std::string> exchange(HciTransport& transport, const HciCommand& command,
-                                                 std::chrono::milliseconds limit);
+std::expected<HciAnswer, std::string> exchange(HciTransport& transport, const HciCommand& command,
+                                               std::chrono::milliseconds limit);
 
 }  // namespace bridge

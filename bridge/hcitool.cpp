@@ -108,8 +108,8 @@ std::expected<HciEvent, std::string> read_printed_event(std::string_view printed
   return event;
 }
 
-std::expected<std::string, std::string> run_hcitool(const std::string& tool, const HciCommand& command,
-                                                    RunLimits limits) {
+std::expected<HciAnswer, std::string> run_hcitool(const std::string& tool, const HciCommand& command,
+                                                  RunLimits limits) {
   // The tool prints the first event that it reads, whatever it is, and leaves before a pending
   // command completes. Setting the transmit power twice does no harm, so it is asked again.
   const auto deadline = std::chrono::steady_clock::now() + limits.time_limit;
@@ -134,7 +134,7 @@ std::expected<std::string, std::string> run_hcitool(const std::string& tool, con
     auto meaning = interpret(*event, opcode_of(command));
     if (!meaning) return unreadable(meaning.error());
     if (meaning->kind == EventMeaning::Kind::answered)
-      return with_final_line_feed(std::move(output)) + status_line(meaning->status);
+      return HciAnswer{with_final_line_feed(std::move(output)) + status_line(meaning->status), meaning->status};
   }
   return std::unexpected(concat(tool, " printed no answer to command ", command.group, ' ', command.command, " in ",
                                 runs, runs == 1 ? " run" : " runs", ": ", output));

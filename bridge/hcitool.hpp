@@ -28,8 +28,8 @@ std::expected<HciEvent, std::string> read_printed_event(std::string_view printed
 // Runs the tool until it prints the command's answer, at most hcitool_runs times within the
 // time limit. The reply is what the answering run printed, then the status line; an answer
 // that never came is an error quoting what was printed. BLOCKS for up to the time limit.
-std::expected<std::string, std::string> run_hcitool(const std::string& tool, const HciCommand& command,
-                                                    RunLimits limits = {answer_time_limit, hcitool_output_limit});
+std::expected<HciAnswer, std::string> run_hcitool(const std::string& tool, const HciCommand& command,
+                                                  RunLimits limits = {answer_time_limit, hcitool_output_limit});
 
 // The failure texts, one per way a run can go wrong.
 std::string describe_spawn_failure(const std::string& tool, SpawnFailure failure);

@@ -1,13 +1,22 @@
-// hcitool-bridge: owns com.orbo.ZozovoZorOrevov and runs one hcitool command per call.
+// hcitool-bridge: owns com.orbo.ZozovoZorOrevov, sends one HCI command per call, and sends the
+// last accepted one again whenever its controller powers on.
+#include <poll.h>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bridge/bridge_object.hpp"
 #include "bridge/bus_name.hpp"
+#include "bridge/call_log.hpp"
+#include "bridge/concat.hpp"
 #include "bridge/options.hpp"
+#include "bridge/power_memory.hpp"
+#include "bridge/power_watch.hpp"
+#include "bridge/send_command.hpp"
 #include "dbus/bus_connection.hpp"
 #include "tree/object_tree.hpp"
 
@@ -18,16 +27,67 @@ int report(std::string_view message) {
   return 1;
 }
 
+void log_line(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+std::optional<bridge::PowerWatch> open_watch(const bridge::BridgeOptions& options) {
+  auto watch = options.simulate ? bridge::PowerWatch::simulated() : bridge::PowerWatch::kernel();
+  if (watch) return std::move(*watch);
+  log_line(bridge::concat("Not watching for controller power-on (", watch.error(), "): levels are not restored"));
+  return std::nullopt;
+}
+
+// One line per restore, whatever came of it; a refusal is reported, not retried.
+// BLOCKS for up to the answer time limit, like a call.
+void restore(const bridge::BridgeOptions& options, const bridge::HciCommand& command) {
+  const auto control = options.simulate && options.control ? bridge::load_control(*options.control)
+                                                           : std::expected<bridge::SimulationControl, std::string>{};
+  const std::string what = bridge::concat(command.controller, " powered on: ");
+  const std::string sent = bridge::call_log_line(command);
+  if (!control) return log_line(what + "cannot restore " + sent + ": " + control.error());
+  auto answer = bridge::send_command(options, command, *control);
+  if (!answer) return log_line(what + "cannot restore " + sent + ": " + answer.error());
+  const int status = static_cast<std::int8_t>(answer->status);
+  if (status != 0) return log_line(bridge::concat(what, "the controller refused ", sent, " with status ", status));
+  log_line(what + "restored " + sent);
+}
+
+void restore_powered_on(bridge::PowerWatch& watch, const bridge::PowerMemory& memory,
+                        const bridge::BridgeOptions& options) {
+  auto controllers = watch.powered_on();
+  if (!controllers) return log_line("Cannot read controller events: " + controllers.error());
+  for (const auto& controller : *controllers) {
+    if (!controller) {  // the emulated controller: every remembered one
+      for (const auto& command : memory.all()) restore(options, command);
+    } else if (const auto* command = memory.last_for(*controller)) {
+      restore(options, *command);
+    }
+  }
+}
+
+// BLOCKS up to 1 s, or until the bus or the watch has something; a message already queued is
+// served at once. What is waiting on the watch is handled after at most one bus message.
+bool wait(bus::BusConnection& connection, const std::optional<bridge::PowerWatch>& watch) {
+  if (connection.has_queued_messages()) return false;
+  pollfd ready[2] = {{connection.unix_fd(), static_cast<short>(POLLIN | (connection.has_messages_to_send() ? POLLOUT : 0)), 0},
+                     {watch ? watch->fd() : -1, POLLIN, 0}};
+  if (::poll(ready, 2, 1000) <= 0) return false;
+  return (ready[1].revents & POLLIN) != 0;
+}
+
 int serve(bridge::BridgeOptions options) {
+  // Watching first: once the name is ours, a power-on (or the emulator's signal) is not missed.
+  auto watch = open_watch(options);
   auto connection = bus::BusConnection::open_system_bus();
   if (!connection) return report(connection.error().text());
   if (auto owned = bridge::own_name(*connection, bus::BusName::from_constant(bridge::bridge_bus_name)); !owned)
     return report(owned.error());
 
-  tree::attach(bridge::bridge_tree({std::move(options), connection->raw()}), *connection);
+  bridge::PowerMemory memory(bridge::power_memory_file(std::getenv("STATE_DIRECTORY")));
+  tree::attach(bridge::bridge_tree({options, connection->raw(), &memory}), *connection);
   for (;;) {
-    // BLOCKS up to 1 s waiting for the next message, and for as long as a call takes to answer.
-    if (auto step = connection->process_one(1000); !step) return report(step.error().text());
+    const bool powered_on = wait(*connection, watch);
+    if (auto step = connection->process_one(0); !step) return report(step.error().text());
+    if (powered_on) restore_powered_on(*watch, memory, options);
   }
 }
 

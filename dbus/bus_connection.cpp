@@ -85,6 +85,20 @@ ReceiverToken BusConnection::add_receiver(MatchRule rule, Receiver receiver) {
   return token;
 }
 
+int BusConnection::unix_fd() const noexcept {
+  int fd = -1;
+  if (connection_ == nullptr || !dbus_connection_get_unix_fd(connection_, &fd)) return -1;
+  return fd;
+}
+
+bool BusConnection::has_queued_messages() const noexcept {
+  return connection_ != nullptr && dbus_connection_get_dispatch_status(connection_) == DBUS_DISPATCH_DATA_REMAINS;
+}
+
+bool BusConnection::has_messages_to_send() const noexcept {
+  return connection_ != nullptr && dbus_connection_has_messages_to_send(connection_);
+}
+
 std::expected<void, BusError> BusConnection::process_one(int timeout_ms) {
   if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
   Message message = Message::adopt(dbus_connection_pop_message(connection_));

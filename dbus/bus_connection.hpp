@@ -49,6 +49,12 @@ class BusConnection {
   // to the first matching receiver or answer it with default_reply. BLOCKS up to timeout_ms.
   std::expected<void, BusError> process_one(int timeout_ms);
 
+  // For a loop that waits on the connection together with other descriptors: the socket, and
+  // whether a message is already queued (then waiting would delay it) or output is pending.
+  int unix_fd() const noexcept;
+  bool has_queued_messages() const noexcept;
+  bool has_messages_to_send() const noexcept;
+
   // Queues a reply or signal; failures are ignored. The caller keeps its reference.
   void send(const Message& message) noexcept;
 

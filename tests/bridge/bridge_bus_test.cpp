@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -170,6 +172,49 @@ TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
             "Error org.freedesktop.DBus.Error.Failed: hci0: socket: Address family not supported by protocol\n");
 }
 
+TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEvenAfterARestart) {
+  harness::ScratchDirectory directory;
+  const auto state = directory.path() / "state";
+  const auto control = directory.path() / "control";
+  std::filesystem::create_directory(state);
+  harness::write_file(state / "transmit-power", "hci0 0x3f 0x0087 0x5 and more\n");
+  const auto start = [&] {
+    auto bridge = std::make_unique<harness::Process>(
+        harness::bridge_program(), harness::ProcessOptions{.arguments = {"--simulate", "--control", control.string()},
+                                                           .environment = {{"STATE_DIRECTORY", state.string()}}});
+    if (!harness::wait_for_bus_name(harness::bridge_bus_name)) ADD_FAILURE() << bridge->standard_error();
+    return bridge;
+  };
+  const auto power_on = [](harness::Process& bridge, std::string_view line) {
+    bridge.send_signal(SIGUSR1);
+    EXPECT_TRUE(bridge.wait_for_output(harness::Process::Stream::error, line)) << bridge.standard_error();
+  };
+  const std::string restored = "hci0 powered on: restored hci0 0x3f 0x0087 0x5\n";
+
+  auto bridge = start();
+  // A corrupt file and a refused command leave nothing to restore: the first power-on does nothing.
+  harness::write_file(control, "status=12\n");
+  EXPECT_EQ(execute(level_25).status, ExitStatus::exited(0));
+  bridge->send_signal(SIGUSR1);
+  harness::write_file(control, "");
+  EXPECT_EQ(execute(level_25).status, ExitStatus::exited(0));
+  EXPECT_EQ(harness::read_file(state / "transmit-power"), "hci0 0x3f 0x0087 0x5\n");
+  power_on(*bridge, restored);
+  // A controller that refuses the restore is reported once and not asked again.
+  harness::write_file(control, "status=12\n");
+  power_on(*bridge, "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
+  bridge->stop();
+  EXPECT_EQ(bridge->standard_error(), "Nothing to restore at power-on: " + (state / "transmit-power").string() +
+                                          " is corrupt (line 1 is not a command)\n" + restored +
+                                          "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
+
+  // The next bridge knows it from the file.
+  harness::write_file(control, "");
+  bridge = start();
+  power_on(*bridge, restored);
+  EXPECT_EQ(bridge->standard_error(), "Restores at power-on: hci0 0x3f 0x0087 0x5\n" + restored);
+}
+
 TEST_F(BridgeOnBus, RefusesToStartWhenItCannotBeTheOnlyOwnerOfItsName) {
   harness::SimulatedBridge first;
   const Finished second = harness::run_to_end(harness::bridge_program(), {.arguments = {"--simulate"}});
@@ -182,7 +227,8 @@ TEST_F(BridgeOnBus, EndsWithAnErrorWhenTheBusGoesAway) {
   bus.kill();
   const auto status = bridge.process().wait_for_exit();
   EXPECT_EQ(status, ExitStatus::exited(1));
-  EXPECT_EQ(bridge.process().standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
+  EXPECT_TRUE(bridge.process().standard_error().ends_with("Error: Failed to read/write data, disconnected from D-Bus?\n"))
+      << bridge.process().standard_error();
 }
 
 TEST(BridgeCommandLine, RefusesBadOptionsAndDocumentsTheGoodOnes) {

@@ -20,7 +20,7 @@ std::string through_controller(std::string_view control_lines, std::chrono::mill
   if (!control) return "bad control: " + control.error();
   SimulatedController controller(std::move(*control));
   const auto answer = exchange(controller, *validate_command("hci0", "0x3f", "0x0087", "0x5"), limit);
-  return answer ? *answer : "error: " + answer.error();
+  return answer ? answer->reply : "error: " + answer.error();
 }
 
 TEST(ControllerAnswer, IsTheStatusOfTheCommandsOwnAnswerWhateverComesBeforeOrAfterIt) {

@@ -123,7 +123,7 @@ TEST_F(ToolScripts, ReportsAToolThatCannotBeStartedWithTheReasonExecWouldGive) {
   const PathVariable search(path);
   for (const auto& c : cases) {
     const auto output = run_hcitool(c.tool, level_25, quick);
-    ASSERT_FALSE(output.has_value()) << c.tool << " ran: " << *output;
+    ASSERT_FALSE(output.has_value()) << c.tool << " ran: " << output->reply;
     EXPECT_EQ(output.error(), "Cannot start " + c.tool + ": " + c.reason);
     EXPECT_FALSE(has_unreaped_child()) << c.tool;
   }
