@@ -18,7 +18,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The C++23 library parts come with GCC 12's runtime, the oldest that Debian 12 ships.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libdbus-1-3, libglib2.0-0, default-dbus-system-bus | dbus-system-bus")
-# hcitool comes with bluez; a device may bring its own build of it.
+# The bridge needs no hcitool of its own; bluez brings one for --hcitool, and a device may
+# bring its own build of it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
