@@ -106,6 +106,20 @@ TEST_F(InstalledTree, CarriesOurConfigurationLibraryOnlyWhenTheDeviceDoesNotProv
   EXPECT_EQ(ours_installed, !BLE_SYSTEM_CFGKIT);
 }
 
+// The service looks for our libcfgkit.so relative to itself, so an installed tree works wherever
+// it lies: any --prefix, a DESTDIR, a copy.
+TEST_F(InstalledTree, ServiceFindsOurLibraryInTheTreeItIsInstalledIn) {
+  if (BLE_SYSTEM_CFGKIT) GTEST_SKIP() << "the device provides libcfgkit.so";
+  const fs::path program = staged(under_prefix(BLE_SBINDIR) / "ble-ranged");
+  const std::string dynamic = output_of({{"readelf", "-d", program.string()}});
+  const std::string label = "Library runpath: [$ORIGIN/";
+  const auto start = dynamic.find(label);
+  ASSERT_NE(start, std::string::npos) << dynamic;
+  const auto from = start + label.size();
+  const std::string relative = dynamic.substr(from, dynamic.find(']', from) - from);
+  EXPECT_TRUE(fs::is_regular_file(program.parent_path() / relative / "libcfgkit.so")) << relative;
+}
+
 TEST_F(InstalledTree, UnitsStartTheInstalledPrograms) {
   for (const auto& unit : {service_unit(), bridge_unit()}) {
     SCOPED_TRACE(unit.string());
