@@ -6,11 +6,11 @@ set(CPACK_PACKAGE_NAME ble-ranged)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bluetooth LE transmit range service for hci0")
 set(CPACK_PACKAGE_DESCRIPTION
-  "ble-ranged publishes the Bluetooth LE transmit range of controller hci0 on the D-Bus
-system bus as the property Range of /com/orbo/RIDEviva, keeps it in
-/etc/wireless/bluetooth.conf and applies it through hcitool-bridge, a separate service
-that alone holds the raw HCI right.")
-set(CPACK_PACKAGE_CONTACT "ble-ranged maintainers <root@localhost>")
+  "ble-ranged publishes the Bluetooth LE transmit range of controller hci0 on the
+D-Bus system bus as the property Range of /com/orbo/RIDEviva, keeps it in
+/etc/wireless/bluetooth.conf and applies it through hcitool-bridge, a separate
+service that alone holds the raw HCI right.")
+set(CPACK_PACKAGE_CONTACT "${BLE_DEB_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -25,6 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
   ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+# The dynamic linker's cache learns of our libcfgkit.so when it is installed or removed.
+if(NOT BLE_SYSTEM_CFGKIT)
+  list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The device gets the programs without their debugging sections.
 set(CPACK_STRIP_FILES ON)

@@ -10,3 +10,10 @@ set(BLE_SYSUSERSDIR "lib/sysusers.d" CACHE STRING "sysusers.d entries (relative 
 set(BLE_TMPFILESDIR "lib/tmpfiles.d" CACHE STRING "tmpfiles.d entries (relative to the prefix)")
 set(BLE_DBUS_POLICYDIR "${CMAKE_INSTALL_DATADIR}/dbus-1/system.d" CACHE STRING
   "system bus policy files (relative to the prefix)")
+
+# The Maintainer of the Debian package, and the contact in its copyright file and changelog.
+set(BLE_DEB_MAINTAINER "ble-ranged maintainers <ble-ranged@orbo.com>" CACHE STRING
+  "Maintainer of the Debian package, as \"Name <address>\"")
+if(NOT BLE_DEB_MAINTAINER MATCHES "^[^<>\n]*[^ <>\n] <[^<>@ \n]+@[^<>@ \n]+\\.[^<>@ \n]+>$")
+  message(FATAL_ERROR "BLE_DEB_MAINTAINER is not \"Name <address>\": '${BLE_DEB_MAINTAINER}'")
+endif()

@@ -130,4 +130,32 @@ TEST(ServiceStartUp, ExitsWithStatusOneWhenEveryStandardDescriptorIsClosed) {
   EXPECT_EQ(snapshot(sandbox), before);
 }
 
+// --help and --version answer without reading the configuration or reaching the bus; any other
+// argument is ignored, as the unit passes none.
+TEST(ServiceStartUp, AnswersHelpAndVersionAndIgnoresOtherArguments) {
+  WirelessSandbox sandbox;
+  sandbox.write_config("[Bluetooth]\nRange = 31\n");
+  const std::string before = snapshot(sandbox);
+  const auto run_with = [](std::vector<std::string> arguments) {
+    auto options = service_options();
+    options.arguments = std::move(arguments);
+    return harness::run_to_end(BLE_RANGED_PATH, std::move(options));
+  };
+
+  auto help = run_with({"--help"});
+  EXPECT_EQ(help.status, ExitStatus::exited(0));
+  EXPECT_TRUE(help.standard_output.starts_with("Usage: ble-ranged [--help | --version]\n")) << help.standard_output;
+  EXPECT_EQ(help.standard_error, "");
+
+  auto version = run_with({"--unknown", "--version", "--help"});
+  EXPECT_EQ(version.status, ExitStatus::exited(0));
+  EXPECT_EQ(version.standard_output, "ble-ranged " BLE_VERSION "\n");
+  EXPECT_EQ(version.standard_error, "");
+
+  auto other = run_with({"--verbose", "-h"});
+  EXPECT_EQ(other.status, ExitStatus::exited(1));
+  EXPECT_EQ(other.standard_error, "Error: Bluetooth LE range 31 is out of range\n");
+  EXPECT_EQ(snapshot(sandbox), before);
+}
+
 }  // namespace
