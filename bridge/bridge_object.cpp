@@ -37,7 +37,7 @@ tree::MethodError to_method_error(Failure failure) {
     case FailureKind::failed: break;
   }
   // Messages may quote the control file or the tool, neither of which promises UTF-8.
-  return {bus::ErrorName::from_constant(name), to_bus_text(failure.message)};
+  return {dbus::ErrorName::from_constant(name), to_bus_text(failure.message)};
 }
 
 std::unexpected<Failure> fail(FailureKind kind, std::string message) {
@@ -45,7 +45,7 @@ std::unexpected<Failure> fail(FailureKind kind, std::string message) {
 }
 
 // Only root and the users named on the command line; the daemon's word is the only one trusted.
-std::expected<void, Failure> check_caller(const bus::Message& call, const BridgeContext& context) {
+std::expected<void, Failure> check_caller(const dbus::Message& call, const BridgeContext& context) {
   const auto sender = call.sender();
   if (!sender) return fail(FailureKind::access_denied, "Cannot identify the caller: the call has no sender");
   auto uid = caller_uid(context.connection, *sender);
@@ -58,8 +58,8 @@ std::expected<void, Failure> check_caller(const bus::Message& call, const Bridge
 constexpr std::array roles{ArgumentRole::controller, ArgumentRole::group, ArgumentRole::command,
                            ArgumentRole::parameter};
 
-std::expected<HciCommand, Failure> read_command(const bus::Message& call) {
-  bus::MessageReader reader(call);
+std::expected<HciCommand, Failure> read_command(const dbus::Message& call) {
+  dbus::MessageReader reader(call);
   std::array<std::string, roles.size()> texts;
   for (std::size_t i = 0; i < roles.size(); ++i) {
     auto text = reader.read_string();
@@ -68,13 +68,13 @@ std::expected<HciCommand, Failure> read_command(const bus::Message& call) {
       continue;
     }
     const auto number = i + 1;
-    if (text.error().found == bus::ArgType::nothing)
+    if (text.error().found == dbus::ArgType::nothing)
       return fail(FailureKind::invalid_arguments, concat("Missing argument ", number, " (", role_name(roles[i]),
                                                          "): ExecuteHcitool takes four strings"));
     return fail(FailureKind::invalid_arguments, concat("Argument ", number, " (", role_name(roles[i]),
-                                                       ") must be a string, found ", bus::word(text.error().found)));
+                                                       ") must be a string, found ", dbus::word(text.error().found)));
   }
-  if (reader.current_type() != bus::ArgType::nothing)
+  if (reader.current_type() != dbus::ArgType::nothing)
     return fail(FailureKind::invalid_arguments, "ExecuteHcitool takes four strings, and more were given");
 
   auto command = validate_command(texts[0], texts[1], texts[2], texts[3]);
@@ -82,20 +82,20 @@ std::expected<HciCommand, Failure> read_command(const bus::Message& call) {
   return std::move(*command);
 }
 
-std::vector<bus::Message> one(bus::Message message) {
-  std::vector<bus::Message> messages;
+std::vector<dbus::Message> one(dbus::Message message) {
+  std::vector<dbus::Message> messages;
   messages.push_back(std::move(message));
   return messages;
 }
 
-bus::Message string_reply(const bus::Message& call, std::string_view text) {
-  bus::Message reply = bus::Message::method_return(call);
-  bus::MessageWriter(reply).append_string(text);
+dbus::Message string_reply(const dbus::Message& call, std::string_view text) {
+  dbus::Message reply = dbus::Message::method_return(call);
+  dbus::MessageWriter(reply).append_string(text);
   return reply;
 }
 
 // The controller's answer as the reply; an accepted command is remembered for the next power-on.
-tree::HandlerResult answer_reply(const bus::Message& call, const HciCommand& command, const BridgeContext& context,
+tree::HandlerResult answer_reply(const dbus::Message& call, const HciCommand& command, const BridgeContext& context,
                                  const SimulationControl& control) {
   auto answer = send_command(context.options, command, control);
   if (!answer) return std::unexpected(to_method_error({FailureKind::failed, std::move(answer.error())}));
@@ -103,7 +103,7 @@ tree::HandlerResult answer_reply(const bus::Message& call, const HciCommand& com
   return one(string_reply(call, answer->reply));
 }
 
-tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& command,
+tree::HandlerResult simulated_reply(const dbus::Message& call, const HciCommand& command,
                                     const BridgeContext& context) {
   const BridgeOptions& options = context.options;
   auto control = options.control ? load_control(*options.control) : SimulationControl{};
@@ -117,14 +117,14 @@ tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& 
     case SimulatedReply::text:
       return one(string_reply(call, to_bus_text(control->text)));
     case SimulatedReply::empty:
-      return one(bus::Message::method_return(call));
+      return one(dbus::Message::method_return(call));
     case SimulatedReply::uint32: {
-      bus::Message reply = bus::Message::method_return(call);
-      bus::MessageWriter(reply).append_uint32(7);
+      dbus::Message reply = dbus::Message::method_return(call);
+      dbus::MessageWriter(reply).append_uint32(7);
       return one(std::move(reply));
     }
     case SimulatedReply::error: {
-      auto name = bus::ErrorName::from_text(control->error_name);
+      auto name = dbus::ErrorName::from_text(control->error_name);
       if (!name)
         return std::unexpected(to_method_error({FailureKind::failed, concat("Control file error_name: ", name.error())}));
       return std::unexpected(tree::MethodError{std::move(*name), to_bus_text(control->error_message)});
@@ -135,7 +135,7 @@ tree::HandlerResult simulated_reply(const bus::Message& call, const HciCommand& 
 
 tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   const BridgeContext* context = call.object.data<BridgeContext>();
-  if (context == nullptr) bus::fatal("The bridge object was published without its context");
+  if (context == nullptr) dbus::fatal("The bridge object was published without its context");
   if (auto allowed = check_caller(call.message, *context); !allowed)
     return std::unexpected(to_method_error(std::move(allowed.error())));
   auto command = read_command(call.message);
@@ -151,24 +151,24 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
 }
 
 tree::ArgDef string_arg(const char* name) {
-  return {std::string(name), bus::Signature::from_constant("s")};
+  return {std::string(name), dbus::Signature::from_constant("s")};
 }
 
 }  // namespace
 
 tree::ObjectTree bridge_tree(BridgeContext context) {
   tree::InterfaceDef interface{
-      .name = bus::InterfaceName::from_constant(bridge_interface), .methods = {}, .signals = {}, .properties = {},
+      .name = dbus::InterfaceName::from_constant(bridge_interface), .methods = {}, .signals = {}, .properties = {},
       .annotations = {}};
   interface.add_method(tree::MethodDef{
-      .name = bus::MemberName::from_constant(execute_member),
+      .name = dbus::MemberName::from_constant(execute_member),
       .handler = execute_hcitool,
       .in_args = {string_arg("controller"), string_arg("group"), string_arg("command"), string_arg("parameter")},
       .out_args = {string_arg("output")},
       .annotations = {},
   });
 
-  tree::TreeObject object{.path = bus::BusPath::from_constant(bridge_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(bridge_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(context)};

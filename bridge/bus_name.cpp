@@ -15,19 +15,19 @@ constexpr std::uint32_t do_not_queue = DBUS_NAME_FLAG_DO_NOT_QUEUE;
 
 }  // namespace
 
-std::expected<void, std::string> own_name(bus::BusConnection& connection, const bus::BusName& name) {
-  const bus::MethodTarget daemon{
-      .destination = bus::BusName::from_constant("org.freedesktop.DBus"),
-      .path = bus::BusPath::from_constant("/org/freedesktop/DBus"),
+std::expected<void, std::string> own_name(dbus::BusConnection& connection, const dbus::BusName& name) {
+  const dbus::MethodTarget daemon{
+      .destination = dbus::BusName::from_constant("org.freedesktop.DBus"),
+      .path = dbus::BusPath::from_constant("/org/freedesktop/DBus"),
       .timeout = std::chrono::seconds(5),
       .connection = connection.raw(),
   };
   const auto refused = [&](std::string_view why) { return std::unexpected(concat("Cannot own ", name.view(), ": ", why)); };
 
-  auto reply = bus::call_blocking(daemon, bus::InterfaceName::from_constant("org.freedesktop.DBus"),
-                                  bus::MemberName::from_constant("RequestName"), {name.str(), do_not_queue});
+  auto reply = dbus::call_blocking(daemon, dbus::InterfaceName::from_constant("org.freedesktop.DBus"),
+                                  dbus::MemberName::from_constant("RequestName"), {name.str(), do_not_queue});
   if (!reply) return refused(reply.error().text());
-  bus::MessageReader reader(*reply);
+  dbus::MessageReader reader(*reply);
   auto code = reader.read_uint32();
   if (!code) return refused(code.error().text());
   switch (*code) {

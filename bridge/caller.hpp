@@ -13,6 +13,6 @@ namespace bridge {
 
 // org.freedesktop.DBus.GetConnectionUnixUser for the unique name `sender`. BLOCKS up to 1 s on
 // `connection`; messages arriving meanwhile stay queued for the pump.
-std::expected<uid_t, bus::BusError> caller_uid(DBusConnection* connection, std::string_view sender);
+std::expected<uid_t, dbus::BusError> caller_uid(DBusConnection* connection, std::string_view sender);
 
 }  // namespace bridge

@@ -66,7 +66,7 @@ void restore_powered_on(bridge::PowerWatch& watch, const bridge::PowerMemory& me
 
 // BLOCKS up to 1 s, or until the bus or the watch has something; a message already queued is
 // served at once. What is waiting on the watch is handled after at most one bus message.
-bool wait(bus::BusConnection& connection, const std::optional<bridge::PowerWatch>& watch) {
+bool wait(dbus::BusConnection& connection, const std::optional<bridge::PowerWatch>& watch) {
   if (connection.has_queued_messages()) return false;
   pollfd ready[2] = {{connection.unix_fd(), static_cast<short>(POLLIN | (connection.has_messages_to_send() ? POLLOUT : 0)), 0},
                      {watch ? watch->fd() : -1, POLLIN, 0}};
@@ -77,9 +77,9 @@ bool wait(bus::BusConnection& connection, const std::optional<bridge::PowerWatch
 int serve(bridge::BridgeOptions options) {
   // Watching first: once the name is ours, a power-on (or the emulator's signal) is not missed.
   auto watch = open_watch(options);
-  auto connection = bus::BusConnection::open_system_bus();
+  auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return report(connection.error().text());
-  if (auto owned = bridge::own_name(*connection, bus::BusName::from_constant(bridge::bridge_bus_name)); !owned)
+  if (auto owned = bridge::own_name(*connection, dbus::BusName::from_constant(bridge::bridge_bus_name)); !owned)
     return report(owned.error());
 
   bridge::PowerMemory memory(bridge::power_memory_file(std::getenv("STATE_DIRECTORY")));

@@ -5,7 +5,7 @@
 namespace bridge {
 
 std::string to_bus_text(std::string_view bytes) {
-  std::string repaired = bus::repair_utf8(bytes);
+  std::string repaired = dbus::repair_utf8(bytes);
   if (repaired.find('\0') == std::string::npos) return repaired;
   // libdbus would cut the string at the first NUL, and what follows it matters as much.
   std::string text;

@@ -5,7 +5,7 @@
 
 #include "dbus/fatal.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 struct TypeRow {
@@ -71,4 +71,4 @@ std::string TypeMismatch::text() const {
   return result;
 }
 
-}  // namespace bus
+}  // namespace dbus

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace bus {
+namespace dbus {
 
 enum class ArgType : int {
   nothing = 0,
@@ -45,4 +45,4 @@ struct TypeMismatch {
   friend bool operator==(const TypeMismatch&, const TypeMismatch&) = default;
 };
 
-}  // namespace bus
+}  // namespace dbus

@@ -7,7 +7,7 @@
 #include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
@@ -132,4 +132,4 @@ void BusConnection::send(const Message& message) noexcept {
   (void)dbus_connection_send(connection_, message.get(), &serial);
 }
 
-}  // namespace bus
+}  // namespace dbus

@@ -13,7 +13,7 @@
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
-namespace bus {
+namespace dbus {
 
 using ReceiverToken = std::uint64_t;
 
@@ -80,4 +80,4 @@ std::expected<void, BusError> check_request_name_reply(std::uint32_t reply);
 // The pump's answer to a message no receiver took: Peer Ping/GetMachineId, an error, or nothing.
 std::optional<Message> default_reply(const Message& message);
 
-}  // namespace bus
+}  // namespace dbus

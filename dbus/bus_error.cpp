@@ -2,7 +2,7 @@
 
 #include "dbus/fatal.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 constexpr std::string_view kFailedName = "org.freedesktop.DBus.Error.Failed";
@@ -80,4 +80,4 @@ std::string BusError::detailed() const {
   return result;
 }
 
-}  // namespace bus
+}  // namespace dbus

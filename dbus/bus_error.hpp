@@ -8,7 +8,7 @@
 #include "dbus/arg_type.hpp"
 #include "dbus/names.hpp"
 
-namespace bus {
+namespace dbus {
 
 class BusError {
  public:
@@ -41,4 +41,4 @@ class BusError {
   DBusError record_;
 };
 
-}  // namespace bus
+}  // namespace dbus

@@ -2,7 +2,7 @@
 
 #include "dbus/utf8.hpp"
 
-namespace bus {
+namespace dbus {
 
 CText::CText(std::string_view text) {
   if (!text.empty() && text.back() == '\0' && is_utf8(text)) {
@@ -12,4 +12,4 @@ CText::CText(std::string_view text) {
   }
 }
 
-}  // namespace bus
+}  // namespace dbus

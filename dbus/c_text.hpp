@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace bus {
+namespace dbus {
 
 class CText {
  public:
@@ -22,4 +22,4 @@ class CText {
   std::string copy_;
 };
 
-}  // namespace bus
+}  // namespace dbus

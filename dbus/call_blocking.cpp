@@ -7,7 +7,7 @@
 #include "dbus/fatal.hpp"
 #include "dbus/message_writer.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 void append(MessageWriter& writer, const CallArg& arg) {
@@ -51,4 +51,4 @@ std::expected<Message, BusError> call_blocking(const MethodTarget& target, const
   return Message::adopt(reply);
 }
 
-}  // namespace bus
+}  // namespace dbus

@@ -13,7 +13,7 @@
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
-namespace bus {
+namespace dbus {
 
 struct MethodTarget {
   BusName destination;
@@ -29,4 +29,4 @@ using CallArg = std::variant<std::string, std::int32_t, std::uint32_t>;
 std::expected<Message, BusError> call_blocking(const MethodTarget& target, const InterfaceName& interface,
                                                const MemberName& member, const std::vector<CallArg>& args);
 
-}  // namespace bus
+}  // namespace dbus

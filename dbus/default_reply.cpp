@@ -3,7 +3,7 @@
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_writer.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 constexpr std::string_view kPeerInterface = "org.freedesktop.DBus.Peer";
@@ -36,4 +36,4 @@ std::optional<Message> default_reply(const Message& message) {
   return Message::error_reply(message, ErrorName::from_constant(kUnknownMethod), "Method does not exist");
 }
 
-}  // namespace bus
+}  // namespace dbus

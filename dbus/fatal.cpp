@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 
-namespace bus {
+namespace dbus {
 
 void fatal(std::string_view message) noexcept {
   // write(2) rather than stdio: nothing may allocate or lock on the way out.
@@ -30,4 +30,4 @@ void ensure_library_initialised() noexcept {
   });
 }
 
-}  // namespace bus
+}  // namespace dbus

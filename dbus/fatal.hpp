@@ -2,7 +2,7 @@
 // The two unrecoverable paths of the bus layer: libdbus out of memory and a broken invariant.
 #include <string_view>
 
-namespace bus {
+namespace dbus {
 
 // Writes the message and a line feed to standard error and aborts at once.
 [[noreturn]] void fatal(std::string_view message) noexcept;
@@ -11,4 +11,4 @@ namespace bus {
 // Safe when two threads reach it together.
 void ensure_library_initialised() noexcept;
 
-}  // namespace bus
+}  // namespace dbus

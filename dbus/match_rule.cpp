@@ -1,6 +1,6 @@
 #include "dbus/bus_connection.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 using HeaderField = std::optional<std::string_view> (Message::*)() const noexcept;
@@ -21,4 +21,4 @@ bool MatchRule::matches(const Message& message) const noexcept {
          field_matches(member, message, &Message::member);
 }
 
-}  // namespace bus
+}  // namespace dbus

@@ -6,7 +6,7 @@
 #include "dbus/fatal.hpp"
 #include "dbus/utf8.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 DBusMessage* or_fatal(DBusMessage* created, std::string_view function) {
@@ -99,4 +99,4 @@ std::optional<std::string_view> Message::sender() const noexcept {
   return header_field(raw_, dbus_message_get_sender);
 }
 
-}  // namespace bus
+}  // namespace dbus

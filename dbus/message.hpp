@@ -7,7 +7,7 @@
 
 #include "dbus/names.hpp"
 
-namespace bus {
+namespace dbus {
 
 enum class MessageType : int { method_call = 1, method_return = 2, error = 3, signal = 4 };
 
@@ -49,4 +49,4 @@ class Message {
   DBusMessage* raw_ = nullptr;
 };
 
-}  // namespace bus
+}  // namespace dbus

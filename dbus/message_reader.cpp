@@ -5,7 +5,7 @@
 #include "dbus/fatal.hpp"
 #include "dbus/utf8.hpp"
 
-namespace bus {
+namespace dbus {
 
 MessageReader::MessageReader(const Message& message) noexcept : message_(message.get()) {
   // The result only says whether there are arguments; an empty message shows ArgType::nothing.
@@ -80,4 +80,4 @@ std::optional<MessageReader> MessageReader::enter_variant() {
   return MessageReader(content, message_);
 }
 
-}  // namespace bus
+}  // namespace dbus

@@ -11,7 +11,7 @@
 #include "dbus/arg_type.hpp"
 #include "dbus/message.hpp"
 
-namespace bus {
+namespace dbus {
 
 class MessageReader {
  public:
@@ -41,4 +41,4 @@ class MessageReader {
   std::uint32_t position_ = 0;
 };
 
-}  // namespace bus
+}  // namespace dbus

@@ -5,7 +5,7 @@
 #include "dbus/c_text.hpp"
 #include "dbus/fatal.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 void or_fatal(dbus_bool_t done, std::string_view function) {
@@ -59,4 +59,4 @@ void MessageWriter::close(MessageWriter& child) {
 
 void append_one_string(Message& message, std::string_view text) { MessageWriter(message).append_string(text); }
 
-}  // namespace bus
+}  // namespace dbus

@@ -8,7 +8,7 @@
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
-namespace bus {
+namespace dbus {
 
 class MessageWriter {
  public:
@@ -39,4 +39,4 @@ class MessageWriter {
 // The pump's GetMachineId reply: init-append, then one string.
 void append_one_string(Message& message, std::string_view text);
 
-}  // namespace bus
+}  // namespace dbus

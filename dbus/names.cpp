@@ -7,7 +7,7 @@
 
 #include "dbus/fatal.hpp"
 
-namespace bus {
+namespace dbus {
 
 struct BusNameCheck {
   static constexpr std::string_view label = "Bus name";
@@ -115,4 +115,4 @@ template class ValidName<MemberNameCheck>;
 template class ValidName<ErrorNameCheck>;
 template class ValidName<SignatureCheck>;
 
-}  // namespace bus
+}  // namespace dbus

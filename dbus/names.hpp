@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace bus {
+namespace dbus {
 
 // One check per name kind: the libdbus validator and the label used in fatal texts.
 struct BusNameCheck;
@@ -57,4 +57,4 @@ extern template class ValidName<MemberNameCheck>;
 extern template class ValidName<ErrorNameCheck>;
 extern template class ValidName<SignatureCheck>;
 
-}  // namespace bus
+}  // namespace dbus

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace bus {
+namespace dbus {
 namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
@@ -85,4 +85,4 @@ std::string repair_utf8(std::string_view text) {
   return repaired;
 }
 
-}  // namespace bus
+}  // namespace dbus

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace bus {
+namespace dbus {
 
 // Well-formed UTF-8 as libdbus accepts it: shortest forms only, no surrogates, nothing above
 // U+10FFFF. U+0000 counts as well formed; whether a NUL may go on is the caller's business.
@@ -15,4 +15,4 @@ bool is_utf8(std::string_view text) noexcept;
 // Standard recommends; well-formed text, U+0000 included, comes back unchanged.
 std::string repair_utf8(std::string_view text);
 
-}  // namespace bus
+}  // namespace dbus

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dbus_message_unref(raw);
     return -1;
   }
-  const bus::Message call = bus::Message::adopt(raw);
+  const dbus::Message call = dbus::Message::adopt(raw);
 
   Recorder recorder;
   auto service = recording_service(recorder);
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(ours == replies.has_value(), "answered exactly the calls to our object", input);
   if (replies) {
     check(replies->size() == 1 || replies->size() == 2, "one answer, or the change signal and the answer", input);
-    const bus::Message& answer = replies->back();
+    const dbus::Message& answer = replies->back();
     const int type = dbus_message_get_type(answer.get());
     check(type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR, "the answer is a reply", input);
     check(dbus_message_get_reply_serial(answer.get()) == dbus_message_get_serial(raw), "the answer is to this call",

@@ -2,8 +2,8 @@
 
 namespace ranged {
 
-Error to_error(const bus::BusError& failure) { return Error(failure.text()); }
+Error to_error(const dbus::BusError& failure) { return Error(failure.text()); }
 
-Error to_error(const bus::TypeMismatch& mismatch) { return to_error(bus::BusError::from(mismatch)); }
+Error to_error(const dbus::TypeMismatch& mismatch) { return to_error(dbus::BusError::from(mismatch)); }
 
 }  // namespace ranged

@@ -7,8 +7,8 @@
 namespace ranged {
 
 // The bus error's message alone, as failure reports and error replies show it.
-Error to_error(const bus::BusError& failure);
+Error to_error(const dbus::BusError& failure);
 // A reply argument of the wrong type reads as the bus layer's "Failed" error with the mismatch text.
-Error to_error(const bus::TypeMismatch& mismatch);
+Error to_error(const dbus::TypeMismatch& mismatch);
 
 }  // namespace ranged

@@ -20,7 +20,7 @@ constexpr int pump_wait_ms = 1000;
 }  // namespace
 
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
-  tree::TreeObject object{.path = bus::BusPath::from_constant(object_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(object_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(service)};
@@ -32,12 +32,12 @@ tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
 }
 
 Error run_bus_phase(std::int8_t applied_level) {
-  auto connection = bus::BusConnection::open_system_bus();  // BLOCKS while connecting
+  auto connection = dbus::BusConnection::open_system_bus();  // BLOCKS while connecting
   if (!connection) return to_error(connection.error());
 
   // BLOCKS up to 5 s. Being only queued behind another owner still counts: we serve our object
   // on our unique name meanwhile.
-  if (auto named = connection->request_name(bus::BusName::from_constant(well_known_name), request_name_flags);
+  if (auto named = connection->request_name(dbus::BusName::from_constant(well_known_name), request_name_flags);
       !named) {
     return to_error(named.error());
   }

@@ -12,12 +12,12 @@ namespace {
 
 RangeService& service_of(const tree::PropertyContext& context) {
   const auto* service = context.object().data<std::shared_ptr<RangeService>>();
-  if (service == nullptr || !*service) bus::fatal("Range handler called on an object without a RangeService");
+  if (service == nullptr || !*service) dbus::fatal("Range handler called on an object without a RangeService");
   return **service;
 }
 
 tree::MethodError error_reply(const char* name, std::string message) {
-  return tree::MethodError{bus::ErrorName::from_constant(name), std::move(message)};
+  return tree::MethodError{dbus::ErrorName::from_constant(name), std::move(message)};
 }
 
 tree::MethodError refusal_reply(const RangeRefusal& refusal) {
@@ -27,17 +27,17 @@ tree::MethodError refusal_reply(const RangeRefusal& refusal) {
     case RangeRefusal::Reason::radio_failed:
       return error_reply("org.freedesktop.DBus.Error.Failed", refusal.error.message());
   }
-  bus::fatal("unknown RangeRefusal reason");
+  dbus::fatal("unknown RangeRefusal reason");
 }
 
 }  // namespace
 
-std::expected<void, tree::MethodError> get_range(bus::MessageWriter& value, const tree::PropertyContext& context) {
+std::expected<void, tree::MethodError> get_range(dbus::MessageWriter& value, const tree::PropertyContext& context) {
   value.append_int32(service_of(context).range());
   return {};
 }
 
-std::expected<void, tree::MethodError> set_range(bus::MessageReader& value, const tree::PropertyContext& context) {
+std::expected<void, tree::MethodError> set_range(dbus::MessageReader& value, const tree::PropertyContext& context) {
   // The Properties layer has already refused every variant that does not hold an INT32.
   const auto requested = value.read_int32();
   if (!requested) return std::unexpected(error_reply("org.freedesktop.DBus.Error.Failed", requested.error().text()));
@@ -49,7 +49,7 @@ std::expected<void, tree::MethodError> set_range(bus::MessageReader& value, cons
 tree::PropertyDef range_property() {
   return tree::PropertyDef{
       .name = "Range",
-      .signature = bus::Signature::from_constant("i"),
+      .signature = dbus::Signature::from_constant("i"),
       .access = tree::PropertyAccess::readwrite,
       .emits_changed = tree::EmitsChangedMode::emits,
       .auto_emit = true,
@@ -60,7 +60,7 @@ tree::PropertyDef range_property() {
 }
 
 tree::InterfaceDef legacy_configuration_interface() {
-  tree::InterfaceDef legacy{.name = bus::InterfaceName::from_constant("com.orbo.Configuration.Legacy"),
+  tree::InterfaceDef legacy{.name = dbus::InterfaceName::from_constant("com.orbo.Configuration.Legacy"),
                             .methods = {},
                             .signals = {},
                             .properties = {},

@@ -10,9 +10,9 @@
 namespace ranged {
 
 // The held level, widened to INT32. Never fails.
-std::expected<void, tree::MethodError> get_range(bus::MessageWriter& value, const tree::PropertyContext& context);
+std::expected<void, tree::MethodError> get_range(dbus::MessageWriter& value, const tree::PropertyContext& context);
 // InvalidArgs for a level outside 0 to 30, Failed when the radio refuses it.
-std::expected<void, tree::MethodError> set_range(bus::MessageReader& value, const tree::PropertyContext& context);
+std::expected<void, tree::MethodError> set_range(dbus::MessageReader& value, const tree::PropertyContext& context);
 
 // "Range", "i", read-write, announced with PropertiesChanged after every accepted Set.
 tree::PropertyDef range_property();

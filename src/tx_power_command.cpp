@@ -24,28 +24,28 @@ constexpr const char* privileged_path = "/com/orbo/ZozovoZorOrevov";
 constexpr std::chrono::seconds reply_timeout{5};
 
 // The vendor command: controller, command group (vendor-specific), command, power.
-std::vector<bus::CallArg> vendor_command(std::int8_t power) {
+std::vector<dbus::CallArg> vendor_command(std::int8_t power) {
   return {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), power_text(power)};
 }
 
 // Copies the tool's output out of the reply, which is released before we return.
-std::expected<std::string, Error> printed_output(bus::Message reply) {
-  bus::MessageReader reader(reply);
+std::expected<std::string, Error> printed_output(dbus::Message reply) {
+  dbus::MessageReader reader(reply);
   auto output = reader.read_string();
   if (!output) return std::unexpected(to_error(output.error()));
   return std::move(*output);
 }
 
 // BLOCKS up to the reply timeout.
-std::expected<std::string, Error> execute_hcitool(bus::BusConnection& connection, std::int8_t power) {
-  const bus::MethodTarget target{
-      .destination = bus::BusName::from_constant(privileged_service),
-      .path = bus::BusPath::from_constant(privileged_path),
+std::expected<std::string, Error> execute_hcitool(dbus::BusConnection& connection, std::int8_t power) {
+  const dbus::MethodTarget target{
+      .destination = dbus::BusName::from_constant(privileged_service),
+      .path = dbus::BusPath::from_constant(privileged_path),
       .timeout = reply_timeout,
       .connection = connection.raw(),
   };
-  auto reply = bus::call_blocking(target, bus::InterfaceName::from_constant(privileged_service),
-                                  bus::MemberName::from_constant("ExecuteHcitool"), vendor_command(power));
+  auto reply = dbus::call_blocking(target, dbus::InterfaceName::from_constant(privileged_service),
+                                  dbus::MemberName::from_constant("ExecuteHcitool"), vendor_command(power));
   if (!reply) return std::unexpected(to_error(reply.error()));
   return printed_output(std::move(*reply));
 }
@@ -81,7 +81,7 @@ std::expected<void, Error> TxPowerCommand::run(std::int8_t level) {
 
   // BLOCKS while connecting. The connection is ours alone and closes when it goes out of scope,
   // after the success line.
-  auto connection = bus::BusConnection::open_system_bus();
+  auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return std::unexpected(to_error(connection.error()));
 
   const auto output = execute_hcitool(*connection, *power);

@@ -18,7 +18,7 @@ namespace tree {
 
 // What a handler, getter or setter answers with on failure; sent back as an error reply.
 struct MethodError {
-  bus::ErrorName name;
+  dbus::ErrorName name;
   std::string message;
 };
 
@@ -31,7 +31,7 @@ using Annotations = std::map<std::string, std::string>;  // byte order
 
 struct ArgDef {
   std::optional<std::string> name;
-  bus::Signature signature;
+  dbus::Signature signature;
 };
 
 class ObjectTree;
@@ -40,7 +40,7 @@ struct InterfaceDef;
 struct MethodDef;
 
 struct MethodContext {
-  const bus::Message& message;
+  const dbus::Message& message;
   const TreeObject& object;
   const InterfaceDef& interface;
   const MethodDef& method;
@@ -48,11 +48,11 @@ struct MethodContext {
 };
 
 // Messages to send, in order (normally one method return), or an error for the caller.
-using HandlerResult = std::expected<std::vector<bus::Message>, MethodError>;
+using HandlerResult = std::expected<std::vector<dbus::Message>, MethodError>;
 using MethodHandler = std::function<HandlerResult(const MethodContext&)>;
 
 struct MethodDef {
-  bus::MemberName name;
+  dbus::MemberName name;
   MethodHandler handler;
   std::vector<ArgDef> in_args;
   std::vector<ArgDef> out_args;
@@ -60,7 +60,7 @@ struct MethodDef {
 };
 
 struct SignalDef {
-  bus::MemberName name;
+  dbus::MemberName name;
   std::vector<ArgDef> args;
   Annotations annotations;
 };
@@ -78,12 +78,12 @@ struct PropertyContext {
   const TreeObject& object() const noexcept { return call.object; }
 };
 
-using PropertyGetter = std::function<std::expected<void, MethodError>(bus::MessageWriter&, const PropertyContext&)>;
-using PropertySetter = std::function<std::expected<void, MethodError>(bus::MessageReader&, const PropertyContext&)>;
+using PropertyGetter = std::function<std::expected<void, MethodError>(dbus::MessageWriter&, const PropertyContext&)>;
+using PropertySetter = std::function<std::expected<void, MethodError>(dbus::MessageReader&, const PropertyContext&)>;
 
 struct PropertyDef {
   std::string name;
-  bus::Signature signature;
+  dbus::Signature signature;
   PropertyAccess access = PropertyAccess::read;
   EmitsChangedMode emits_changed = EmitsChangedMode::emits;
   bool auto_emit = true;
@@ -96,7 +96,7 @@ struct PropertyDef {
 };
 
 struct InterfaceDef {
-  bus::InterfaceName name;
+  dbus::InterfaceName name;
   NameMap<MethodDef> methods;
   NameMap<SignalDef> signals;
   NameMap<PropertyDef> properties;
@@ -109,8 +109,8 @@ struct InterfaceDef {
 };
 
 struct TreeObject {
-  bus::BusPath path;
-  std::optional<bus::InterfaceName> default_interface;
+  dbus::BusPath path;
+  std::optional<dbus::InterfaceName> default_interface;
   NameMap<std::shared_ptr<const InterfaceDef>> interfaces;  // shared definitions
   std::any user_data;
 

@@ -126,19 +126,19 @@ bool is_below(std::string_view path, std::string_view ancestor) {
 }
 
 HandlerResult answer_introspect(const MethodContext& call) {
-  bus::Message reply = bus::Message::method_return(call.message);
-  bus::MessageWriter(reply).append_string(introspect(call.object, call.tree));
-  std::vector<bus::Message> out;
+  dbus::Message reply = dbus::Message::method_return(call.message);
+  dbus::MessageWriter(reply).append_string(introspect(call.object, call.tree));
+  std::vector<dbus::Message> out;
   out.push_back(std::move(reply));
   return out;
 }
 
 InterfaceDef build_introspectable_interface() {
-  InterfaceDef interface{bus::InterfaceName::from_constant(introspectable_interface_name), {}, {}, {}, {}};
-  interface.add_method(MethodDef{bus::MemberName::from_constant("Introspect"),
+  InterfaceDef interface{dbus::InterfaceName::from_constant(introspectable_interface_name), {}, {}, {}, {}};
+  interface.add_method(MethodDef{dbus::MemberName::from_constant("Introspect"),
                                  answer_introspect,
                                  {},
-                                 {ArgDef{"xml_data", bus::Signature::from_constant("s")}},
+                                 {ArgDef{"xml_data", dbus::Signature::from_constant("s")}},
                                  {}});
   return interface;
 }

@@ -7,7 +7,7 @@ namespace tree {
 namespace {
 
 MethodError make(std::string_view error_name, std::string message) {
-  return MethodError{bus::ErrorName::from_constant(error_name), std::move(message)};
+  return MethodError{dbus::ErrorName::from_constant(error_name), std::move(message)};
 }
 
 constexpr std::string_view failed_name = "org.freedesktop.DBus.Error.Failed";
@@ -34,7 +34,7 @@ MethodError invalid_argument(std::string_view detail) {
   return make("org.freedesktop.DBus.Error.InvalidArgs", std::string("Invalid argument ").append(detail));
 }
 
-MethodError argument_mismatch(const bus::TypeMismatch& mismatch) { return make(failed_name, mismatch.text()); }
+MethodError argument_mismatch(const dbus::TypeMismatch& mismatch) { return make(failed_name, mismatch.text()); }
 
 MethodError property_write_only(std::string_view name) {
   return make(failed_name, property_text(name, " is write only"));

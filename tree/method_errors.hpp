@@ -14,7 +14,7 @@ MethodError unknown_method();
 MethodError unknown_property(std::string_view name);
 // "Invalid argument " + detail.
 MethodError invalid_argument(std::string_view detail);
-MethodError argument_mismatch(const bus::TypeMismatch& mismatch);
+MethodError argument_mismatch(const dbus::TypeMismatch& mismatch);
 MethodError property_write_only(std::string_view name);
 MethodError property_read_only(std::string_view name);
 MethodError property_type_change(std::string_view name);

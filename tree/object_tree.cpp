@@ -14,7 +14,7 @@ namespace tree {
 namespace {
 
 // The interface header, else the object's default interface; null when neither names one it has.
-const InterfaceDef* select_interface(const bus::Message& message, const TreeObject& object) {
+const InterfaceDef* select_interface(const dbus::Message& message, const TreeObject& object) {
   std::string_view name;
   if (auto header = message.interface()) {
     name = *header;
@@ -27,7 +27,7 @@ const InterfaceDef* select_interface(const bus::Message& message, const TreeObje
   return found == object.interfaces.end() ? nullptr : found->second.get();
 }
 
-HandlerResult run_method(const bus::Message& message, const TreeObject& object, const ObjectTree& tree) {
+HandlerResult run_method(const dbus::Message& message, const TreeObject& object, const ObjectTree& tree) {
   const InterfaceDef* interface = select_interface(message, object);
   if (interface == nullptr) return std::unexpected(unknown_interface({}));
 
@@ -35,7 +35,7 @@ HandlerResult run_method(const bus::Message& message, const TreeObject& object, 
   if (!member) return std::unexpected(unknown_method());
   auto method = interface->methods.find(*member);
   if (method == interface->methods.end()) return std::unexpected(unknown_method());
-  if (!method->second.handler) bus::fatal("Method " + method->first + " was registered without a handler");
+  if (!method->second.handler) dbus::fatal("Method " + method->first + " was registered without a handler");
 
   const MethodContext context{message, object, *interface, method->second, tree};
   return method->second.handler(context);
@@ -48,8 +48,8 @@ void ObjectTree::add_object(TreeObject object) {
   objects_.insert_or_assign(std::move(key), std::move(object));
 }
 
-std::optional<std::vector<bus::Message>> ObjectTree::handle_call(const bus::Message& message) const {
-  if (message.type() != bus::MessageType::method_call) return std::nullopt;
+std::optional<std::vector<dbus::Message>> ObjectTree::handle_call(const dbus::Message& message) const {
+  if (message.type() != dbus::MessageType::method_call) return std::nullopt;
   // Calls to paths we do not publish get no answer at all, not even an error.
   auto path = message.path();
   if (!path) return std::nullopt;
@@ -58,8 +58,8 @@ std::optional<std::vector<bus::Message>> ObjectTree::handle_call(const bus::Mess
 
   HandlerResult outcome = run_method(message, object->second, *this);
   if (outcome) return std::move(*outcome);
-  std::vector<bus::Message> reply;
-  reply.push_back(bus::Message::error_reply(message, outcome.error().name, outcome.error().message));
+  std::vector<dbus::Message> reply;
+  reply.push_back(dbus::Message::error_reply(message, outcome.error().name, outcome.error().message));
   return reply;
 }
 

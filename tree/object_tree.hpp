@@ -17,7 +17,7 @@ class ObjectTree {
   const NameMap<TreeObject>& objects() const noexcept { return objects_; }
 
   // Replies to send for one incoming message; nothing for non-calls and unknown paths.
-  std::optional<std::vector<bus::Message>> handle_call(const bus::Message& message) const;
+  std::optional<std::vector<dbus::Message>> handle_call(const dbus::Message& message) const;
 
  private:
   NameMap<TreeObject> objects_;  // byte order of the path
@@ -29,6 +29,6 @@ void add_interface(TreeObject& object, InterfaceDef interface);
 void add_introspectable(TreeObject& object);
 
 // Moves the tree into the connection's one receiver of every method call.
-void attach(ObjectTree tree, bus::BusConnection& connection);
+void attach(ObjectTree tree, dbus::BusConnection& connection);
 
 }  // namespace tree

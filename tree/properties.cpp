@@ -16,13 +16,13 @@
 namespace tree {
 namespace {
 
-using bus::Message;
-using bus::MessageReader;
-using bus::MessageWriter;
+using dbus::Message;
+using dbus::MessageReader;
+using dbus::MessageWriter;
 using Done = std::expected<void, MethodError>;
 
-const bus::Signature& dict_entry_of_variants() {
-  static const bus::Signature sv = bus::Signature::from_constant("{sv}");
+const dbus::Signature& dict_entry_of_variants() {
+  static const dbus::Signature sv = dbus::Signature::from_constant("{sv}");
   return sv;
 }
 
@@ -58,7 +58,7 @@ std::string_view checked_part(std::string_view name) {
 }
 
 std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, std::string_view name) {
-  if (auto valid = bus::InterfaceName::check(checked_part(name)); !valid) {
+  if (auto valid = dbus::InterfaceName::check(checked_part(name)); !valid) {
     return std::unexpected(invalid_argument(quoted(valid.error())));
   }
   auto found = call.object.interfaces.find(name);
@@ -150,8 +150,8 @@ std::expected<std::optional<Message>, MethodError> change_signal(const PropertyC
     return std::nullopt;
   }
 
-  static const bus::InterfaceName interface = bus::InterfaceName::from_constant(properties_interface_name);
-  static const bus::MemberName member = bus::MemberName::from_constant("PropertiesChanged");
+  static const dbus::InterfaceName interface = dbus::InterfaceName::from_constant(properties_interface_name);
+  static const dbus::MemberName member = dbus::MemberName::from_constant("PropertiesChanged");
   Message signal = Message::signal(context.object().path, interface, member);
   MessageWriter out(signal);
   out.append_string(context.interface.name.view());
@@ -163,7 +163,7 @@ std::expected<std::optional<Message>, MethodError> change_signal(const PropertyC
     });
   });
   if (!changed) return std::unexpected(changed.error());
-  static const bus::Signature string_type = bus::Signature::from_constant("s");
+  static const dbus::Signature string_type = dbus::Signature::from_constant("s");
   MessageWriter invalidated = out.open_array(string_type);
   if (mode == EmitsChangedMode::invalidates) invalidated.append_string(property.name);
   out.close(invalidated);
@@ -196,20 +196,20 @@ HandlerResult set(const MethodContext& call) {
 }
 
 ArgDef arg(std::string_view name, std::string_view type) {
-  return ArgDef{std::string(name), bus::Signature::from_constant(type)};
+  return ArgDef{std::string(name), dbus::Signature::from_constant(type)};
 }
 
 MethodDef method(std::string_view name, MethodHandler handler, std::vector<ArgDef> in, std::vector<ArgDef> out) {
-  return MethodDef{bus::MemberName::from_constant(name), std::move(handler), std::move(in), std::move(out), {}};
+  return MethodDef{dbus::MemberName::from_constant(name), std::move(handler), std::move(in), std::move(out), {}};
 }
 
 InterfaceDef build_properties_interface() {
-  InterfaceDef interface{bus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}};
+  InterfaceDef interface{dbus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}};
   interface.add_method(method("Get", get, {arg("interface_name", "s"), arg("property_name", "s")}, {arg("value", "v")}));
   interface.add_method(method("GetAll", get_all, {arg("interface_name", "s")}, {arg("props", "a{sv}")}));
   interface.add_method(
       method("Set", set, {arg("interface_name", "s"), arg("property_name", "s"), arg("value", "v")}, {}));
-  interface.add_signal(SignalDef{bus::MemberName::from_constant("PropertiesChanged"),
+  interface.add_signal(SignalDef{dbus::MemberName::from_constant("PropertiesChanged"),
                                  {arg("interface_name", "s"), arg("changed_properties", "a{sv}"),
                                   arg("invalidated_properties", "as")},
                                  {}});

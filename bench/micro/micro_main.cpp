@@ -27,27 +27,27 @@ constexpr std::int8_t stored_level = 20;
 // The service's own tree: Set is never called here, so the radio and the file are never touched.
 tree::ObjectTree service_tree() { return ranged::service_objects(ranged::RangeService::create(stored_level)); }
 
-bus::Message incoming_call(const char* interface, const char* member) {
-  bus::Message call = bus::Message::method_call(
-      bus::BusName::from_constant("com.orbo.RIDEviva"), bus::BusPath::from_constant("/com/orbo/RIDEviva"),
-      bus::InterfaceName::from_constant(interface), bus::MemberName::from_constant(member));
+dbus::Message incoming_call(const char* interface, const char* member) {
+  dbus::Message call = dbus::Message::method_call(
+      dbus::BusName::from_constant("com.orbo.RIDEviva"), dbus::BusPath::from_constant("/com/orbo/RIDEviva"),
+      dbus::InterfaceName::from_constant(interface), dbus::MemberName::from_constant(member));
   dbus_message_set_serial(call.get(), 1);  // as if it came off the bus
   dbus_message_set_sender(call.get(), ":1.42");
   return call;
 }
 
-bus::Message get_range_call() {
-  bus::Message call = incoming_call("org.freedesktop.DBus.Properties", "Get");
-  bus::MessageWriter args(call);
+dbus::Message get_range_call() {
+  dbus::Message call = incoming_call("org.freedesktop.DBus.Properties", "Get");
+  dbus::MessageWriter args(call);
   args.append_string("com.orbo.Configuration.Legacy");
   args.append_string("Range");
   return call;
 }
 
 // A benchmark of a wrong answer measures nothing: check the reply once before timing.
-bool answers_range(const std::optional<std::vector<bus::Message>>& replies) {
-  if (!replies || replies->size() != 1 || (*replies)[0].type() != bus::MessageType::method_return) return false;
-  bus::MessageReader reader((*replies)[0]);
+bool answers_range(const std::optional<std::vector<dbus::Message>>& replies) {
+  if (!replies || replies->size() != 1 || (*replies)[0].type() != dbus::MessageType::method_return) return false;
+  dbus::MessageReader reader((*replies)[0]);
   auto value = reader.enter_variant();
   if (!value) return false;
   auto level = value->read_int32();
@@ -56,7 +56,7 @@ bool answers_range(const std::optional<std::vector<bus::Message>>& replies) {
 
 void dispatch_get(benchmark::State& state) {
   const tree::ObjectTree objects = service_tree();
-  const bus::Message call = get_range_call();
+  const dbus::Message call = get_range_call();
   if (!answers_range(objects.handle_call(call))) {
     state.SkipWithError("Get did not answer the stored level");
     return;
@@ -67,15 +67,15 @@ BENCHMARK(dispatch_get);
 
 void dispatch_get_all(benchmark::State& state) {
   const tree::ObjectTree objects = service_tree();
-  bus::Message call = incoming_call("org.freedesktop.DBus.Properties", "GetAll");
-  bus::MessageWriter(call).append_string("com.orbo.Configuration.Legacy");
+  dbus::Message call = incoming_call("org.freedesktop.DBus.Properties", "GetAll");
+  dbus::MessageWriter(call).append_string("com.orbo.Configuration.Legacy");
   for (auto _ : state) benchmark::DoNotOptimize(objects.handle_call(call));
 }
 BENCHMARK(dispatch_get_all);
 
 void dispatch_introspect(benchmark::State& state) {
   const tree::ObjectTree objects = service_tree();
-  const bus::Message call = incoming_call("org.freedesktop.DBus.Introspectable", "Introspect");
+  const dbus::Message call = incoming_call("org.freedesktop.DBus.Introspectable", "Introspect");
   for (auto _ : state) benchmark::DoNotOptimize(objects.handle_call(call));
 }
 BENCHMARK(dispatch_introspect);
@@ -90,7 +90,7 @@ BENCHMARK(introspection_document);
 
 // What the floor does per request besides reading and writing the socket.
 void floor_reply(benchmark::State& state) {
-  const bus::Message call = get_range_call();
+  const dbus::Message call = get_range_call();
   const std::int32_t range = stored_level;
   for (auto _ : state) {
     DBusMessage* reply = dbus_message_new_method_return(call.get());

@@ -30,20 +30,20 @@ const char* const stored_contents[] = {"[Bluetooth]\nRange = 20\n", "[Bluetooth]
 constexpr mode_t stored_mode = 0644;
 
 std::expected<void, std::string> connect_and_close() {
-  auto connection = bus::BusConnection::open_system_bus();  // BLOCKS while connecting
+  auto connection = dbus::BusConnection::open_system_bus();  // BLOCKS while connecting
   if (!connection) return std::unexpected(connection.error().text());
   return {};  // closed here, as the transmit-power command closes its own
 }
 
 std::expected<void, std::string> bridge_round_trip(DBusConnection* connection) {
-  const bus::MethodTarget bridge{bus::BusName::from_constant("com.orbo.ZozovoZorOrevov"),
-                                 bus::BusPath::from_constant("/com/orbo/ZozovoZorOrevov"), std::chrono::seconds(5),
+  const dbus::MethodTarget bridge{dbus::BusName::from_constant("com.orbo.ZozovoZorOrevov"),
+                                 dbus::BusPath::from_constant("/com/orbo/ZozovoZorOrevov"), std::chrono::seconds(5),
                                  connection};
-  auto reply = bus::call_blocking(bridge, bus::InterfaceName::from_constant("com.orbo.ZozovoZorOrevov"),
-                                  bus::MemberName::from_constant("ExecuteHcitool"),
+  auto reply = dbus::call_blocking(bridge, dbus::InterfaceName::from_constant("com.orbo.ZozovoZorOrevov"),
+                                  dbus::MemberName::from_constant("ExecuteHcitool"),
                                   {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), std::string("0x0")});
   if (!reply) return std::unexpected(reply.error().text());
-  bus::MessageReader reader(*reply);
+  dbus::MessageReader reader(*reply);
   auto output = reader.read_string();
   if (!output) return std::unexpected(output.error().text());
   return {};
@@ -105,7 +105,7 @@ int fail(const std::string& why) {
 
 int measure(unsigned iterations, const std::string& path) {
   // The bridge is called on a connection of its own, so that part holds no connection set-up.
-  auto connection = bus::BusConnection::open_system_bus();
+  auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return fail("connection set-up: " + connection.error().text());
   auto times = time_parts(iterations, connection->raw(), path);
   if (!times) return fail(times.error());

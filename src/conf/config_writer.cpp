@@ -29,7 +29,7 @@ class ErrorRecord {
 
 std::string complaint(const GError* record) {
   if (record == nullptr) return "Unknown error occurred.\n";
-  return "Error: " + bus::repair_utf8(record->message ? record->message : "") + "\n";
+  return "Error: " + dbus::repair_utf8(record->message ? record->message : "") + "\n";
 }
 
 }  // namespace

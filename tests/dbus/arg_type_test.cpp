@@ -5,7 +5,7 @@
 
 #include "exact_text.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 TEST(ArgTypeTest, EveryLibdbusTypeCodeMapsToItsWord) {
@@ -54,4 +54,4 @@ TEST(ArgTypeDeathTest, AnUnknownTypeCodeStopsTheProcessNamingTheCode) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -9,7 +9,7 @@
 #include "dbus/message_reader.hpp"
 #include "tests/harness/private_bus.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 using namespace std::chrono_literals;
@@ -234,4 +234,4 @@ TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDi
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace bus {
+namespace dbus {
 namespace {
 
 TEST(BusErrorTest, FailedStoresTheMessageExactlyPercentSignsIncluded) {
@@ -55,4 +55,4 @@ TEST(BusErrorTest, MovingHandsOverTheRecordAndEmptiesTheSource) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -7,7 +7,7 @@
 #include "peer_service.hpp"
 #include "tests/harness/private_bus.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 using dbus_test::PeerService;
@@ -95,4 +95,4 @@ TEST_F(CallBlockingTest, AReplyOfTheWrongTypeFailsToReadWithTheMismatchText) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

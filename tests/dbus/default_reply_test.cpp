@@ -4,7 +4,7 @@
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 // A message of the given type as if it had come off the bus, with a serial to answer and a sender.
@@ -110,4 +110,4 @@ TEST(MatchRuleTest, SetCriteriaMustAllMatchAndUnsetOnesMatchAnything) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -5,7 +5,7 @@
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 Message empty_signal() {
@@ -175,4 +175,4 @@ TEST(MessageCursorTest, GetMachineIdReplyCarriesOneString) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -5,7 +5,7 @@
 #include "dbus/message_reader.hpp"
 #include "exact_text.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 // As if it had come off the bus: replies need the serial of what they answer.
@@ -87,4 +87,4 @@ TEST(MessageDeathTest, AnEmptyMessageHasNoValidType) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -4,7 +4,7 @@
 
 #include "exact_text.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 struct NameCase {
@@ -123,4 +123,4 @@ TEST(NamesDeathTest, AnInvalidConstantStopsTheProcessWithLibdbusReason) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

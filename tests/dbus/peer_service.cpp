@@ -10,7 +10,7 @@
 
 namespace dbus_test {
 
-using namespace bus;
+using namespace dbus;
 
 namespace {
 

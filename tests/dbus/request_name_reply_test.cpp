@@ -6,7 +6,7 @@
 
 #include "dbus/bus_connection.hpp"
 
-namespace bus {
+namespace dbus {
 namespace {
 
 TEST(RequestNameReplyTest, OnlyTheFourAnswersOfTheDaemonCountAsSuccess) {
@@ -36,4 +36,4 @@ TEST(RequestNameReplyTest, OnlyTheFourAnswersOfTheDaemonCountAsSuccess) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

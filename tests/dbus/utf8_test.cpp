@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace bus {
+namespace dbus {
 namespace {
 
 const std::string r = "\xEF\xBF\xBD";
@@ -96,4 +96,4 @@ TEST(Utf8Test, AgreesWithLibdbusOnEveryShortSequence) {
 }
 
 }  // namespace
-}  // namespace bus
+}  // namespace dbus

@@ -14,13 +14,13 @@ namespace {
   throw std::runtime_error(text);
 }
 
-bus::Message method_call(const std::string& to, const char* interface, const char* member) {
-  bus::Message call = bus::Message::adopt(dbus_message_new_method_call(to.c_str(), service_path, interface, member));
+dbus::Message method_call(const std::string& to, const char* interface, const char* member) {
+  dbus::Message call = dbus::Message::adopt(dbus_message_new_method_call(to.c_str(), service_path, interface, member));
   if (!call) throw std::runtime_error("out of memory");
   return call;
 }
 
-bus::Message properties_call(const std::string& to, const char* member) {
+dbus::Message properties_call(const std::string& to, const char* member) {
   return method_call(to, "org.freedesktop.DBus.Properties", member);
 }
 
@@ -93,7 +93,7 @@ BusClient::BusClient() {
   // the way so that tests see only what they caused.
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < deadline) {
-    bus::Message greeting = next(100ms);
+    dbus::Message greeting = next(100ms);
     if (greeting && dbus_message_is_signal(greeting.get(), "org.freedesktop.DBus", "NameAcquired")) return;
     if (greeting) backlog_.push_back(std::move(greeting));
   }
@@ -113,38 +113,38 @@ void BusClient::add_match(const std::string& rule) {
   if (dbus_error_is_set(&error)) fail("add_match", error);
 }
 
-std::uint32_t BusClient::send(bus::Message& message) {
+std::uint32_t BusClient::send(dbus::Message& message) {
   dbus_uint32_t serial = 0;
   if (!dbus_connection_send(connection_, message.get(), &serial)) throw std::runtime_error("send");
   dbus_connection_flush(connection_);
   return serial;
 }
 
-bus::Message BusClient::next(std::chrono::milliseconds limit) {
+dbus::Message BusClient::next(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   if (!backlog_.empty()) {
-    bus::Message kept = std::move(backlog_.front());
+    dbus::Message kept = std::move(backlog_.front());
     backlog_.pop_front();
     return kept;
   }
   for (;;) {
-    if (DBusMessage* popped = dbus_connection_pop_message(connection_)) return bus::Message::adopt(popped);
+    if (DBusMessage* popped = dbus_connection_pop_message(connection_)) return dbus::Message::adopt(popped);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left <= 0ms) return {};
     if (!dbus_connection_read_write(connection_, static_cast<int>(std::min(left, 100ms).count()))) return {};
   }
 }
 
-bus::Message BusClient::call(bus::Message& message, std::vector<bus::Message>* before, std::chrono::milliseconds limit) {
+dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>* before, std::chrono::milliseconds limit) {
   const std::uint32_t serial = send(message);
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::vector<bus::Message> others;
+  std::vector<dbus::Message> others;
   const auto keep_others = [&] {
     for (auto& other : others) backlog_.push_back(std::move(other));
   };
   if (before == nullptr) before = &others;
   while (std::chrono::steady_clock::now() < deadline) {
-    bus::Message incoming = next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+    dbus::Message incoming = next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
     if (!incoming) break;
     if (dbus_message_get_reply_serial(incoming.get()) == serial) {
       keep_others();
@@ -165,11 +165,11 @@ std::uint32_t BusClient::request_name(const std::string& name, std::uint32_t fla
 }
 
 std::vector<std::string> BusClient::queued_owners(const std::string& name) {
-  bus::Message request = bus::Message::adopt(dbus_message_new_method_call(
+  dbus::Message request = dbus::Message::adopt(dbus_message_new_method_call(
       "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListQueuedOwners"));
   const char* text = name.c_str();
   dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
-  bus::Message reply = call(request);
+  dbus::Message reply = call(request);
   std::vector<std::string> owners;
   if (!reply || dbus_message_get_type(reply.get()) != DBUS_MESSAGE_TYPE_METHOD_RETURN) return owners;
   DBusMessageIter args, element;
@@ -183,34 +183,34 @@ std::vector<std::string> BusClient::queued_owners(const std::string& name) {
   return owners;
 }
 
-bus::Message get_range(const std::string& to) {
-  bus::Message call = properties_call(to, "Get");
-  bus::MessageWriter args(call);
+dbus::Message get_range(const std::string& to) {
+  dbus::Message call = properties_call(to, "Get");
+  dbus::MessageWriter args(call);
   args.append_string(legacy_interface);
   args.append_string("Range");
   return call;
 }
 
-bus::Message get_all(const std::string& to) {
-  bus::Message call = properties_call(to, "GetAll");
-  bus::MessageWriter(call).append_string(legacy_interface);
+dbus::Message get_all(const std::string& to) {
+  dbus::Message call = properties_call(to, "GetAll");
+  dbus::MessageWriter(call).append_string(legacy_interface);
   return call;
 }
 
-bus::Message set_range(std::int32_t level, const std::string& to) {
-  bus::Message call = properties_call(to, "Set");
-  bus::MessageWriter args(call);
+dbus::Message set_range(std::int32_t level, const std::string& to) {
+  dbus::Message call = properties_call(to, "Set");
+  dbus::MessageWriter args(call);
   args.append_string(legacy_interface);
   args.append_string("Range");
-  args.with_variant(bus::Signature::from_constant("i"), [level](bus::MessageWriter& value) { value.append_int32(level); });
+  args.with_variant(dbus::Signature::from_constant("i"), [level](dbus::MessageWriter& value) { value.append_int32(level); });
   return call;
 }
 
-bus::Message introspect(const std::string& to) {
+dbus::Message introspect(const std::string& to) {
   return method_call(to, "org.freedesktop.DBus.Introspectable", "Introspect");
 }
 
-std::string describe(const bus::Message& message) {
+std::string describe(const dbus::Message& message) {
   if (!message) return "nothing";
   DBusMessage* raw = message.get();
   switch (dbus_message_get_type(raw)) {
@@ -226,7 +226,7 @@ std::string describe(const bus::Message& message) {
   }
 }
 
-std::optional<std::int32_t> changed_range(const bus::Message& message) {
+std::optional<std::int32_t> changed_range(const dbus::Message& message) {
   if (!message || dbus_message_get_type(message.get()) != DBUS_MESSAGE_TYPE_SIGNAL) return std::nullopt;
   if (!dbus_message_has_path(message.get(), service_path) ||
       !dbus_message_is_signal(message.get(), "org.freedesktop.DBus.Properties", "PropertiesChanged")) {

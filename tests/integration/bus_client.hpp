@@ -32,12 +32,12 @@ class BusClient {
   // Receives the signals the rule names from now on. BLOCKS for one round trip.
   void add_match(const std::string& rule);
   // Queues the message and writes it out; gives its serial.
-  std::uint32_t send(bus::Message& message);
+  std::uint32_t send(dbus::Message& message);
   // The next message that arrives, or an empty one when none comes within the limit.
-  bus::Message next(std::chrono::milliseconds limit = 10s);
+  dbus::Message next(std::chrono::milliseconds limit = 10s);
   // Sends and waits for the reply to it. Whatever else arrived before it goes to `before`, or
   // stays for next() when that is null.
-  bus::Message call(bus::Message& message, std::vector<bus::Message>* before = nullptr,
+  dbus::Message call(dbus::Message& message, std::vector<dbus::Message>* before = nullptr,
                     std::chrono::milliseconds limit = 10s);
 
   // org.freedesktop.DBus.RequestName on this connection: the bus daemon's reply code.
@@ -47,19 +47,19 @@ class BusClient {
 
  private:
   DBusConnection* connection_ = nullptr;
-  std::deque<bus::Message> backlog_;
+  std::deque<dbus::Message> backlog_;
 };
 
 // Calls to the service's object (destination `to`, by default the well-known name).
-bus::Message get_range(const std::string& to = service_name);
-bus::Message get_all(const std::string& to = service_name);
-bus::Message set_range(std::int32_t level, const std::string& to = service_name);
-bus::Message introspect(const std::string& to = service_name);
+dbus::Message get_range(const std::string& to = service_name);
+dbus::Message get_all(const std::string& to = service_name);
+dbus::Message set_range(std::int32_t level, const std::string& to = service_name);
+dbus::Message introspect(const std::string& to = service_name);
 
 // What a message says: "error NAME: MESSAGE", "()", "i 25", "s TEXT", "[Range=i 25]", or
 // "signal MEMBER: " and its arguments.
-std::string describe(const bus::Message& message);
+std::string describe(const dbus::Message& message);
 // The Range entry of a PropertiesChanged signal from the service's object, if it is one.
-std::optional<std::int32_t> changed_range(const bus::Message& message);
+std::optional<std::int32_t> changed_range(const dbus::Message& message);
 
 }  // namespace integration

@@ -99,7 +99,7 @@ TEST_F(ServiceOnTheBus, RefusesBadValuesWithExactErrorsAndLeavesEverythingAlone)
     EXPECT_EQ(rig_.config(), stored(7));
   }
   auto get = get_range();
-  std::vector<bus::Message> signals;
+  std::vector<dbus::Message> signals;
   EXPECT_EQ(describe(watcher.call(get, &signals)), "i 7");
   EXPECT_TRUE(signals.empty()) << describe(signals.front());
   EXPECT_EQ(rig_.bridge().calls(), calls_before);
@@ -110,7 +110,7 @@ TEST_F(ServiceOnTheBus, SendsTheChangeSignalBeforeTheReplyOnTheSameConnection) {
   client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
   for (const int level : {25, 25, 0}) {
     auto set = set_range(level);
-    std::vector<bus::Message> before;
+    std::vector<dbus::Message> before;
     auto reply = client.call(set, &before);
     EXPECT_EQ(describe(reply), "()");
     ASSERT_EQ(before.size(), 1u);
@@ -134,7 +134,7 @@ TEST_F(ServiceOnTheBus, RadioFailureAnswersFailedAndKeepsThePreviousLevel) {
     SCOPED_TRACE(row.control);
     rig_.bridge().set_control(row.control);
     auto set = set_range(25);
-    std::vector<bus::Message> before;
+    std::vector<dbus::Message> before;
     EXPECT_EQ(describe(client.call(set, &before)), row.error);
     EXPECT_TRUE(before.empty()) << describe(before.front());
     auto get = get_range();
@@ -148,7 +148,7 @@ TEST_F(ServiceOnTheBus, RadioFailureAnswersFailedAndKeepsThePreviousLevel) {
 TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {
   rig_.bridge().set_control("delay_ms=1500\n");
   BusClient client;
-  std::vector<bus::Message> requests;
+  std::vector<dbus::Message> requests;
   requests.push_back(set_range(25));
   requests.push_back(get_range());
   requests.push_back(get_all());
@@ -159,7 +159,7 @@ TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {
 
   std::vector<std::string> answers;
   for (std::size_t i = 0; i < requests.size(); ++i) {
-    bus::Message reply = client.next(10s);
+    dbus::Message reply = client.next(10s);
     ASSERT_TRUE(reply) << "answer " << i << " missing";
     EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), serials[i]);
     answers.push_back(describe(reply));
@@ -205,7 +205,7 @@ TEST(ServiceOnTheBusReadOnly, StillAppliesAndAnnouncesALevelItCannotStore) {
   BusClient client;
   client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
   auto set = set_range(25);
-  std::vector<bus::Message> before;
+  std::vector<dbus::Message> before;
   EXPECT_EQ(describe(client.call(set, &before)), "()");
   ASSERT_EQ(before.size(), 1u);
   EXPECT_EQ(changed_range(before[0]), 25);

@@ -83,7 +83,7 @@ TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
 
     // Signals reach us in bus order, so once this reply is in, any ownership change is too.
     EXPECT_TRUE(watcher.queued_owners("com.orbo.RIDEviva").empty());
-    for (bus::Message seen = watcher.next(0ms); seen; seen = watcher.next(0ms)) {
+    for (dbus::Message seen = watcher.next(0ms); seen; seen = watcher.next(0ms)) {
       ADD_FAILURE() << "the name changed hands: " << describe(seen);
     }
   }

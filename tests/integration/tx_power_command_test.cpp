@@ -16,7 +16,7 @@ namespace {
 
 // The connections on the bus: "[s org.freedesktop.DBus, s :1.0, ...]" from ListNames.
 std::set<std::string> unique_names(integration::BusClient& client) {
-  bus::Message list = bus::Message::adopt(dbus_message_new_method_call(
+  dbus::Message list = dbus::Message::adopt(dbus_message_new_method_call(
       "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames"));
   const std::string answer = integration::describe(client.call(list));
   std::set<std::string> names;

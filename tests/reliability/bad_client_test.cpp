@@ -55,7 +55,7 @@ class BadClient : public ::testing::Test {
  protected:
   void SetUp() override {
     service_ = &rig_.start_serving();
-    document_ = describe(client_.call(*std::make_unique<bus::Message>(integration::introspect())));
+    document_ = describe(client_.call(*std::make_unique<dbus::Message>(integration::introspect())));
   }
 
   void expect_still_serving() {
@@ -193,7 +193,7 @@ TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
     // The service answers in the order it receives: once the next call is answered, the first
     // would have been too.
     auto next = integration::get_range();
-    std::vector<bus::Message> before;
+    std::vector<dbus::Message> before;
     EXPECT_EQ(describe(client_.call(next, &before, 20s)), "i 7");
     EXPECT_TRUE(before.empty()) << describe(before.front());
   }
@@ -202,7 +202,7 @@ TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
 TEST_F(BadClient, AMessageOfATypeDBusDoesNotDefineNeverDisturbsTheService) {
   for (const int type : {5, 48, 255}) {
     SCOPED_TRACE(type);
-    bus::Message odd = bus::Message::adopt(dbus_message_new(type));
+    dbus::Message odd = dbus::Message::adopt(dbus_message_new(type));
     ASSERT_TRUE(odd);
     dbus_message_set_destination(odd.get(), "com.orbo.RIDEviva");
     dbus_message_set_path(odd.get(), "/com/orbo/RIDEviva");
@@ -210,7 +210,7 @@ TEST_F(BadClient, AMessageOfATypeDBusDoesNotDefineNeverDisturbsTheService) {
     dbus_message_set_member(odd.get(), "Get");
     client_.send(odd);
     auto next = integration::get_range();
-    std::vector<bus::Message> before;
+    std::vector<dbus::Message> before;
     EXPECT_EQ(describe(client_.call(next, &before, 20s)), "i 7");
     // The daemon turns it away; the object tree, which would stop at such a type, never sees it.
     ASSERT_EQ(before.size(), 1u);
@@ -260,7 +260,7 @@ TEST(SignalFlood, IsAnsweredOnlyWhereThePumpAnswersAndServingGoesOn) {
     if (kind < 2) answered.push_back(serial);
   }
   auto last = integration::get_range();
-  std::vector<bus::Message> before;
+  std::vector<dbus::Message> before;
   EXPECT_EQ(describe(flooder.call(last, &before, 60s)), "i 7");
   // Peer signals are answered as calls would be; every other signal gets nothing.
   ASSERT_EQ(before.size(), answered.size());

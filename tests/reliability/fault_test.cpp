@@ -31,7 +31,7 @@ std::string stored(int level) { return "[Bluetooth]\nRange = " + std::to_string(
 
 const std::string failed = "error org.freedesktop.DBus.Error.Failed: ";
 
-std::string call(BusClient& client, bus::Message request) { return describe(client.call(request, nullptr, 20s)); }
+std::string call(BusClient& client, dbus::Message request) { return describe(client.call(request, nullptr, 20s)); }
 
 // Sends a Set and waits until the bridge has logged it, so the Set is known to wait on it.
 std::uint32_t set_waiting_on_bridge(BusClient& client, ServiceRig& rig, std::int32_t level) {
@@ -105,8 +105,8 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     BusClient client;
     client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
 
-    bus::Message answer;
-    std::vector<bus::Message> before;
+    dbus::Message answer;
+    std::vector<dbus::Message> before;
     if (row.during && std::string(row.name) == "absent") {
       row.during(rig);
       auto set = integration::set_range(25);

@@ -88,7 +88,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     requests += result.answered;
     ASSERT_FALSE(service.has_exited()) << service.standard_error();
     if (round == 0) {
-      bus::Message reply = setter.next(10s);
+      dbus::Message reply = setter.next(10s);
       EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), slow_serial);
       EXPECT_EQ(describe(reply), "()");
     }

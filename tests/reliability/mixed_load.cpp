@@ -61,7 +61,7 @@ class Lane {
         result_.valid += request.valid;
       }
       dbus_connection_flush(connection);
-      bus::Message incoming = bus::Message::adopt(dbus_connection_pop_message(connection));
+      dbus::Message incoming = dbus::Message::adopt(dbus_connection_pop_message(connection));
       if (!incoming) {
         if (std::chrono::steady_clock::now() > deadline_) return problem("no answer before the limit");
         if (!dbus_connection_read_write(connection, 1000)) return problem("connection lost");
@@ -73,7 +73,7 @@ class Lane {
     }
   }
 
-  void take(const bus::Message& reply, std::deque<Outstanding>& outstanding) {
+  void take(const dbus::Message& reply, std::deque<Outstanding>& outstanding) {
     const dbus_uint32_t serial = dbus_message_get_reply_serial(reply.get());
     auto match = outstanding.begin();
     while (match != outstanding.end() && match->serial != serial) ++match;

@@ -33,7 +33,7 @@ struct LoadResult {
 
 // The request number `index` of a connection's sequence, and the answer it must get.
 struct PlannedRequest {
-  bus::Message message;
+  dbus::Message message;
   std::string answer;
   bool valid;
 };

@@ -64,8 +64,8 @@ Append string_array_arg(std::vector<std::string> items) {
   };
 }
 
-bus::Message raw_call(const CallShape& shape) {
-  bus::Message call = bus::Message::adopt(dbus_message_new_method_call(
+dbus::Message raw_call(const CallShape& shape) {
+  dbus::Message call = dbus::Message::adopt(dbus_message_new_method_call(
       shape.destination.c_str(), shape.path.c_str(), shape.interface ? shape.interface->c_str() : nullptr,
       shape.member.c_str()));
   if (!call) throw std::runtime_error("libdbus refused the test call");
@@ -75,9 +75,9 @@ bus::Message raw_call(const CallShape& shape) {
   return call;
 }
 
-bus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member) {
-  bus::Message signal =
-      bus::Message::adopt(dbus_message_new_signal("/com/orbo/Flood", interface.c_str(), member.c_str()));
+dbus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member) {
+  dbus::Message signal =
+      dbus::Message::adopt(dbus_message_new_signal("/com/orbo/Flood", interface.c_str(), member.c_str()));
   if (!signal || !dbus_message_set_destination(signal.get(), destination.c_str())) {
     throw std::runtime_error("libdbus refused the test signal");
   }

@@ -31,9 +31,9 @@ struct CallShape {
   std::string destination = "com.orbo.RIDEviva";
 };
 
-bus::Message raw_call(const CallShape& shape);
+dbus::Message raw_call(const CallShape& shape);
 // A signal addressed to `destination` (unicast), as a flooding client would send it.
-bus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member);
+dbus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member);
 
 // For failure messages: long texts shortened to their head, size and tail.
 std::string shortened(const std::string& text);

@@ -33,39 +33,39 @@ std::string file_bytes(const std::filesystem::path& path) {
   return bytes.str();
 }
 
-bus::Message properties_call(const char* member) {
-  auto call = bus::Message::method_call(bus::BusName::from_constant("com.orbo.RIDEviva"),
-                                        bus::BusPath::from_constant("/com/orbo/RIDEviva"),
-                                        bus::InterfaceName::from_constant("org.freedesktop.DBus.Properties"),
-                                        bus::MemberName::from_constant(member));
+dbus::Message properties_call(const char* member) {
+  auto call = dbus::Message::method_call(dbus::BusName::from_constant("com.orbo.RIDEviva"),
+                                        dbus::BusPath::from_constant("/com/orbo/RIDEviva"),
+                                        dbus::InterfaceName::from_constant("org.freedesktop.DBus.Properties"),
+                                        dbus::MemberName::from_constant(member));
   dbus_message_set_serial(call.get(), 41);  // replies refer to it
   return call;
 }
 
-bus::Message get_range_call() {
+dbus::Message get_range_call() {
   auto call = properties_call("Get");
-  bus::MessageWriter args(call);
+  dbus::MessageWriter args(call);
   args.append_string(legacy);
   args.append_string("Range");
   return call;
 }
 
-bus::Message set_range_call(std::int32_t level) {
+dbus::Message set_range_call(std::int32_t level) {
   auto call = properties_call("Set");
-  bus::MessageWriter args(call);
+  dbus::MessageWriter args(call);
   args.append_string(legacy);
   args.append_string("Range");
-  args.with_variant(bus::Signature::from_constant("i"), [level](bus::MessageWriter& value) { value.append_int32(level); });
+  args.with_variant(dbus::Signature::from_constant("i"), [level](dbus::MessageWriter& value) { value.append_int32(level); });
   return call;
 }
 
-std::string error_name(const bus::Message& reply) {
+std::string error_name(const dbus::Message& reply) {
   const char* name = dbus_message_get_error_name(reply.get());
   return name ? name : "";
 }
 
-std::string first_string(const bus::Message& reply) {
-  bus::MessageReader reader(reply);
+std::string first_string(const dbus::Message& reply) {
+  dbus::MessageReader reader(reply);
   return reader.read_string().value_or("<no string>");
 }
 
@@ -93,17 +93,17 @@ class RangeProperty : public testing::Test {
     objects_.emplace(service_objects(service_));
   }
 
-  std::vector<bus::Message> handle(const bus::Message& call) {
+  std::vector<dbus::Message> handle(const dbus::Message& call) {
     auto sent = objects_->handle_call(call);
     EXPECT_TRUE(sent.has_value()) << "the object must answer";
-    return sent ? std::move(*sent) : std::vector<bus::Message>{};
+    return sent ? std::move(*sent) : std::vector<dbus::Message>{};
   }
 
   std::int32_t range_on_bus() {
     auto replies = handle(get_range_call());
     EXPECT_EQ(replies.size(), 1u);
-    if (replies.empty() || replies[0].type() != bus::MessageType::method_return) return -999;
-    bus::MessageReader reader(replies[0]);
+    if (replies.empty() || replies[0].type() != dbus::MessageType::method_return) return -999;
+    dbus::MessageReader reader(replies[0]);
     auto value = reader.enter_variant();
     if (!value) return -998;
     return value->read_int32().value_or(-997);
@@ -135,7 +135,7 @@ TEST_F(RangeProperty, SetRefusesLevelsOutsideZeroToThirtyWithInvalidArgs) {
   for (const auto& row : rows) {
     auto replies = handle(set_range_call(row.level));
     ASSERT_EQ(replies.size(), 1u) << "no signal for a refusal";
-    EXPECT_EQ(replies[0].type(), bus::MessageType::error);
+    EXPECT_EQ(replies[0].type(), dbus::MessageType::error);
     EXPECT_EQ(error_name(replies[0]), "org.freedesktop.DBus.Error.InvalidArgs");
     EXPECT_EQ(first_string(replies[0]), row.message);
   }
@@ -150,10 +150,10 @@ TEST_F(RangeProperty, AcceptedSetSendsTheChangeBeforeTheReplyAndRewritesTheFile)
   for (const auto level : levels) {
     auto replies = handle(set_range_call(level));
     ASSERT_EQ(replies.size(), 2u) << level;
-    EXPECT_EQ(replies[0].type(), bus::MessageType::signal);
+    EXPECT_EQ(replies[0].type(), dbus::MessageType::signal);
     EXPECT_EQ(replies[0].path(), "/com/orbo/RIDEviva");
     EXPECT_EQ(replies[0].member(), "PropertiesChanged");
-    EXPECT_EQ(replies[1].type(), bus::MessageType::method_return);
+    EXPECT_EQ(replies[1].type(), dbus::MessageType::method_return);
     EXPECT_EQ(std::string(dbus_message_get_signature(replies[1].get())), "");
     EXPECT_EQ(range_on_bus(), level);
     EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = " + std::to_string(level) + "\n");
@@ -188,7 +188,7 @@ TEST_F(RangeProperty, UnwritableFileIsComplainedAboutButTheLevelStillApplies) {
   EXPECT_EQ(complaint.back(), '\n');
   ASSERT_EQ(replies.size(), 2u);
   EXPECT_EQ(replies[0].member(), "PropertiesChanged");
-  EXPECT_EQ(replies[1].type(), bus::MessageType::method_return);
+  EXPECT_EQ(replies[1].type(), dbus::MessageType::method_return);
   EXPECT_EQ(range_on_bus(), 25);
   EXPECT_EQ(radio_, std::vector<std::int8_t>{25});
 }

@@ -19,17 +19,17 @@ namespace {
 // serial of the call it answers.
 void drain_client(DBusConnection* client, std::vector<std::string>& seen) {
   while (DBusMessage* raw = dbus_connection_pop_message(client)) {
-    const bus::Message message = bus::Message::adopt(raw);
+    const dbus::Message message = dbus::Message::adopt(raw);
     const bool change = message.member() == "PropertiesChanged";
-    if (message.type() == bus::MessageType::signal && !change) continue;  // NameAcquired and the like
+    if (message.type() == dbus::MessageType::signal && !change) continue;  // NameAcquired and the like
     const dbus_uint32_t answers = dbus_message_get_reply_serial(raw);
     seen.push_back((answers != 0 ? std::to_string(answers) + " " : std::string()) + describe(message));
   }
 }
 
-bus::Message call_to(const char* destination, dbus_uint32_t serial, std::string_view path, std::string_view member,
+dbus::Message call_to(const char* destination, dbus_uint32_t serial, std::string_view path, std::string_view member,
                      const Args& args) {
-  bus::Message message = call(path, "org.freedesktop.DBus.Properties", member, args);
+  dbus::Message message = call(path, "org.freedesktop.DBus.Properties", member, args);
   dbus_message_set_destination(message.get(), destination);
   dbus_message_set_serial(message.get(), serial);
   return message;
@@ -37,8 +37,8 @@ bus::Message call_to(const char* destination, dbus_uint32_t serial, std::string_
 
 TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
   harness::PrivateBus bus;
-  auto server = bus::BusConnection::open_system_bus();
-  auto client = bus::BusConnection::open_system_bus();
+  auto server = dbus::BusConnection::open_system_bus();
+  auto client = dbus::BusConnection::open_system_bus();
   ASSERT_TRUE(server && client);
   auto values = std::make_shared<Values>();
   tree::attach(test_tree(values), *server);

@@ -51,15 +51,15 @@ INSTANTIATE_TEST_SUITE_P(Table, PropertyRules,
                          case_name<AccessCase>);
 
 tree::InterfaceDef interface_named(std::string_view name) {
-  return tree::InterfaceDef{bus::InterfaceName::from_constant(name), {}, {}, {}, {}};
+  return tree::InterfaceDef{dbus::InterfaceName::from_constant(name), {}, {}, {}, {}};
 }
 
 TEST(Building, AddingUnderATakenNameReplacesTheOldDefinition) {
   tree::InterfaceDef interface = interface_named("com.test.Shapes");
   const auto in = [](std::string_view type) {
-    return std::vector<tree::ArgDef>{tree::ArgDef{std::nullopt, bus::Signature::from_constant(type)}};
+    return std::vector<tree::ArgDef>{tree::ArgDef{std::nullopt, dbus::Signature::from_constant(type)}};
   };
-  const auto name = bus::MemberName::from_constant("Go");
+  const auto name = dbus::MemberName::from_constant("Go");
   interface.add_method(tree::MethodDef{name, nullptr, in("s"), {}, {}})
       .add_method(tree::MethodDef{name, nullptr, in("i"), {}, {}})
       .add_signal(tree::SignalDef{name, in("s"), {}})
@@ -84,7 +84,7 @@ std::vector<std::string> interface_names(const tree::TreeObject& object) {
 }
 
 TEST(Building, OnlyAnInterfaceWithPropertiesBringsThePropertiesInterface) {
-  tree::TreeObject object{bus::BusPath::from_constant("/o"), std::nullopt, {}, {}};
+  tree::TreeObject object{dbus::BusPath::from_constant("/o"), std::nullopt, {}, {}};
   tree::add_interface(object, interface_named("com.test.Empty"));
   EXPECT_EQ(interface_names(object), std::vector<std::string>{"com.test.Empty"});
 
@@ -98,7 +98,7 @@ TEST(Building, OnlyAnInterfaceWithPropertiesBringsThePropertiesInterface) {
 }
 
 TEST(Building, KeepsAPropertiesInterfaceTheObjectAlreadyHas) {
-  tree::TreeObject object{bus::BusPath::from_constant("/o"), std::nullopt, {}, {}};
+  tree::TreeObject object{dbus::BusPath::from_constant("/o"), std::nullopt, {}, {}};
   auto own = std::make_shared<const tree::InterfaceDef>(interface_named("org.freedesktop.DBus.Properties"));
   object.interfaces.emplace("org.freedesktop.DBus.Properties", own);
   tree::InterfaceDef with_property = interface_named("com.test.Full");
@@ -108,7 +108,7 @@ TEST(Building, KeepsAPropertiesInterfaceTheObjectAlreadyHas) {
 }
 
 TEST(Building, ReplacesAnInterfaceAddedAgainUnderItsName) {
-  tree::TreeObject object{bus::BusPath::from_constant("/o"), std::nullopt, {}, {}};
+  tree::TreeObject object{dbus::BusPath::from_constant("/o"), std::nullopt, {}, {}};
   tree::InterfaceDef first = interface_named("com.test.Full");
   first.add_property(int_property("Old", &Values::level));
   tree::add_interface(object, std::move(first));

@@ -33,8 +33,8 @@ TEST_P(Dispatch, AnswersEachKindOfCallAsTheOutcomeTableSays) {
   }
   ASSERT_TRUE(replies.has_value());
   EXPECT_EQ(describe(*replies), c.sent);
-  for (const bus::Message& reply : *replies) {
-    if (reply.type() != bus::MessageType::signal) {
+  for (const dbus::Message& reply : *replies) {
+    if (reply.type() != dbus::MessageType::signal) {
       EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), call_serial);
     }
   }
@@ -70,15 +70,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Dispatch, IgnoresMessagesThatAreNotMethodCalls) {
   const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
-  const bus::Message signal =
-      bus::Message::signal(bus::BusPath::from_constant(object_path), bus::InterfaceName::from_constant("com.test.Plain"),
-                           bus::MemberName::from_constant("Twice"));
+  const dbus::Message signal =
+      dbus::Message::signal(dbus::BusPath::from_constant(object_path), dbus::InterfaceName::from_constant("com.test.Plain"),
+                           dbus::MemberName::from_constant("Twice"));
   EXPECT_FALSE(tree.handle_call(signal).has_value());
 }
 
 TEST(Dispatch, AnswersCallsThatExpectNoReply) {
   const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
-  bus::Message message = call(object_path, "com.test.Plain", "Refuse");
+  dbus::Message message = call(object_path, "com.test.Plain", "Refuse");
   dbus_message_set_no_reply(message.get(), TRUE);
   auto replies = tree.handle_call(message);
   ASSERT_TRUE(replies.has_value());
@@ -87,7 +87,7 @@ TEST(Dispatch, AnswersCallsThatExpectNoReply) {
 
 TEST(Dispatch, UsesTheDefaultInterfaceForCallsWithoutInterfaceHeader) {
   tree::TreeObject object = test_object(std::make_shared<Values>());
-  object.default_interface = bus::InterfaceName::from_constant("com.test.Plain");
+  object.default_interface = dbus::InterfaceName::from_constant("com.test.Plain");
   tree::ObjectTree tree;
   tree.add_object(std::move(object));
   auto replies = tree.handle_call(call(object_path, "", "Refuse"));
@@ -97,7 +97,7 @@ TEST(Dispatch, UsesTheDefaultInterfaceForCallsWithoutInterfaceHeader) {
 
 TEST(Dispatch, AnswersUnknownInterfaceWhenTheDefaultInterfaceIsNotOnTheObject) {
   tree::TreeObject object = test_object(std::make_shared<Values>());
-  object.default_interface = bus::InterfaceName::from_constant("com.test.Missing");
+  object.default_interface = dbus::InterfaceName::from_constant("com.test.Missing");
   tree::ObjectTree tree;
   tree.add_object(std::move(object));
   auto replies = tree.handle_call(call(object_path, "", "Refuse"));

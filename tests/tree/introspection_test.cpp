@@ -21,19 +21,19 @@ using tree_test::PrintTo;
 const std::string doctype(harness::introspection_doctype);
 
 tree::TreeObject bare_object(std::string_view path) {
-  return tree::TreeObject{bus::BusPath::from_constant(path), std::nullopt, {}, std::make_shared<Values>()};
+  return tree::TreeObject{dbus::BusPath::from_constant(path), std::nullopt, {}, std::make_shared<Values>()};
 }
 
 tree::InterfaceDef interface_named(std::string_view name) {
-  return tree::InterfaceDef{bus::InterfaceName::from_constant(name), {}, {}, {}, {}};
+  return tree::InterfaceDef{dbus::InterfaceName::from_constant(name), {}, {}, {}, {}};
 }
 
 tree::ArgDef arg(std::optional<std::string> name, std::string_view type) {
-  return tree::ArgDef{std::move(name), bus::Signature::from_constant(type)};
+  return tree::ArgDef{std::move(name), dbus::Signature::from_constant(type)};
 }
 
 tree::MethodDef method(std::string_view name, std::vector<tree::ArgDef> in = {}, std::vector<tree::ArgDef> out = {}) {
-  return tree::MethodDef{bus::MemberName::from_constant(name),
+  return tree::MethodDef{dbus::MemberName::from_constant(name),
                          [](const tree::MethodContext&) -> tree::HandlerResult { return {}; }, std::move(in),
                          std::move(out), {}};
 }
@@ -141,7 +141,7 @@ tree::InterfaceDef with_method(tree::MethodDef def) {
 
 tree::InterfaceDef everything_in_order() {
   tree::InterfaceDef interface = interface_named("com.test.Shapes");
-  interface.add_signal(tree::SignalDef{bus::MemberName::from_constant("Moved"), {arg(std::nullopt, "i")}, {}});
+  interface.add_signal(tree::SignalDef{dbus::MemberName::from_constant("Moved"), {arg(std::nullopt, "i")}, {}});
   interface.add_property(int_property("Level", &Values::level));
   tree::MethodDef m = method("Go", {arg("speed", "u")}, {arg(std::nullopt, "b")});
   m.annotations = {{"z.last", "1"}, {"a.first", "2"}};

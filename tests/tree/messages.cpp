@@ -28,14 +28,14 @@ void append_raw_byte(DBusMessage* message, std::string_view token) {
   ASSERT_TRUE(dbus_message_iter_close_container(&iter, &variant));
 }
 
-void append_token(bus::MessageWriter& writer, std::string_view token) {
+void append_token(dbus::MessageWriter& writer, std::string_view token) {
   const std::string_view value = token.substr(2);
   switch (token.at(0)) {
     case 's': writer.append_string(value); break;
     case 'i': writer.append_int32(std::stoi(std::string(value))); break;
     case 'v': {
-      const auto contained = bus::Signature::from_constant(value.substr(0, 1));
-      writer.with_variant(contained, [&](bus::MessageWriter& inner) { append_token(inner, value); });
+      const auto contained = dbus::Signature::from_constant(value.substr(0, 1));
+      writer.with_variant(contained, [&](dbus::MessageWriter& inner) { append_token(inner, value); });
       break;
     }
     default: FAIL() << "unknown token " << token;
@@ -96,27 +96,27 @@ std::string arguments(DBusMessage* message) {
 
 }  // namespace
 
-bus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args) {
+dbus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args) {
   DBusMessage* raw = dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_CALL);
   if (!path.empty()) dbus_message_set_path(raw, std::string(path).c_str());
   if (!interface.empty()) dbus_message_set_interface(raw, std::string(interface).c_str());
   if (!member.empty()) dbus_message_set_member(raw, std::string(member).c_str());
   dbus_message_set_serial(raw, call_serial);
-  bus::Message message = bus::Message::adopt(raw);
+  dbus::Message message = dbus::Message::adopt(raw);
 
   // A fresh append cursor per argument, since one cursor does not see what another appended.
   for (const std::string& token : args) {
     if (token.starts_with("y:") || token.starts_with("v:y:")) {
       append_raw_byte(raw, token);
     } else {
-      bus::MessageWriter writer(message);
+      dbus::MessageWriter writer(message);
       append_token(writer, token);
     }
   }
   return message;
 }
 
-std::string describe(const bus::Message& message) {
+std::string describe(const dbus::Message& message) {
   DBusMessage* raw = message.get();
   switch (dbus_message_get_type(raw)) {
     case DBUS_MESSAGE_TYPE_METHOD_RETURN:
@@ -135,9 +135,9 @@ std::string describe(const bus::Message& message) {
   }
 }
 
-std::vector<std::string> describe(const std::vector<bus::Message>& messages) {
+std::vector<std::string> describe(const std::vector<dbus::Message>& messages) {
   std::vector<std::string> out;
-  for (const bus::Message& message : messages) out.push_back(describe(message));
+  for (const dbus::Message& message : messages) out.push_back(describe(message));
   return out;
 }
 

@@ -19,11 +19,11 @@ using Args = std::vector<std::string>;
 inline constexpr dbus_uint32_t call_serial = 41;
 
 // A method call with serial `call_serial`, so replies can be built to it. An empty path or interface is left out.
-bus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args = {});
+dbus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args = {});
 
 // `return "x", <7>`, `error NAME: message`, `signal /path IFACE.MEMBER args...`.
-std::string describe(const bus::Message& message);
-std::vector<std::string> describe(const std::vector<bus::Message>& messages);
+std::string describe(const dbus::Message& message);
+std::vector<std::string> describe(const std::vector<dbus::Message>& messages);
 
 // Cases print as their `what` field (each test file brings this in with a using-declaration,
 // where argument-dependent lookup sees it).

@@ -11,19 +11,19 @@ using Done = std::expected<void, MethodError>;
 Values& values_of(const tree::PropertyContext& context) { return **context.object().data<std::shared_ptr<Values>>(); }
 
 MethodError test_error(std::string_view name, std::string message) {
-  return MethodError{bus::ErrorName::from_constant(name), std::move(message)};
+  return MethodError{dbus::ErrorName::from_constant(name), std::move(message)};
 }
 
 tree::PropertyDef property(std::string name, std::string_view type, tree::PropertyAccess access) {
-  return tree::PropertyDef{std::move(name), bus::Signature::from_constant(type), access,
+  return tree::PropertyDef{std::move(name), dbus::Signature::from_constant(type), access,
                            tree::EmitsChangedMode::emits, true, nullptr, nullptr, {}};
 }
 
 tree::InterfaceDef things() {
-  tree::InterfaceDef interface{bus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}};
+  tree::InterfaceDef interface{dbus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}};
 
   tree::PropertyDef level = int_property("Level", &Values::level);
-  level.setter = [](bus::MessageReader& value, const tree::PropertyContext& context) -> Done {
+  level.setter = [](dbus::MessageReader& value, const tree::PropertyContext& context) -> Done {
     const std::int32_t wanted = *value.read_int32();
     if (wanted < 0) return std::unexpected(test_error("com.test.Error.Refused", "no negative levels"));
     // Stored doubled so a change signal shows what the getter reads, not what the client sent.
@@ -49,21 +49,21 @@ tree::InterfaceDef things() {
   interface.add_property(std::move(constant));
 
   tree::PropertyDef fixed = property("Fixed", "i", tree::PropertyAccess::read);
-  fixed.getter = [](bus::MessageWriter& out, const tree::PropertyContext&) -> Done {
+  fixed.getter = [](dbus::MessageWriter& out, const tree::PropertyContext&) -> Done {
     out.append_int32(5);
     return {};
   };
   interface.add_property(std::move(fixed));
 
   tree::PropertyDef secret = property("Secret", "s", tree::PropertyAccess::write);
-  secret.setter = [](bus::MessageReader& value, const tree::PropertyContext& context) -> Done {
+  secret.setter = [](dbus::MessageReader& value, const tree::PropertyContext& context) -> Done {
     values_of(context).secret = *value.read_string();
     return {};
   };
   interface.add_property(std::move(secret));
 
   tree::PropertyDef broken = int_property("Broken", &Values::broken);
-  broken.getter = [](bus::MessageWriter&, const tree::PropertyContext&) -> Done {
+  broken.getter = [](dbus::MessageWriter&, const tree::PropertyContext&) -> Done {
     return std::unexpected(test_error("com.test.Error.Broken", "getter broke"));
   };
   interface.add_property(std::move(broken));
@@ -72,7 +72,7 @@ tree::InterfaceDef things() {
 
 tree::PropertyDef constant_int(std::string name, std::int32_t value) {
   tree::PropertyDef def = property(std::move(name), "i", tree::PropertyAccess::read);
-  def.getter = [value](bus::MessageWriter& out, const tree::PropertyContext&) -> Done {
+  def.getter = [value](dbus::MessageWriter& out, const tree::PropertyContext&) -> Done {
     out.append_int32(value);
     return {};
   };
@@ -80,11 +80,11 @@ tree::PropertyDef constant_int(std::string name, std::int32_t value) {
 }
 
 tree::InterfaceDef gauges() {
-  tree::InterfaceDef interface{bus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}};
+  tree::InterfaceDef interface{dbus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}};
   interface.add_property(constant_int("a", 3));
   interface.add_property(constant_int("B", 1));
   tree::PropertyDef ba = property("Ba", "s", tree::PropertyAccess::read);
-  ba.getter = [](bus::MessageWriter& out, const tree::PropertyContext&) -> Done {
+  ba.getter = [](dbus::MessageWriter& out, const tree::PropertyContext&) -> Done {
     out.append_string("two");
     return {};
   };
@@ -96,19 +96,19 @@ tree::InterfaceDef gauges() {
 }
 
 tree::MethodDef method(std::string_view name, tree::MethodHandler handler) {
-  return tree::MethodDef{bus::MemberName::from_constant(name), std::move(handler), {}, {}, {}};
+  return tree::MethodDef{dbus::MemberName::from_constant(name), std::move(handler), {}, {}, {}};
 }
 
 tree::InterfaceDef plain() {
-  tree::InterfaceDef interface{bus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}};
+  tree::InterfaceDef interface{dbus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}};
   interface.add_method(method("Refuse", [](const tree::MethodContext&) -> tree::HandlerResult {
     return std::unexpected(test_error("com.test.Error.Refused", "not today"));
   }));
   interface.add_method(method("Twice", [](const tree::MethodContext& call) -> tree::HandlerResult {
-    std::vector<bus::Message> out;
-    out.push_back(bus::Message::signal(call.object.path, call.interface.name, call.method.name));
-    bus::Message reply = bus::Message::method_return(call.message);
-    bus::MessageWriter(reply).append_string(call.method.name.view());
+    std::vector<dbus::Message> out;
+    out.push_back(dbus::Message::signal(call.object.path, call.interface.name, call.method.name));
+    dbus::Message reply = dbus::Message::method_return(call.message);
+    dbus::MessageWriter(reply).append_string(call.method.name.view());
     out.push_back(std::move(reply));
     return out;
   }));
@@ -120,11 +120,11 @@ tree::InterfaceDef plain() {
 
 tree::PropertyDef int_property(std::string name, std::int32_t Values::*slot) {
   tree::PropertyDef def = property(std::move(name), "i", tree::PropertyAccess::readwrite);
-  def.getter = [slot](bus::MessageWriter& out, const tree::PropertyContext& context) -> Done {
+  def.getter = [slot](dbus::MessageWriter& out, const tree::PropertyContext& context) -> Done {
     out.append_int32(values_of(context).*slot);
     return {};
   };
-  def.setter = [slot](bus::MessageReader& value, const tree::PropertyContext& context) -> Done {
+  def.setter = [slot](dbus::MessageReader& value, const tree::PropertyContext& context) -> Done {
     values_of(context).*slot = *value.read_int32();
     return {};
   };
@@ -132,7 +132,7 @@ tree::PropertyDef int_property(std::string name, std::int32_t Values::*slot) {
 }
 
 tree::TreeObject test_object(std::shared_ptr<Values> values) {
-  tree::TreeObject object{bus::BusPath::from_constant(object_path), std::nullopt, {}, std::move(values)};
+  tree::TreeObject object{dbus::BusPath::from_constant(object_path), std::nullopt, {}, std::move(values)};
   tree::add_interface(object, things());
   tree::add_interface(object, gauges());
   tree::add_interface(object, plain());
