@@ -1,6 +1,8 @@
 #include "fuzz/oracles/hci_model.hpp"
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
+#include <sstream>
 #include <string>
 
 namespace oracle {
@@ -53,8 +55,17 @@ ModelMeaning meaning_for_power_command(const ModelEvent& event) {
 }
 
 std::optional<ModelEvent> printed_event(std::string_view printed) {
-  static const std::regex head("> HCI Event: 0x([0-9a-fA-F]{2}) plen ([0-9]{1,3})");
-  static const std::regex bytes("  (?:[0-9a-fA-F]{2} )+");
+  // Each line is cut into blank-separated words and drawn again from them: a line that does not
+  // come back the same had blanks where the tool never puts them.
+  const auto words = [](const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
+  };
+  const auto is_hex = [](const std::string& word) {
+    return std::all_of(word.begin(), word.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+  };
 
   std::vector<std::string> lines;
   std::string line;
@@ -74,16 +85,26 @@ std::optional<ModelEvent> printed_event(std::string_view printed) {
     if (first) return std::nullopt;  // a second event
     first = i;
   }
-  std::smatch match;
-  if (!first || !std::regex_match(lines[*first], match, head)) return std::nullopt;
-  const unsigned long length = std::stoul(match[2].str());
-  ModelEvent event{static_cast<std::uint8_t>(std::stoul(match[1].str(), nullptr, 16)), {}};
+  if (!first) return std::nullopt;
+  const auto head = words(lines[*first]);
+  if (head.size() != 6 || "> HCI Event: " + head[3] + " plen " + head[5] != lines[*first]) return std::nullopt;
+  const std::string code = head[3].substr(2), length = head[5];
+  if (code.size() != 2 || !is_hex(code) || length.empty() || length.size() > 3 ||
+      !std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+
+  ModelEvent event{static_cast<std::uint8_t>(std::stoul(code, nullptr, 16)), {}};
   for (std::size_t i = *first + 1; i < lines.size(); ++i) {
-    if (!std::regex_match(lines[i], bytes)) return std::nullopt;
-    for (std::size_t j = 2; j + 2 < lines[i].size() + 1; j += 3)
-      event.parameters.push_back(static_cast<std::uint8_t>(std::stoul(lines[i].substr(j, 2), nullptr, 16)));
+    const auto bytes = words(lines[i]);
+    std::string drawn = " ";
+    for (const auto& byte : bytes) drawn += " " + byte;
+    if (bytes.empty() || drawn + " " != lines[i]) return std::nullopt;
+    for (const auto& byte : bytes) {
+      if (byte.size() != 2 || !is_hex(byte)) return std::nullopt;
+      event.parameters.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
+    }
   }
-  if (length > 255 || event.parameters.size() != length) return std::nullopt;
+  if (std::stoul(length) > 255 || event.parameters.size() != std::stoul(length)) return std::nullopt;
   return event;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The controller's answer as a second reading: event packets by their byte offsets, the tool's
-// printed event by regular expressions over its lines.
+// printed event by cutting its lines into words and drawing them again.
 #include <cstdint>
 #include <optional>
 #include <string_view>
