@@ -34,6 +34,9 @@ class ServiceRig {
   // Starts it and waits until it owns its name and has drained the start-up line.
   harness::Process& start_serving();
 
+  // Runs a client program on the rig's bus.
+  harness::Finished client(const std::string& program, std::vector<std::string> arguments) const;
+
   harness::PrivateBus& bus() noexcept { return bus_; }
   harness::WirelessSandbox& sandbox() noexcept { return sandbox_; }
   harness::SimulatedBridge& bridge() { return *bridge_; }
@@ -47,8 +50,5 @@ class ServiceRig {
   std::optional<harness::SimulatedBridge> bridge_;
   std::unique_ptr<harness::Process> service_;
 };
-
-// Runs a client program on the rig's bus.
-harness::Finished client(const std::string& program, std::vector<std::string> arguments);
 
 }  // namespace integration

@@ -11,11 +11,12 @@ namespace integration {
 namespace {
 
 TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig({.wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
                               "--errors-for-leak-kinds=definite,indirect", "--error-exitcode=99"}});
   auto& service = rig.start_serving();
   {
-    BusClient client;
+    BusClient client(rig.bus());
     auto get = get_range();
     EXPECT_EQ(describe(client.call(get)), "i 7");
     auto all = get_all();

@@ -44,12 +44,13 @@ std::uint32_t set_waiting_on_bridge(BusClient& client, ServiceRig& rig, std::int
 }
 
 TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   for (const bool set_waiting : {false, true}) {
     SCOPED_TRACE(set_waiting ? "while a Set waits on the bridge" : "while idle");
     ServiceRig rig;
     auto& service = rig.start_serving();
     {
-      BusClient client;
+      BusClient client(rig.bus());
       EXPECT_EQ(call(client, integration::set_range(12)), "()");
       if (set_waiting) {
         rig.bridge().set_control("delay_ms=30000\n");
@@ -74,6 +75,7 @@ struct BridgeFault {
 };
 
 TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   const BridgeFault rows[] = {
       {"absent", "", [](ServiceRig& rig) { rig.bridge().process().stop(); },
        failed + "The name com.orbo.ZozovoZorOrevov was not provided by any .service files", false},
@@ -102,7 +104,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     ASSERT_TRUE(service.wait_for_output(harness::Process::Stream::output, "successfully.\n"));
     const std::string output = service.standard_output();
     rig.bridge().set_control(row.control);
-    BusClient client;
+    BusClient client(rig.bus());
     client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
 
     dbus::Message answer;
@@ -136,7 +138,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
       const pid_t bridge = rig.bridge().process().pid();
       ASSERT_TRUE(service.wait_until([&] { return !sleeping(bridge); }, 20s));
     } else {
-      replacement.emplace();
+      replacement.emplace(rig.bus());
     }
     EXPECT_EQ(call(client, integration::set_range(12)), "()");
     EXPECT_EQ(call(client, integration::get_range()), "i 12");
@@ -176,6 +178,7 @@ struct StorageFault {
 };
 
 TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsStillApplied) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   const StorageFault rows[] = {
       {"read-only", [](ServiceRig& rig) { rig.sandbox().make_read_only(); },
        "Error: Failed to create a temporary file for \"/etc/wireless/bluetooth.conf\": Read-only file system\n"},
@@ -190,7 +193,7 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
     ServiceRig rig;
     auto& service = rig.start_serving();
     row.break_storage(rig);
-    BusClient client;
+    BusClient client(rig.bus());
     for (const int level : {25, 3}) {
       const std::size_t complaints = service.standard_error().size();
       EXPECT_EQ(call(client, integration::set_range(level)), "()");
@@ -210,10 +213,11 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
 }
 
 TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig;
   FullConfigDirectory full(stored(7));
   auto& service = rig.start_serving();
-  BusClient client;
+  BusClient client(rig.bus());
   EXPECT_EQ(call(client, integration::set_range(25)), "()");
   EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::error, "\n"));
   EXPECT_EQ(service.standard_error(),
@@ -228,10 +232,11 @@ TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary)
 }
 
 TEST(ClosedDescriptors, AServiceStartedWithoutStandardDescriptorsServesAndStillEndsWithStatusOne) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig({.closed_descriptors = {0, 1, 2}});
   auto& service = rig.start_serving();
   {
-    BusClient client;
+    BusClient client(rig.bus());
     // The success line of each Set goes to /dev/null; were descriptor 1 the bus socket or the
     // file, the daemon would drop the service or the file would be corrupt.
     for (const int level : {25, 0, 30}) {
