@@ -18,8 +18,6 @@ namespace {
 using harness::ExitStatus;
 using harness::Process;
 
-std::string stored(int level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
-
 class ServiceOnTheBus : public testing::Test {
  protected:
   void SetUp() override {
@@ -60,7 +58,7 @@ TEST_F(ServiceOnTheBus, AcceptsLevelsZeroToThirtyAndRewritesTheFile) {
     auto set = busctl({"set-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "com.orbo.Configuration.Legacy",
                        "Range", "i", std::to_string(level)});
     EXPECT_EQ(set.status, ExitStatus::exited(0)) << set.standard_error;
-    EXPECT_EQ(rig_->config(), stored(level));
+    EXPECT_EQ(rig_->config(), harness::stored_file(level));
 
     commands.push_back(std::string("hci0 0x3f 0x0087 ") + power);
     EXPECT_EQ(rig_->bridge().calls(), commands);
@@ -95,7 +93,7 @@ TEST_F(ServiceOnTheBus, RefusesBadValuesWithTheirErrorsAndLeavesEverythingAlone)
     EXPECT_EQ(set.status, ExitStatus::exited(1));
     EXPECT_TRUE(set.standard_error.starts_with(std::string("Error org.freedesktop.DBus.Error.") + row.error + ": "))
         << set.standard_error;
-    EXPECT_EQ(rig_->config(), stored(7));
+    EXPECT_EQ(rig_->config(), harness::stored_file(7));
   }
   auto get = get_range();
   std::vector<dbus::Message> signals;
@@ -139,7 +137,7 @@ TEST_F(ServiceOnTheBus, RadioFailureAnswersFailedAndKeepsThePreviousLevel) {
     auto get = get_range();
     EXPECT_EQ(describe(client.call(get, &before)), "i 7");
     EXPECT_TRUE(before.empty());
-    EXPECT_EQ(rig_->config(), stored(7));
+    EXPECT_EQ(rig_->config(), harness::stored_file(7));
   }
   EXPECT_EQ(rig_->service().standard_output(), lines) << "no success line for a refused level";
 }
@@ -210,7 +208,7 @@ TEST(ServiceOnTheBusReadOnly, StillAppliesAndAnnouncesALevelItCannotStore) {
   EXPECT_EQ(changed_range(before[0]), 25);
   auto get = get_range();
   EXPECT_EQ(describe(client.call(get)), "i 25");
-  EXPECT_EQ(rig.config(), stored(7));
+  EXPECT_EQ(rig.config(), harness::stored_file(7));
   EXPECT_EQ(rig.bridge().calls().back(), "hci0 0x3f 0x0087 0x5");
   EXPECT_TRUE(service.wait_for_output(Process::Stream::error, "\n"));
   EXPECT_TRUE(service.standard_error().starts_with("Error: ")) << service.standard_error();
@@ -236,7 +234,7 @@ TEST(ServiceOnTheBusQueued, ServesOnItsUniqueNameWhileAnotherOwnerHoldsTheName) 
   EXPECT_EQ(describe(client.call(get)), "i 7");
   auto set = set_range(12, owners[1]);
   EXPECT_EQ(describe(client.call(set)), "()");
-  EXPECT_EQ(rig.config(), stored(12));
+  EXPECT_EQ(rig.config(), harness::stored_file(12));
 }
 
 }  // namespace

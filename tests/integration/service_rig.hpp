@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/expected_texts.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
@@ -15,7 +16,7 @@
 namespace integration {
 
 struct RigOptions {
-  std::string config = "[Bluetooth]\nRange = 7\n";
+  std::string config = harness::stored_file(7);
   bool with_bridge = true;
   bool read_only_config = false;
   // Wraps the service, e.g. {"valgrind", "--leak-check=full"}.

@@ -34,7 +34,7 @@ TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
       << service.standard_error();
   EXPECT_NE(service.standard_error().find("Error: Failed to read/write data, disconnected from D-Bus?\n"),
             std::string::npos);
-  EXPECT_EQ(rig.config(), "[Bluetooth]\nRange = 25\n");
+  EXPECT_EQ(rig.config(), harness::stored_file(25));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/harness/expected_texts.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
@@ -118,7 +119,7 @@ class ShippedPolicy : public testing::Test {
   void SetUp() override {
     REQUIRE_ROOT(other_accounts);
     sandbox_ = std::make_unique<harness::WirelessSandbox>();
-    sandbox_->write_config("[Bluetooth]\nRange = 20\n");
+    sandbox_->write_config(harness::stored_file(20));
     // The service replaces the file through the directory, as its own account.
     const passwd* owner = ::getpwnam(BLE_SERVICE_ACCOUNT);
     ASSERT_NE(owner, nullptr) << "no account " BLE_SERVICE_ACCOUNT;
@@ -168,7 +169,7 @@ TEST_F(ShippedPolicy, LetsEveryoneReadTheRangeButOnlyRootAndAdministratorsSetIt)
     EXPECT_EQ(reply.error_name, error_name) << reply.text;
     EXPECT_NE(reply.text.find(reply_has), std::string::npos) << reply.text;
   }
-  EXPECT_EQ(sandbox_->read_config(), "[Bluetooth]\nRange = 23\n");
+  EXPECT_EQ(sandbox_->read_config(), harness::stored_file(23));
 }
 
 struct Ownership {

@@ -183,7 +183,7 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
     EXPECT_TRUE(answer == row.answer) << "answer:   " << shortened(answer) << "\nexpected: " << shortened(row.answer);
   }
   expect_still_serving();
-  EXPECT_EQ(rig_->config(), "[Bluetooth]\nRange = 7\n");
+  EXPECT_EQ(rig_->config(), harness::stored_file(7));
   RecordProperty("rows", static_cast<int>(std::size(rows)));
 }
 
@@ -240,7 +240,7 @@ TEST_F(BadClient, ClientsThatLeaveWithRepliesPendingDoNotDisturbTheService) {
   // Twenty Sets went through before this call is served, the last one to 7.
   auto check = integration::get_range();
   EXPECT_EQ(describe(staying.call(check, nullptr, 30s)), "i 7");
-  EXPECT_EQ(rig_->config(), "[Bluetooth]\nRange = 7\n");
+  EXPECT_EQ(rig_->config(), harness::stored_file(7));
   EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
 }
 

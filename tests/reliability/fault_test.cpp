@@ -28,8 +28,6 @@ using integration::BusClient;
 using integration::describe;
 using integration::ServiceRig;
 
-std::string stored(int level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
-
 const std::string failed = "error org.freedesktop.DBus.Error.Failed: ";
 
 std::string call(BusClient& client, dbus::Message request) { return describe(client.call(request, nullptr, 20s)); }
@@ -62,7 +60,7 @@ TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
     EXPECT_EQ(service.wait_for_exit(15s), ExitStatus::exited(1));
     EXPECT_EQ(service.standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
     const auto file = rig.config();
-    EXPECT_TRUE(file == stored(12) || file == stored(25)) << file.value_or("(no file)");
+    EXPECT_TRUE(file == harness::stored_file(12) || file == harness::stored_file(25)) << file.value_or("(no file)");
     EXPECT_EQ(rig.sandbox().listing(), "bluetooth.conf\n");
   }
 }
@@ -127,7 +125,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     EXPECT_TRUE(before.empty()) << "no change signal for a level the radio did not take";
 
     EXPECT_EQ(call(client, integration::get_range()), "i 7");
-    EXPECT_EQ(rig.config(), stored(7));
+    EXPECT_EQ(rig.config(), harness::stored_file(7));
     EXPECT_EQ(service.standard_output(), output) << "no success line";
     EXPECT_FALSE(service.has_exited()) << service.standard_error();
 
@@ -143,7 +141,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     }
     EXPECT_EQ(call(client, integration::set_range(12)), "()");
     EXPECT_EQ(call(client, integration::get_range()), "i 12");
-    EXPECT_EQ(rig.config(), stored(12));
+    EXPECT_EQ(rig.config(), harness::stored_file(12));
   }
 }
 
@@ -207,7 +205,7 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
       EXPECT_FALSE(std::filesystem::exists(rig.sandbox().directory())) << "nothing was created in its place";
       std::filesystem::create_directory(rig.sandbox().directory());  // for the sandbox's own clean-up
     } else {
-      EXPECT_EQ(rig.config(), stored(7));
+      EXPECT_EQ(rig.config(), harness::stored_file(7));
       EXPECT_EQ(rig.sandbox().listing(), "bluetooth.conf\n");
     }
   }
@@ -216,7 +214,7 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
 TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary) {
   REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig;
-  FullConfigDirectory full(stored(7));
+  FullConfigDirectory full(harness::stored_file(7));
   auto& service = rig.start_serving();
   BusClient client(rig.bus());
   EXPECT_EQ(call(client, integration::set_range(25)), "()");
@@ -224,7 +222,7 @@ TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary)
   EXPECT_EQ(service.standard_error(),
             "Error: Failed to write \"/etc/wireless/bluetooth.conf\": No space left on device\n");
   EXPECT_EQ(call(client, integration::get_range()), "i 25");
-  EXPECT_EQ(full.config(), stored(7));
+  EXPECT_EQ(full.config(), harness::stored_file(7));
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator("/etc/wireless")) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
@@ -243,7 +241,7 @@ TEST(ClosedDescriptors, AServiceStartedWithoutStandardDescriptorsServesAndStillE
     for (const int level : {25, 0, 30}) {
       EXPECT_EQ(call(client, integration::set_range(level)), "()");
       EXPECT_EQ(call(client, integration::get_range()), "i " + std::to_string(level));
-      EXPECT_EQ(rig.config(), stored(level));
+      EXPECT_EQ(rig.config(), harness::stored_file(level));
     }
     EXPECT_EQ(rig.bridge().calls().back(), "hci0 0x3f 0x0087 0xa");
   }

@@ -101,7 +101,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     EXPECT_LE(kib, first_round_kib + allowed_growth_kib) << "resident memory grows with the requests served";
     EXPECT_LE(kib, baseline_kib + allowed_backlog_kib) << "resident memory does not return near its baseline";
   }
-  EXPECT_EQ(rig.config(), "[Bluetooth]\nRange = 25\n");
+  EXPECT_EQ(rig.config(), harness::stored_file(25));
   EXPECT_EQ(service.standard_error(), "");
   RecordProperty("requests", static_cast<int>(requests));
 }

@@ -20,7 +20,7 @@ bool reports(const std::string& log, const std::string& text) { return log.find(
 
 TEST(Memcheck, ServesTwelveHundredMixedRequestsWithoutMemoryErrorsOrLeaks) {
   REQUIRE_ROOT(harness::sandbox_mounts);
-  integration::ServiceRig rig({.config = "[Bluetooth]\nRange = 25\n",
+  integration::ServiceRig rig({.config = harness::stored_file(25),
                                .wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
                                            "--show-leak-kinds=definite,indirect,possible",
                                            "--errors-for-leak-kinds=definite,indirect,possible",
