@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/harness/bridge.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 
@@ -19,20 +18,18 @@ using testing::MatchesRegex;
 using testing::StartsWith;
 using namespace std::chrono_literals;
 
-const std::string tools = BLE_BUILD_DIR "/bench/";
-
 class TheFloor : public testing::Test {
  protected:
   void SetUp() override {
-    floor_ = std::make_unique<harness::Process>(tools + "ble-bench-floor", harness::ProcessOptions{.arguments = {"20"}});
-    ASSERT_TRUE(harness::wait_for_bus_name("com.orbo.RIDEviva")) << floor_->standard_error();
+    floor_ = bus_.start(BLE_BENCH_FLOOR, {.arguments = {"20"}});
+    ASSERT_TRUE(bus_.wait_for_name("com.orbo.RIDEviva", floor_.get())) << floor_->standard_error();
   }
   void TearDown() override {
     if (floor_) floor_->stop();
   }
 
   harness::Finished load(std::vector<std::string> arguments) {
-    return harness::run_to_end(tools + "ble-bench-load", {.arguments = std::move(arguments)}, 30s);
+    return bus_.run(BLE_BENCH_LOAD, {.arguments = std::move(arguments)}, 30s);
   }
 
   harness::PrivateBus bus_;
@@ -84,27 +81,25 @@ TEST_F(TheFloor, HasItsCpuTimeAndMemoryReportedByTheLoadClient) {
 }
 
 TEST_F(TheFloor, CannotBeStartedTwiceUnderTheSameName) {
-  const auto second = harness::run_to_end(tools + "ble-bench-floor", {}, 10s);
+  const auto second = bus_.run(BLE_BENCH_FLOOR);
   EXPECT_EQ(second.status, ExitStatus::exited(1));
   EXPECT_EQ(second.standard_error, "Error: com.orbo.RIDEviva is owned by another process (RequestName answered 3)\n");
 }
 
 TEST(StartupTimer, TimesEveryStartAndStopsTheServerEachTime) {
   harness::PrivateBus bus;
-  const auto run = harness::run_to_end(tools + "ble-bench-startup",
-                                       {.arguments = {"--starts", "3", "--", tools + "ble-bench-floor"}}, 30s);
+  const auto run = bus.run(BLE_BENCH_STARTUP, {.arguments = {"--starts", "3", "--", BLE_BENCH_FLOOR}}, 30s);
   ASSERT_EQ(run.status, ExitStatus::exited(0)) << run.standard_error;
   EXPECT_THAT(run.standard_output, MatchesRegex("starts=3 median_ms=[0-9.]+ min_ms=[0-9.]+ max_ms=[0-9.]+\n"));
   // Every started floor has been stopped again: the name is free for the next owner.
-  harness::Process floor(tools + "ble-bench-floor");
-  EXPECT_TRUE(harness::wait_for_bus_name("com.orbo.RIDEviva"));
-  floor.stop();
+  auto floor = bus.start(BLE_BENCH_FLOOR);
+  EXPECT_TRUE(bus.wait_for_name("com.orbo.RIDEviva", floor.get()));
+  floor->stop();
 }
 
 TEST(StartupTimer, ReportsAServerThatEndsBeforeOwningTheName) {
   harness::PrivateBus bus;
-  const auto run =
-      harness::run_to_end(tools + "ble-bench-startup", {.arguments = {"--starts", "2", "--", "/bin/false"}}, 30s);
+  const auto run = bus.run(BLE_BENCH_STARTUP, {.arguments = {"--starts", "2", "--", "/bin/false"}}, 30s);
   EXPECT_EQ(run.status, ExitStatus::exited(1));
   EXPECT_EQ(run.standard_error, "Error: start 1: the server exited with status 1 before owning the name\n");
 }

@@ -23,37 +23,27 @@ using namespace std::chrono_literals;
 const std::string level_25_output =
     "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: 0\n";
 
-// dbus-send with typed arguments such as "string:hci0"; as another user when `uid` is given.
-// Its literal form prints a string reply as three blanks and the bytes, nothing after them.
-Finished execute(std::vector<std::string> arguments, std::optional<int> uid = std::nullopt,
-                 std::string timeout = "--reply-timeout=5000") {
-  std::vector<std::string> command{"/usr/bin/dbus-send",
-                                   "--system",
-                                   "--print-reply=literal",
-                                   timeout,
-                                   "--dest=com.orbo.ZozovoZorOrevov",
-                                   "/com/orbo/ZozovoZorOrevov",
-                                   "com.orbo.ZozovoZorOrevov.ExecuteHcitool"};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  if (uid) {
-    const std::string id = std::to_string(*uid);
-    command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
-  }
-  const std::string program = command.front();
-  command.erase(command.begin());
-  return harness::run_to_end(program, {.arguments = command});
-}
-
 const std::vector<std::string> level_25{"string:hci0", "string:0x3f", "string:0x0087", "string:0x5"};
-constexpr int nobody = 65534;
+const std::vector<std::string> as_nobody{"--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 
 class BridgeOnBus : public ::testing::Test {
  protected:
+  // dbus-send with typed arguments such as "string:hci0"; as another account when one is given.
+  // Its literal form prints a string reply as three blanks and the bytes, nothing after them.
+  Finished execute(std::vector<std::string> arguments, std::vector<std::string> account = {},
+                   std::string timeout = "--reply-timeout=5000") const {
+    arguments.insert(arguments.begin(),
+                     {"--system", "--print-reply=literal", timeout, "--dest=com.orbo.ZozovoZorOrevov",
+                      "/com/orbo/ZozovoZorOrevov", "com.orbo.ZozovoZorOrevov.ExecuteHcitool"});
+    return bus.run("/usr/bin/dbus-send", {.arguments = std::move(arguments), .account = std::move(account)});
+  }
+
   harness::PrivateBus bus;
 };
 
 TEST_F(BridgeOnBus, AnswersWithTheSimulatedOutputAndLogsTheCommand) {
-  harness::SimulatedBridge bridge;
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::SimulatedBridge bridge(bus);
   const Finished reply = execute(level_25);
   EXPECT_EQ(reply.status, ExitStatus::exited(0)) << reply.standard_error;
   EXPECT_EQ(reply.standard_output, "   " + level_25_output);
@@ -61,7 +51,8 @@ TEST_F(BridgeOnBus, AnswersWithTheSimulatedOutputAndLogsTheCommand) {
 }
 
 TEST_F(BridgeOnBus, RefusesBadArgumentsWithInvalidArgsAndRunsNothing) {
-  harness::SimulatedBridge bridge;
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::SimulatedBridge bridge(bus);
   const struct {
     std::vector<std::string> arguments;
     std::string error;
@@ -86,22 +77,24 @@ TEST_F(BridgeOnBus, RefusesBadArgumentsWithInvalidArgsAndRunsNothing) {
 }
 
 TEST_F(BridgeOnBus, DeniesUsersThatAreNotAllowedAndServesThoseThatAre) {
+  REQUIRE_ROOT(harness::bridge_callers);
   {
-    harness::SimulatedBridge bridge;
-    const Finished denied = execute(level_25, nobody);
+    harness::SimulatedBridge bridge(bus);
+    const Finished denied = execute(level_25, as_nobody);
     EXPECT_EQ(denied.status, ExitStatus::exited(1));
     EXPECT_EQ(denied.standard_error,
               "Error org.freedesktop.DBus.Error.AccessDenied: User 65534 may not run hcitool commands\n");
     EXPECT_TRUE(bridge.calls().empty());
   }
-  harness::SimulatedBridge bridge({"--allow-user", "nobody"});
-  const Finished allowed = execute(level_25, nobody);
+  harness::SimulatedBridge bridge(bus, {"--allow-user", "nobody"});
+  const Finished allowed = execute(level_25, as_nobody);
   EXPECT_EQ(allowed.status, ExitStatus::exited(0)) << allowed.standard_error;
   EXPECT_EQ(allowed.standard_output, "   " + level_25_output);
 }
 
 TEST_F(BridgeOnBus, RepliesAsTheControlFileSaysReadingItAgainForEveryCall) {
-  harness::SimulatedBridge bridge;
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::SimulatedBridge bridge(bus);
   const struct {
     std::string control;
     int exit_code;
@@ -131,9 +124,10 @@ TEST_F(BridgeOnBus, RepliesAsTheControlFileSaysReadingItAgainForEveryCall) {
 }
 
 TEST_F(BridgeOnBus, KeepsServingAfterACallerGaveUpWaiting) {
-  harness::SimulatedBridge bridge;
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::SimulatedBridge bridge(bus);
   bridge.set_control("delay_ms=1000\n");
-  const Finished impatient = execute(level_25, std::nullopt, "--reply-timeout=100");
+  const Finished impatient = execute(level_25, {}, "--reply-timeout=100");
   EXPECT_EQ(impatient.status, ExitStatus::exited(1));
   EXPECT_TRUE(impatient.standard_error.starts_with("Error org.freedesktop.DBus.Error.NoReply")) << impatient.standard_error;
 
@@ -144,6 +138,7 @@ TEST_F(BridgeOnBus, KeepsServingAfterACallerGaveUpWaiting) {
 }
 
 TEST_F(BridgeOnBus, RunsTheToolAgainUntilItPrintsTheAnswerToTheCommand) {
+  REQUIRE_ROOT(harness::bridge_callers);
   harness::ScratchDirectory directory;
   const auto tool = directory.path() / "hcitool";
   // The first run reads a Number Of Completed Packets event, the second the command's answer.
@@ -151,8 +146,8 @@ TEST_F(BridgeOnBus, RunsTheToolAgainUntilItPrintsTheAnswerToTheCommand) {
                             "if [ -e \"$0.ran\" ]; then printf '> HCI Event: 0x0e plen 4\\n  01 87 FC 00 \\n'\n"
                             "else : > \"$0.ran\"; printf '> HCI Event: 0x13 plen 5\\n  01 01 00 01 00 \\n'; fi\n");
   std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
-  harness::Process bridge(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
-  ASSERT_TRUE(harness::wait_for_bus_name(harness::bridge_bus_name)) << bridge.standard_error();
+  auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
+  ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
 
   const Finished reply = execute(level_25);
   EXPECT_EQ(reply.status, ExitStatus::exited(0)) << reply.standard_error;
@@ -160,12 +155,13 @@ TEST_F(BridgeOnBus, RunsTheToolAgainUntilItPrintsTheAnswerToTheCommand) {
 }
 
 TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
+  REQUIRE_ROOT(harness::bridge_callers);
   if (const int probe = ::socket(AF_BLUETOOTH, SOCK_RAW, 1); probe >= 0) {
     ::close(probe);
     GTEST_SKIP() << "this kernel has Bluetooth; the VM tier covers the socket path";
   }
-  harness::Process bridge(harness::bridge_program(), {});
-  ASSERT_TRUE(harness::wait_for_bus_name(harness::bridge_bus_name)) << bridge.standard_error();
+  auto bridge = bus.start(harness::bridge_program());
+  ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
   const Finished reply = execute(level_25);
   EXPECT_EQ(reply.status, ExitStatus::exited(1));
   EXPECT_EQ(reply.standard_error,
@@ -173,16 +169,16 @@ TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
 }
 
 TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEvenAfterARestart) {
+  REQUIRE_ROOT(harness::bridge_callers);
   harness::ScratchDirectory directory;
   const auto state = directory.path() / "state";
   const auto control = directory.path() / "control";
   std::filesystem::create_directory(state);
   harness::write_file(state / "transmit-power", "hci0 0x3f 0x0087 0x5 and more\n");
   const auto start = [&] {
-    auto bridge = std::make_unique<harness::Process>(
-        harness::bridge_program(), harness::ProcessOptions{.arguments = {"--simulate", "--control", control.string()},
-                                                           .environment = {{"STATE_DIRECTORY", state.string()}}});
-    if (!harness::wait_for_bus_name(harness::bridge_bus_name)) ADD_FAILURE() << bridge->standard_error();
+    auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--simulate", "--control", control.string()},
+                                                        .environment = {{"STATE_DIRECTORY", state.string()}}});
+    if (!bus.wait_for_name(harness::bridge_bus_name, bridge.get())) ADD_FAILURE() << bridge->standard_error();
     return bridge;
   };
   const auto power_on = [](harness::Process& bridge, std::string_view line) {
@@ -216,14 +212,14 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEve
 }
 
 TEST_F(BridgeOnBus, RefusesToStartWhenItCannotBeTheOnlyOwnerOfItsName) {
-  harness::SimulatedBridge first;
-  const Finished second = harness::run_to_end(harness::bridge_program(), {.arguments = {"--simulate"}});
+  harness::SimulatedBridge first(bus);
+  const Finished second = bus.run(harness::bridge_program(), {.arguments = {"--simulate"}});
   EXPECT_EQ(second.status, ExitStatus::exited(1));
   EXPECT_EQ(second.standard_error, "Error: Cannot own com.orbo.ZozovoZorOrevov: another process owns it\n");
 }
 
 TEST_F(BridgeOnBus, EndsWithAnErrorWhenTheBusGoesAway) {
-  harness::SimulatedBridge bridge;
+  harness::SimulatedBridge bridge(bus);
   bus.kill();
   const auto status = bridge.process().wait_for_exit();
   EXPECT_EQ(status, ExitStatus::exited(1));

@@ -46,6 +46,7 @@ std::vector<std::string> entries_of(const std::filesystem::path& directory) {
 }
 
 TEST(Cfgkit, WritesExactlyTheGivenBytesWithOwnerGroupAndMode) {
+  REQUIRE_ROOT("files given to other owners");
   ScratchDirectory scratch;
   struct Case {
     std::string contents;
@@ -88,6 +89,7 @@ TEST(Cfgkit, ReplacesAFileGivenByARelativePath) {
 
 // Each failure must name the path and the system error, keep the old file and leave nothing behind.
 TEST(Cfgkit, FailsCleanlyAndKeepsTheOldFileWhenStorageRefuses) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   const std::string old_contents = "[Bluetooth]\nRange = 3\n";
   struct Case {
     const char* what;

@@ -45,7 +45,7 @@ bool pump_until(BusConnection& a, BusConnection& b, Done done) {
 }
 
 TEST(BusConnectionTest, OpeningFailsWithLibdbusErrorWhenNoBusRuns) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   bus.kill();
   const auto connection = BusConnection::open_system_bus();
   ASSERT_FALSE(connection.has_value());
@@ -54,7 +54,7 @@ TEST(BusConnectionTest, OpeningFailsWithLibdbusErrorWhenNoBusRuns) {
 }
 
 TEST(BusConnectionTest, TheFirstRequestOwnsTheNameAndALaterOneIsQueuedYetSucceeds) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   auto first = BusConnection::open_system_bus();
   auto second = BusConnection::open_system_bus();
   ASSERT_TRUE(first && second);
@@ -72,7 +72,8 @@ TEST(BusConnectionTest, TheFirstRequestOwnsTheNameAndALaterOneIsQueuedYetSucceed
 }
 
 TEST(BusConnectionTest, ARequestThePolicyForbidsComesBackAsTheDaemonsError) {
-  harness::PrivateBus bus({.extra_config = R"(<policy context="default"><deny own="com.orbo.RIDEviva"/></policy>)"});
+  harness::PrivateBus bus({.this_process_too = true,
+                           .extra_config = R"(<policy context="default"><deny own="com.orbo.RIDEviva"/></policy>)"});
   auto connection = BusConnection::open_system_bus();
   ASSERT_TRUE(connection.has_value()) << connection.error().detailed();
   const auto refused = connection->request_name(BusName::from_constant("com.orbo.RIDEviva"), 2);
@@ -83,7 +84,7 @@ TEST(BusConnectionTest, ARequestThePolicyForbidsComesBackAsTheDaemonsError) {
 }
 
 TEST(BusConnectionTest, AStepWithNothingToReadSucceedsWithoutCallingAnyReceiver) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   auto connection = BusConnection::open_system_bus();
   ASSERT_TRUE(connection.has_value());
   std::vector<std::string> seen;
@@ -100,7 +101,7 @@ TEST(BusConnectionTest, AStepWithNothingToReadSucceedsWithoutCallingAnyReceiver)
 }
 
 TEST(BusConnectionTest, ReceiversAreTriedInTokenOrderAndADiscardedOneIsGone) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   auto server = BusConnection::open_system_bus();
   auto client = BusConnection::open_system_bus();
   ASSERT_TRUE(server && client);
@@ -122,7 +123,7 @@ TEST(BusConnectionTest, ReceiversAreTriedInTokenOrderAndADiscardedOneIsGone) {
 }
 
 TEST(BusConnectionTest, AHandlerMayRegisterAnotherReceiverWhileItRuns) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   auto server = BusConnection::open_system_bus();
   auto client = BusConnection::open_system_bus();
   ASSERT_TRUE(server && client);
@@ -142,7 +143,9 @@ TEST(BusConnectionTest, AHandlerMayRegisterAnotherReceiverWhileItRuns) {
 
 TEST(BusConnectionTest, PeerSignalsNobodyTakesAreAnsweredToTheirSender) {
   // A reply to a signal is one the client never asked for; the daemon passes it only when allowed.
-  harness::PrivateBus bus({.extra_config = R"(<policy context="default"><allow receive_requested_reply="false"/></policy>)"});
+  harness::PrivateBus bus(
+      {.this_process_too = true,
+       .extra_config = R"(<policy context="default"><allow receive_requested_reply="false"/></policy>)"});
   auto server = BusConnection::open_system_bus();
   auto client = BusConnection::open_system_bus();
   ASSERT_TRUE(server && client);
@@ -183,7 +186,7 @@ TEST(BusConnectionTest, PeerSignalsNobodyTakesAreAnsweredToTheirSender) {
 }
 
 TEST(BusConnectionTest, MessagesQueuedBeforeTheBusIsLostAreHandledThenTheStepFails) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   auto server = BusConnection::open_system_bus();
   auto client = BusConnection::open_system_bus();
   ASSERT_TRUE(server && client);
@@ -211,7 +214,7 @@ TEST(BusConnectionTest, MessagesQueuedBeforeTheBusIsLostAreHandledThenTheStepFai
 }
 
 TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDisconnection) {
-  harness::PrivateBus bus;
+  harness::PrivateBus bus({.this_process_too = true});
   auto opened = BusConnection::open_system_bus();
   ASSERT_TRUE(opened.has_value());
   int calls = 0;

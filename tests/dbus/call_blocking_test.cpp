@@ -26,7 +26,7 @@ class CallBlockingTest : public ::testing::Test {
                          MemberName::from_constant(member), args);
   }
 
-  harness::PrivateBus bus_;
+  harness::PrivateBus bus_{{.this_process_too = true}};
   PeerService service_;
   BusConnection connection_ = BusConnection::open_system_bus().value();
 };

@@ -1,33 +1,27 @@
 #pragma once
-// hcitool-bridge in simulation mode for integration tests: started on the bus that
-// DBUS_SYSTEM_BUS_ADDRESS names (a PrivateBus), with its control file and call log in a
-// scratch directory of its own.
-#include <chrono>
+// hcitool-bridge in simulation mode for integration tests: started on a PrivateBus, with its
+// control file and call log in a scratch directory of its own.
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
 
 namespace harness {
 
 inline constexpr std::string_view bridge_bus_name = "com.orbo.ZozovoZorOrevov";
-
-// The built hcitool-bridge.
-std::string bridge_program();
-
-// Polls NameHasOwner on the bus in DBUS_SYSTEM_BUS_ADDRESS until `name` has an owner or the
-// limit passes.
-bool wait_for_bus_name(std::string_view name, std::chrono::milliseconds limit = 10s);
+// Why a test that calls the bridge as this process needs root: by default it serves root only.
+inline constexpr std::string_view bridge_callers = "hcitool-bridge serves root only unless told otherwise";
 
 class SimulatedBridge {
  public:
   // Starts the bridge with --simulate, --control and --log (plus `extra_arguments`) and waits
   // for its name; throws when the name does not appear in time.
-  explicit SimulatedBridge(std::vector<std::string> extra_arguments = {});
+  explicit SimulatedBridge(const PrivateBus& bus, std::vector<std::string> extra_arguments = {});
   SimulatedBridge(const SimulatedBridge&) = delete;
   SimulatedBridge& operator=(const SimulatedBridge&) = delete;
   ~SimulatedBridge();

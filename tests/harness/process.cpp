@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+
+#include "tests/harness/sandbox.hpp"
 
 extern char** environ;
 
@@ -60,14 +63,35 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// In a cross build the programs of this build are for another machine: they run under the
-// emulator, which keeps the pid and passes signals on.
-std::vector<std::string> command_line(const std::string& program, const std::vector<std::string>& arguments) {
+constexpr auto readable_by_all = static_cast<std::filesystem::perms>(0755);
+
+const std::filesystem::path& readable_copies() {
+  static const std::filesystem::path& directory = [] -> const std::filesystem::path& {
+    static const ScratchDirectory scratch;
+    std::filesystem::permissions(scratch.path(), readable_by_all);
+    return scratch.path();
+  }();
+  return directory;
+}
+
+bool of_this_build(std::string_view program) {
+  return program.starts_with(BLE_BUILD_DIR "/") || program.starts_with(readable_copies().string() + "/");
+}
+
+// setpriv first when the child runs as another account. In a cross build the programs of this
+// build are for another machine: they run under the emulator, which keeps the pid and passes
+// signals on.
+std::vector<std::string> command_line(const std::string& program, const ProcessOptions& options) {
   std::vector<std::string> texts;
+  if (!options.account.empty()) {
+    texts.emplace_back("/usr/bin/setpriv");
+    texts.insert(texts.end(), options.account.begin(), options.account.end());
+    texts.emplace_back("--");
+  }
   const std::string_view emulator = BLE_EMULATOR;
-  if (!emulator.empty() && program.starts_with(BLE_BUILD_DIR "/")) texts.emplace_back(emulator);
+  if (!emulator.empty() && of_this_build(program)) texts.emplace_back(emulator);
   texts.push_back(program);
-  texts.insert(texts.end(), arguments.begin(), arguments.end());
+  texts.insert(texts.end(), options.arguments.begin(), options.arguments.end());
   return texts;
 }
 
@@ -93,7 +117,7 @@ void PrintTo(const ExitStatus& status, std::ostream* out) {
 }
 
 Process::Process(std::string program, ProcessOptions options) {
-  std::vector<std::string> argv_texts = command_line(program, options.arguments);
+  std::vector<std::string> argv_texts = command_line(program, options);
   std::vector<std::string> env_texts = child_environment(options.environment);
   std::vector<char*> argv = pointers_to(argv_texts);
   std::vector<char*> envp = pointers_to(env_texts);
@@ -273,6 +297,18 @@ Finished run_to_end(const std::string& program, ProcessOptions options, std::chr
   Process process(program, std::move(options));
   auto status = process.wait_for_exit(limit);
   return {status, process.standard_output(), process.standard_error()};
+}
+
+std::string service_program() { return BLE_SERVICE_PROGRAM; }
+std::string bridge_program() { return BLE_BRIDGE_PROGRAM; }
+
+std::string readable_copy(const std::string& file) {
+  const std::filesystem::path copy = readable_copies() / std::filesystem::path(file).filename();
+  if (!std::filesystem::exists(copy)) {
+    std::filesystem::copy_file(file, copy);
+    std::filesystem::permissions(copy, readable_by_all);
+  }
+  return copy.string();
 }
 
 }  // namespace harness

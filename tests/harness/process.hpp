@@ -1,6 +1,7 @@
 #pragma once
-// A child process for integration tests: started with arguments and extra environment, its
-// standard output and error captured while it runs, waited for with bounded polls, stopped.
+// A child process for integration tests: started with arguments and extra environment, as this
+// process's account or another one, its standard output and error captured while it runs,
+// waited for with bounded polls, stopped. The one way the tests start a program.
 #include <sys/types.h>
 
 #include <chrono>
@@ -36,6 +37,9 @@ struct ProcessOptions {
   std::optional<std::string> standard_input{};
   // Any of 0, 1 and 2 listed here is closed when the child starts; its output is not captured.
   std::vector<int> closed_descriptors{};
+  // Runs the child as another account: setpriv's options, such as
+  // {"--reuid=nobody", "--regid=nogroup", "--clear-groups"}. Empty: as this process.
+  std::vector<std::string> account{};
 };
 
 class Process {
@@ -97,5 +101,13 @@ struct Finished {
 };
 Finished run_to_end(const std::string& program, ProcessOptions options = {},
                     std::chrono::milliseconds limit = 10s);
+
+// This build's programs. In a cross build they run under the emulator, which Process adds
+// itself, for them and for their readable copies.
+std::string service_program();
+std::string bridge_program();
+// A copy of one of this build's files that every account can read and run, made once per
+// process: the build tree may lie below a directory that only root can enter.
+std::string readable_copy(const std::string& file);
 
 }  // namespace harness

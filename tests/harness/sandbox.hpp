@@ -1,14 +1,26 @@
 #pragma once
 // Directories and mounts for integration tests, private to the test process and its children.
-// Needs root: the test process moves into a mount namespace of its own, so nothing mounted here
-// is seen by the rest of the machine, and the real /etc/wireless is never written.
+// Mounts need root: the test process moves into a mount namespace of its own, so nothing mounted
+// here is seen by the rest of the machine, and the real /etc/wireless is never written.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
+// First thing in a test, or in its fixture's SetUp, when it needs root (mounts, other accounts,
+// file owners, a bridge that serves root only): as any other user the test is skipped, with
+// the reason, before anything is made. A fixture whose members need root makes them in SetUp.
+#define REQUIRE_ROOT(why) \
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root: " << (why)
+
 namespace harness {
+
+// Why WirelessSandbox, SmallFileSystem and every rig built on them need root.
+inline constexpr std::string_view sandbox_mounts = "mounts in a private mount namespace";
 
 // Once per process; later calls do nothing. Mounts made afterwards do not propagate back.
 void enter_private_mount_namespace();

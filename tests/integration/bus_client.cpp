@@ -83,12 +83,21 @@ std::string describe_arguments(DBusMessage* raw) {
 
 }  // namespace
 
-BusClient::BusClient() {
+DBusConnection* connect(const std::string& address) {
   DBusError error;
   dbus_error_init(&error);
-  connection_ = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
-  if (connection_ == nullptr) fail("connect", error);
-  dbus_connection_set_exit_on_disconnect(connection_, false);
+  DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error);
+  if (connection == nullptr) fail("connect", error);
+  dbus_connection_set_exit_on_disconnect(connection, false);
+  if (!dbus_bus_register(connection, &error)) {
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+    fail("Hello", error);
+  }
+  return connection;
+}
+
+BusClient::BusClient(const harness::PrivateBus& bus) : connection_(connect(bus.address())) {
   // The daemon greets every new connection with NameAcquired for its unique name; take it out of
   // the way so that tests see only what they caused.
   const auto deadline = std::chrono::steady_clock::now() + 10s;

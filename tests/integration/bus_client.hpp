@@ -1,6 +1,6 @@
 #pragma once
-// A plain libdbus client on the bus in DBUS_SYSTEM_BUS_ADDRESS, for what command-line clients
-// cannot show: the order of messages on one connection, names owned, calls left pending.
+// A plain libdbus client on a private bus, for what command-line clients cannot show: the order
+// of messages on one connection, names owned, calls left pending.
 #include <dbus/dbus.h>
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dbus/message.hpp"
+#include "tests/harness/private_bus.hpp"
 
 namespace integration {
 
@@ -20,9 +21,13 @@ inline constexpr const char* service_name = "com.orbo.RIDEviva";
 inline constexpr const char* service_path = "/com/orbo/RIDEviva";
 inline constexpr const char* legacy_interface = "com.orbo.Configuration.Legacy";
 
+// A private connection to the bus at `address`, registered with the daemon; throws when the bus
+// cannot be reached.
+DBusConnection* connect(const std::string& address);
+
 class BusClient {
  public:
-  BusClient();  // throws when the bus cannot be reached
+  explicit BusClient(const harness::PrivateBus& bus);
   BusClient(const BusClient&) = delete;
   BusClient& operator=(const BusClient&) = delete;
   ~BusClient();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/expected_texts.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
@@ -15,7 +16,7 @@
 namespace integration {
 
 struct RigOptions {
-  std::string config = "[Bluetooth]\nRange = 7\n";
+  std::string config = harness::stored_file(7);
   bool with_bridge = true;
   bool read_only_config = false;
   // Wraps the service, e.g. {"valgrind", "--leak-check=full"}.
@@ -34,6 +35,9 @@ class ServiceRig {
   // Starts it and waits until it owns its name and has drained the start-up line.
   harness::Process& start_serving();
 
+  // Runs a client program on the rig's bus.
+  harness::Finished client(const std::string& program, std::vector<std::string> arguments) const;
+
   harness::PrivateBus& bus() noexcept { return bus_; }
   harness::WirelessSandbox& sandbox() noexcept { return sandbox_; }
   harness::SimulatedBridge& bridge() { return *bridge_; }
@@ -47,8 +51,5 @@ class ServiceRig {
   std::optional<harness::SimulatedBridge> bridge_;
   std::unique_ptr<harness::Process> service_;
 };
-
-// Runs a client program on the rig's bus.
-harness::Finished client(const std::string& program, std::vector<std::string> arguments);
 
 }  // namespace integration

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/expected_texts.hpp"
 #include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 
@@ -14,15 +15,16 @@ namespace {
 using harness::ExitStatus;
 
 TEST(StartUpOnTheBus, AppliesTheStoredLevelBeforeTakingTheName) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   const struct {
     const char* stored;
     const char* command;
-    const char* line;
+    int level;
   } rows[] = {
-      {"25", "hci0 0x3f 0x0087 0x5", "Set BLE range 25 (5 dBm) successfully.\n"},
-      {"20", "hci0 0x3f 0x0087 0x0", "Set BLE range 20 (0 dBm) successfully.\n"},
-      {"0", "hci0 0x3f 0x0087 0xec", "Set BLE range 0 (-20 dBm) successfully.\n"},
-      {"+030", "hci0 0x3f 0x0087 0xa", "Set BLE range 30 (10 dBm) successfully.\n"},
+      {"25", "hci0 0x3f 0x0087 0x5", 25},
+      {"20", "hci0 0x3f 0x0087 0x0", 20},
+      {"0", "hci0 0x3f 0x0087 0xec", 0},
+      {"+030", "hci0 0x3f 0x0087 0xa", 30},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.stored);
@@ -31,8 +33,8 @@ TEST(StartUpOnTheBus, AppliesTheStoredLevelBeforeTakingTheName) {
     auto& service = rig.start_serving();
 
     EXPECT_EQ(rig.bridge().calls(), std::vector<std::string>{row.command});
-    EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::output, row.line));
-    EXPECT_EQ(service.standard_output(), row.line);
+    EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::output, harness::level_applied(row.level)));
+    EXPECT_EQ(service.standard_output(), harness::level_applied(row.level));
     EXPECT_EQ(rig.config(), before) << "start-up never writes the file";
     EXPECT_FALSE(service.has_exited());
   }
@@ -67,12 +69,13 @@ const StartUpFailure startup_failures[] = {
 };
 
 TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   for (const auto& c : startup_failures) {
     SCOPED_TRACE(c.what);
     ServiceRig rig({.with_bridge = c.bridge});
     if (c.bridge) rig.bridge().set_control(c.control);
     const std::string before = *rig.config();
-    BusClient watcher;
+    BusClient watcher(rig.bus());
     watcher.add_match("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='com.orbo.RIDEviva'");
 
     auto& service = rig.start();
@@ -90,9 +93,10 @@ TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
 }
 
 TEST(StartUpOnTheBus, AppliesTheLevelAndServesWithStandardOutputClosed) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig({.closed_descriptors = {1}});
   rig.start_serving();
-  BusClient client;
+  BusClient client(rig.bus());
   auto get = get_range();
   EXPECT_EQ(describe(client.call(get)), "i 7");
   EXPECT_EQ(rig.bridge().calls(), std::vector<std::string>{"hci0 0x3f 0x0087 0xf3"});
@@ -100,12 +104,13 @@ TEST(StartUpOnTheBus, AppliesTheLevelAndServesWithStandardOutputClosed) {
 }
 
 TEST(StartUpOnTheBus, EndsWithTheDaemonsWordsWhenItsPolicyRefusesTheName) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   harness::PrivateBusOptions refusing;
   refusing.extra_config = R"(<policy context="mandatory"><deny own="com.orbo.RIDEviva"/></policy>)";
   ServiceRig rig({.bus = refusing});
   auto& service = rig.start();
   EXPECT_EQ(service.wait_for_exit(10s), ExitStatus::exited(1));
-  EXPECT_EQ(service.standard_output(), "Set BLE range 7 (-13 dBm) successfully.\n");
+  EXPECT_EQ(service.standard_output(), harness::level_applied(7));
   EXPECT_TRUE(service.standard_error().starts_with("Error: Connection \":1.")) << service.standard_error();
   EXPECT_TRUE(service.standard_error().ends_with(
       "\" is not allowed to own the service \"com.orbo.RIDEviva\" due to security policies in the configuration "

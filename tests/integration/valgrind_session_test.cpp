@@ -11,11 +11,12 @@ namespace integration {
 namespace {
 
 TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig({.wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
                               "--errors-for-leak-kinds=definite,indirect", "--error-exitcode=99"}});
   auto& service = rig.start_serving();
   {
-    BusClient client;
+    BusClient client(rig.bus());
     auto get = get_range();
     EXPECT_EQ(describe(client.call(get)), "i 7");
     auto all = get_all();
@@ -33,7 +34,7 @@ TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
       << service.standard_error();
   EXPECT_NE(service.standard_error().find("Error: Failed to read/write data, disconnected from D-Bus?\n"),
             std::string::npos);
-  EXPECT_EQ(rig.config(), "[Bluetooth]\nRange = 25\n");
+  EXPECT_EQ(rig.config(), harness::stored_file(25));
 }
 
 }  // namespace

@@ -260,6 +260,7 @@ struct StoredSetting {
 };
 
 TEST_F(FirstBoot, GivesTheServiceItsDirectoryAndADefaultLevelButKeepsAStoredOne) {
+  REQUIRE_ROOT("files given to the service's account");
   const std::vector<StoredSetting> cases = {
       {"fresh device", std::nullopt, "[Bluetooth]\nRange = 20\n"},
       {"level stored earlier", "[Bluetooth]\nRange = 7\n", "[Bluetooth]\nRange = 7\n"},

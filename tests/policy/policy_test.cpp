@@ -3,23 +3,21 @@
 // accounts; clients are dbus-send run as other accounts.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "tests/harness/expected_texts.hpp"
+#include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr const char* range_name = "com.orbo.RIDEviva";
@@ -31,7 +29,7 @@ constexpr const char* access_denied = "org.freedesktop.DBus.Error.AccessDenied";
 // How the bus daemon words its own refusals; the bridge words its refusal differently.
 constexpr const char* refused_by_bus = "Rejected send message";
 
-// Who runs a client, a service or the bridge: setpriv arguments, empty for root itself.
+// Who runs a client, a service or the bridge: setpriv's options, none for root itself.
 struct Account {
   const char* description;
   std::vector<std::string> setpriv;
@@ -46,47 +44,25 @@ const Account service_account{"the range service's account",
 const Account bridge_account{"the bridge's account",
                              {"--reuid=" BLE_BRIDGE_ACCOUNT, "--regid=" BLE_BRIDGE_ACCOUNT, "--clear-groups"}};
 
-// The program and arguments that run `command` as `account`, under the emulator if any.
-std::pair<std::string, std::vector<std::string>> as(const Account& account, std::vector<std::string> command) {
-  std::vector<std::string> argv;
-  if (!account.setpriv.empty()) {
-    argv.push_back("/usr/bin/setpriv");
-    argv.insert(argv.end(), account.setpriv.begin(), account.setpriv.end());
-    argv.push_back("--");
-  }
-  argv.insert(argv.end(), command.begin(), command.end());
-  std::string program = argv.front();
-  argv.erase(argv.begin());
-  return {program, argv};
+// The stand-in for the device's bus: the system bus's closed defaults and the rendered policy.
+harness::PrivateBusOptions device_bus(const std::string& config) {
+  return {.permissive_policy = false, .extra_config = "<include>" + config + "</include>"};
 }
 
-// A program of this build, under the emulator when the build is for another machine.
-std::vector<std::string> emulated(std::string program, std::vector<std::string> arguments) {
-  std::vector<std::string> command;
-  if (!std::string_view(BLE_EMULATOR).empty()) command.push_back(BLE_EMULATOR);
-  command.push_back(std::move(program));
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  return command;
+// This build's service or bridge as `account`, from copies every account can read. The copied
+// service finds the copied libcfgkit first: its own run path names the build tree.
+std::unique_ptr<harness::Process> start(const harness::PrivateBus& bus, const Account& account,
+                                        const std::string& program, std::vector<std::string> arguments = {}) {
+  const std::filesystem::path library = harness::readable_copy(BLE_CFGKIT_LIBRARY);
+  return bus.start(harness::readable_copy(program),
+                   {.arguments = std::move(arguments),
+                    .environment = {{"LD_LIBRARY_PATH", library.parent_path().string()}},
+                    .account = account.setpriv});
 }
 
-// This build's service, bridge and libcfgkit, copied where every account can read them: the
-// build tree may lie below a directory that only root can enter (a private temporary clone).
-const fs::path& staged_programs() {
-  static const auto staged = [] {
-    auto directory = std::make_unique<harness::ScratchDirectory>();
-    ::chmod(directory->path().c_str(), 0755);
-    for (const char* file : {BLE_SERVICE_PROGRAM, BLE_BRIDGE_PROGRAM, BLE_CFGKIT_LIBRARY}) {
-      const fs::path target = directory->path() / fs::path(file).filename();
-      fs::copy_file(file, target, fs::copy_options::overwrite_existing);
-      fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
-    }
-    return directory;
-  }();
-  return staged->path();
+std::unique_ptr<harness::Process> start_bridge(const harness::PrivateBus& bus) {
+  return start(bus, bridge_account, harness::bridge_program(), {"--simulate", "--allow-user", BLE_SERVICE_ACCOUNT});
 }
-
-std::string staged(const char* program) { return (staged_programs() / fs::path(program).filename()).string(); }
 
 // A client call as dbus-send reports it.
 struct Reply {
@@ -95,76 +71,23 @@ struct Reply {
   std::string text;        // the printed reply, or the error message
 };
 
-// A system-type dbus-daemon with one of the rendered configurations, on a socket that every
-// account can reach.
-class Bus {
- public:
-  explicit Bus(const char* config) {
-    ::chmod(directory_.path().c_str(), 0755);
-    harness::ProcessOptions options;
-    options.arguments = {"--config-file=" + std::string(config),
-                         "--address=unix:path=" + (directory_.path() / "socket").string(), "--nofork",
-                         "--nopidfile", "--print-address=1"};
-    daemon_ = std::make_unique<harness::Process>("/usr/bin/dbus-daemon", std::move(options));
-    if (!daemon_->wait_for_output(harness::Process::Stream::output, "\n")) {
-      throw std::runtime_error("dbus-daemon did not start: " + daemon_->standard_error());
-    }
-    address_ = daemon_->standard_output().substr(0, daemon_->standard_output().find('\n'));
+Reply call(const harness::PrivateBus& bus, const Account& account, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), {"--system", "--print-reply"});
+  const auto finished =
+      bus.run("/usr/bin/dbus-send", {.arguments = std::move(arguments), .account = account.setpriv}, 30s);
+  Reply reply;
+  reply.ok = finished.status == harness::ExitStatus::exited(0);
+  reply.text = reply.ok ? finished.standard_output : finished.standard_error;
+  // "Error <name>: <message>"
+  if (!reply.ok && reply.text.starts_with("Error ")) {
+    const auto colon = reply.text.find(": ");
+    reply.error_name = reply.text.substr(6, colon - 6);
+    reply.text = reply.text.substr(colon + 2);
   }
-
-  const std::string& address() const noexcept { return address_; }
-
-  // A program as `account`, with this bus as its system bus.
-  std::unique_ptr<harness::Process> start(const Account& account, std::vector<std::string> command) const {
-    auto [program, arguments] = as(account, std::move(command));
-    harness::ProcessOptions options;
-    options.arguments = std::move(arguments);
-    // The staged service finds the staged libcfgkit first: its own run path names the build tree.
-    options.environment = {{"DBUS_SYSTEM_BUS_ADDRESS", address_}, {"LD_LIBRARY_PATH", staged_programs().string()}};
-    return std::make_unique<harness::Process>(program, std::move(options));
-  }
-
-  Reply call(const Account& account, std::vector<std::string> dbus_send_arguments) const {
-    std::vector<std::string> command = {"/usr/bin/dbus-send", "--system", "--print-reply"};
-    command.insert(command.end(), dbus_send_arguments.begin(), dbus_send_arguments.end());
-    auto [program, arguments] = as(account, std::move(command));
-    harness::ProcessOptions options;
-    options.arguments = std::move(arguments);
-    options.environment = {{"DBUS_SYSTEM_BUS_ADDRESS", address_}};
-    auto finished = harness::run_to_end(program, std::move(options), 30s);
-    Reply reply;
-    reply.ok = finished.status == harness::ExitStatus::exited(0);
-    reply.text = reply.ok ? finished.standard_output : finished.standard_error;
-    // "Error <name>: <message>"
-    if (!reply.ok && reply.text.starts_with("Error ")) {
-      const auto colon = reply.text.find(": ");
-      reply.error_name = reply.text.substr(6, colon - 6);
-      reply.text = reply.text.substr(colon + 2);
-    }
-    return reply;
-  }
-
-  bool has_owner(const char* name) const {
-    auto reply = call(root, {"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus.NameHasOwner", std::string("string:") + name});
-    return reply.ok && reply.text.find("boolean true") != std::string::npos;
-  }
-
-  // Waits (bounded) until `process` owns `name`; false when it ends or time runs out first.
-  bool wait_for_owner(harness::Process& process, const char* name) const {
-    return process.wait_until([&] { return process.has_exited() || has_owner(name); }, 10s) &&
-           !process.has_exited();
-  }
-
- private:
-  harness::ScratchDirectory directory_;
-  std::unique_ptr<harness::Process> daemon_;
-  std::string address_;
-};
-
-std::unique_ptr<harness::Process> start_bridge(const Bus& bus) {
-  return bus.start(bridge_account, emulated(staged(BLE_BRIDGE_PROGRAM), {"--simulate", "--allow-user", BLE_SERVICE_ACCOUNT}));
+  return reply;
 }
+
+constexpr std::string_view other_accounts = "the service, the bridge and their clients under other accounts";
 
 std::vector<std::string> execute_hcitool() {
   return {std::string("--dest=") + bridge_name, bridge_path, std::string(bridge_name) + ".ExecuteHcitool",
@@ -177,9 +100,8 @@ std::vector<std::string> request_name(const char* name) {
 }
 
 std::vector<std::string> range_call(const std::string& method, std::vector<std::string> arguments) {
-  std::vector<std::string> call = {std::string("--dest=") + range_name, range_path, method};
-  call.insert(call.end(), arguments.begin(), arguments.end());
-  return call;
+  arguments.insert(arguments.begin(), {std::string("--dest=") + range_name, range_path, method});
+  return arguments;
 }
 
 std::vector<std::string> get_range() {
@@ -195,37 +117,32 @@ std::vector<std::string> set_range(int level) {
 class ShippedPolicy : public testing::Test {
  protected:
   void SetUp() override {
-    harness::enter_private_mount_namespace();
+    REQUIRE_ROOT(other_accounts);
     sandbox_ = std::make_unique<harness::WirelessSandbox>();
-    sandbox_->write_config("[Bluetooth]\nRange = 20\n");
+    sandbox_->write_config(harness::stored_file(20));
     // The service replaces the file through the directory, as its own account.
-    const auto owner = service_ids();
-    ASSERT_EQ(::chown(sandbox_->directory().c_str(), owner.first, owner.second), 0);
-    ASSERT_EQ(::chown((sandbox_->directory() / "bluetooth.conf").c_str(), owner.first, owner.second), 0);
+    const passwd* owner = ::getpwnam(BLE_SERVICE_ACCOUNT);
+    ASSERT_NE(owner, nullptr) << "no account " BLE_SERVICE_ACCOUNT;
+    ASSERT_EQ(::chown(sandbox_->directory().c_str(), owner->pw_uid, owner->pw_gid), 0);
+    ASSERT_EQ(::chown((sandbox_->directory() / "bluetooth.conf").c_str(), owner->pw_uid, owner->pw_gid), 0);
 
-    bus_ = std::make_unique<Bus>(BLE_SHIPPED_BUS_CONFIG);
+    bus_ = std::make_unique<harness::PrivateBus>(device_bus(BLE_SHIPPED_BUS_CONFIG));
     bridge_ = start_bridge(*bus_);
-    ASSERT_TRUE(bus_->wait_for_owner(*bridge_, bridge_name)) << bridge_->standard_error();
-    service_ = bus_->start(service_account, emulated(staged(BLE_SERVICE_PROGRAM), {}));
-    ASSERT_TRUE(bus_->wait_for_owner(*service_, range_name))
+    ASSERT_TRUE(bus_->wait_for_name(bridge_name, bridge_.get())) << bridge_->standard_error();
+    service_ = start(*bus_, service_account, harness::service_program());
+    ASSERT_TRUE(bus_->wait_for_name(range_name, service_.get()))
         << "service: " << service_->standard_error() << "\nbridge: " << bridge_->standard_error();
   }
 
-  static std::pair<uid_t, gid_t> service_ids() {
-    const passwd* entry = ::getpwnam(BLE_SERVICE_ACCOUNT);
-    if (entry == nullptr) throw std::runtime_error("no account " BLE_SERVICE_ACCOUNT);
-    return {entry->pw_uid, entry->pw_gid};
-  }
-
   std::unique_ptr<harness::WirelessSandbox> sandbox_;
-  std::unique_ptr<Bus> bus_;
+  std::unique_ptr<harness::PrivateBus> bus_;
   std::unique_ptr<harness::Process> bridge_;
   std::unique_ptr<harness::Process> service_;
 };
 
 struct RangeCall {
   const Account& who;
-  std::vector<std::string> call;
+  std::vector<std::string> request;
   std::string error_name;  // empty: answered normally
   std::string reply_has;   // something the printed reply must contain
 };
@@ -246,13 +163,13 @@ TEST_F(ShippedPolicy, LetsEveryoneReadTheRangeButOnlyRootAndAdministratorsSetIt)
       {root, set_range(23), "", ""},
       {ordinary_user, get_range(), "", "int32 23"},
   };
-  for (const auto& [who, call, error_name, reply_has] : calls) {
-    SCOPED_TRACE(std::string(who.description) + ": " + call[2] + " " + call.back());
-    const auto reply = bus_->call(who, call);
+  for (const auto& [who, request, error_name, reply_has] : calls) {
+    SCOPED_TRACE(std::string(who.description) + ": " + request[2] + " " + request.back());
+    const auto reply = call(*bus_, who, request);
     EXPECT_EQ(reply.error_name, error_name) << reply.text;
     EXPECT_NE(reply.text.find(reply_has), std::string::npos) << reply.text;
   }
-  EXPECT_EQ(sandbox_->read_config(), "[Bluetooth]\nRange = 23\n");
+  EXPECT_EQ(sandbox_->read_config(), harness::stored_file(23));
 }
 
 struct Ownership {
@@ -267,7 +184,7 @@ TEST_F(ShippedPolicy, LetsNobodyButTheDedicatedAccountTakeEitherName) {
   };
   for (const auto& [who, name] : attempts) {
     SCOPED_TRACE(std::string(who.description) + " taking " + name);
-    const auto reply = bus_->call(who, request_name(name));
+    const auto reply = call(*bus_, who, request_name(name));
     EXPECT_EQ(reply.error_name, access_denied) << reply.text;
   }
 }
@@ -283,7 +200,7 @@ TEST_F(ShippedPolicy, LetsOnlyTheRangeServiceAndRootCallTheBridge) {
   };
   for (const auto& [who, served] : calls) {
     SCOPED_TRACE(who.description);
-    const auto reply = bus_->call(who, execute_hcitool());
+    const auto reply = call(*bus_, who, execute_hcitool());
     if (served) {
       EXPECT_TRUE(reply.ok) << reply.error_name << ": " << reply.text;
       EXPECT_NE(reply.text.find("string \""), std::string::npos) << reply.text;
@@ -296,16 +213,17 @@ TEST_F(ShippedPolicy, LetsOnlyTheRangeServiceAndRootCallTheBridge) {
 
 // A local rule that opens the bridge to everyone: the bridge's own check is what remains.
 TEST(OpenedBridgePolicy, BridgeItselfStillRefusesEveryoneButTheRangeServiceAndRoot) {
-  Bus bus(BLE_OPENED_BUS_CONFIG);
+  REQUIRE_ROOT(other_accounts);
+  harness::PrivateBus bus(device_bus(BLE_OPENED_BUS_CONFIG));
   auto bridge = start_bridge(bus);
-  ASSERT_TRUE(bus.wait_for_owner(*bridge, bridge_name)) << bridge->standard_error();
+  ASSERT_TRUE(bus.wait_for_name(bridge_name, bridge.get())) << bridge->standard_error();
 
   const std::vector<BridgeCall> calls = {
       {service_account, true}, {root, true}, {ordinary_user, false}, {administrator, false},
   };
   for (const auto& [who, served] : calls) {
     SCOPED_TRACE(who.description);
-    const auto reply = bus.call(who, execute_hcitool());
+    const auto reply = call(bus, who, execute_hcitool());
     if (served) {
       EXPECT_TRUE(reply.ok) << reply.error_name << ": " << reply.text;
     } else {

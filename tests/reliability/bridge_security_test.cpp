@@ -48,6 +48,7 @@ const std::string bad_parameter = invalid + "Invalid command parameter: expected
 class BridgeSecurity : public ::testing::Test {
  protected:
   void SetUp() override {
+    REQUIRE_ROOT(harness::bridge_callers);
     records_ = directory_.path() / "runs";
     std::filesystem::create_directory(records_);
     tool_ = directory_.path() / "fake-hcitool";
@@ -58,9 +59,8 @@ class BridgeSecurity : public ::testing::Test {
                                    "printf '< HCI Command: ogf %s, ocf %s, plen 1\\n  05 \\n> HCI Event: 0x0e plen 4\\n"
                                    "  01 %02X %02X 00 \\n' \"$4\" \"$5\" $((op & 255)) $((op >> 8))\n");
     std::filesystem::permissions(tool_, std::filesystem::perms::owner_all);
-    bridge_ = std::make_unique<harness::Process>(harness::bridge_program(),
-                                                 harness::ProcessOptions{.arguments = {"--hcitool", tool_.string()}});
-    ASSERT_TRUE(harness::wait_for_bus_name(harness::bridge_bus_name)) << bridge_->standard_error();
+    bridge_ = bus_.start(harness::bridge_program(), {.arguments = {"--hcitool", tool_.string()}});
+    ASSERT_TRUE(bus_.wait_for_name(harness::bridge_bus_name, bridge_.get())) << bridge_->standard_error();
   }
 
   std::string execute(std::vector<Append> args) {
@@ -99,7 +99,7 @@ class BridgeSecurity : public ::testing::Test {
   harness::ScratchDirectory directory_;
   std::filesystem::path tool_, records_;
   std::unique_ptr<harness::Process> bridge_;
-  BusClient client_;
+  BusClient client_{bus_};
 };
 
 TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/expected_texts.hpp"
 #include "tests/harness/sandbox.hpp"
 #include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
@@ -26,8 +27,6 @@ using harness::ExitStatus;
 using integration::BusClient;
 using integration::describe;
 using integration::ServiceRig;
-
-std::string stored(int level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
 
 const std::string failed = "error org.freedesktop.DBus.Error.Failed: ";
 
@@ -44,12 +43,13 @@ std::uint32_t set_waiting_on_bridge(BusClient& client, ServiceRig& rig, std::int
 }
 
 TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   for (const bool set_waiting : {false, true}) {
     SCOPED_TRACE(set_waiting ? "while a Set waits on the bridge" : "while idle");
     ServiceRig rig;
     auto& service = rig.start_serving();
     {
-      BusClient client;
+      BusClient client(rig.bus());
       EXPECT_EQ(call(client, integration::set_range(12)), "()");
       if (set_waiting) {
         rig.bridge().set_control("delay_ms=30000\n");
@@ -60,7 +60,7 @@ TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
     EXPECT_EQ(service.wait_for_exit(15s), ExitStatus::exited(1));
     EXPECT_EQ(service.standard_error(), "Error: Failed to read/write data, disconnected from D-Bus?\n");
     const auto file = rig.config();
-    EXPECT_TRUE(file == stored(12) || file == stored(25)) << file.value_or("(no file)");
+    EXPECT_TRUE(file == harness::stored_file(12) || file == harness::stored_file(25)) << file.value_or("(no file)");
     EXPECT_EQ(rig.sandbox().listing(), "bluetooth.conf\n");
   }
 }
@@ -74,6 +74,7 @@ struct BridgeFault {
 };
 
 TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   const BridgeFault rows[] = {
       {"absent", "", [](ServiceRig& rig) { rig.bridge().process().stop(); },
        failed + "The name com.orbo.ZozovoZorOrevov was not provided by any .service files", false},
@@ -99,10 +100,10 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     SCOPED_TRACE(row.name);
     ServiceRig rig;
     auto& service = rig.start_serving();
-    ASSERT_TRUE(service.wait_for_output(harness::Process::Stream::output, "successfully.\n"));
+    ASSERT_TRUE(service.wait_for_output(harness::Process::Stream::output, harness::level_applied(7)));
     const std::string output = service.standard_output();
     rig.bridge().set_control(row.control);
-    BusClient client;
+    BusClient client(rig.bus());
     client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
 
     dbus::Message answer;
@@ -124,7 +125,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     EXPECT_TRUE(before.empty()) << "no change signal for a level the radio did not take";
 
     EXPECT_EQ(call(client, integration::get_range()), "i 7");
-    EXPECT_EQ(rig.config(), stored(7));
+    EXPECT_EQ(rig.config(), harness::stored_file(7));
     EXPECT_EQ(service.standard_output(), output) << "no success line";
     EXPECT_FALSE(service.has_exited()) << service.standard_error();
 
@@ -136,11 +137,11 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
       const pid_t bridge = rig.bridge().process().pid();
       ASSERT_TRUE(service.wait_until([&] { return !sleeping(bridge); }, 20s));
     } else {
-      replacement.emplace();
+      replacement.emplace(rig.bus());
     }
     EXPECT_EQ(call(client, integration::set_range(12)), "()");
     EXPECT_EQ(call(client, integration::get_range()), "i 12");
-    EXPECT_EQ(rig.config(), stored(12));
+    EXPECT_EQ(rig.config(), harness::stored_file(12));
   }
 }
 
@@ -176,6 +177,7 @@ struct StorageFault {
 };
 
 TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsStillApplied) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   const StorageFault rows[] = {
       {"read-only", [](ServiceRig& rig) { rig.sandbox().make_read_only(); },
        "Error: Failed to create a temporary file for \"/etc/wireless/bluetooth.conf\": Read-only file system\n"},
@@ -190,7 +192,7 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
     ServiceRig rig;
     auto& service = rig.start_serving();
     row.break_storage(rig);
-    BusClient client;
+    BusClient client(rig.bus());
     for (const int level : {25, 3}) {
       const std::size_t complaints = service.standard_error().size();
       EXPECT_EQ(call(client, integration::set_range(level)), "()");
@@ -203,23 +205,24 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
       EXPECT_FALSE(std::filesystem::exists(rig.sandbox().directory())) << "nothing was created in its place";
       std::filesystem::create_directory(rig.sandbox().directory());  // for the sandbox's own clean-up
     } else {
-      EXPECT_EQ(rig.config(), stored(7));
+      EXPECT_EQ(rig.config(), harness::stored_file(7));
       EXPECT_EQ(rig.sandbox().listing(), "bluetooth.conf\n");
     }
   }
 }
 
 TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig;
-  FullConfigDirectory full(stored(7));
+  FullConfigDirectory full(harness::stored_file(7));
   auto& service = rig.start_serving();
-  BusClient client;
+  BusClient client(rig.bus());
   EXPECT_EQ(call(client, integration::set_range(25)), "()");
   EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::error, "\n"));
   EXPECT_EQ(service.standard_error(),
             "Error: Failed to write \"/etc/wireless/bluetooth.conf\": No space left on device\n");
   EXPECT_EQ(call(client, integration::get_range()), "i 25");
-  EXPECT_EQ(full.config(), stored(7));
+  EXPECT_EQ(full.config(), harness::stored_file(7));
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator("/etc/wireless")) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
@@ -228,16 +231,17 @@ TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary)
 }
 
 TEST(ClosedDescriptors, AServiceStartedWithoutStandardDescriptorsServesAndStillEndsWithStatusOne) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   ServiceRig rig({.closed_descriptors = {0, 1, 2}});
   auto& service = rig.start_serving();
   {
-    BusClient client;
+    BusClient client(rig.bus());
     // The success line of each Set goes to /dev/null; were descriptor 1 the bus socket or the
     // file, the daemon would drop the service or the file would be corrupt.
     for (const int level : {25, 0, 30}) {
       EXPECT_EQ(call(client, integration::set_range(level)), "()");
       EXPECT_EQ(call(client, integration::get_range()), "i " + std::to_string(level));
-      EXPECT_EQ(rig.config(), stored(level));
+      EXPECT_EQ(rig.config(), harness::stored_file(level));
     }
     EXPECT_EQ(rig.bridge().calls().back(), "hci0 0x3f 0x0087 0xa");
   }

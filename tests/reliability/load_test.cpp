@@ -49,11 +49,12 @@ void expect_clean(const LoadResult& result, const LoadPlan& plan) {
 }
 
 TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMemoryStaysFlat) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   integration::ServiceRig rig;
   auto& service = rig.start_serving();
-  LoadPlan plan;
+  LoadPlan plan{.bus_address = rig.bus().address()};
   {
-    BusClient client;
+    BusClient client(rig.bus());
     auto document = integration::introspect();
     plan.introspection = describe(client.call(document));
   }
@@ -62,7 +63,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     // An emulated service's resident memory also holds the emulator's translations of its
     // code, made the first time each path runs; an unhurried round first puts them into the
     // baseline, so that what is measured against it is the service's own memory.
-    BusClient client;
+    BusClient client(rig.bus());
     auto set = integration::set_range(plan.held_level);
     ASSERT_EQ(describe(client.call(set)), "()");
     expect_clean(run_mixed_load(plan), plan);
@@ -72,7 +73,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
 
   // The Set everyone queues behind: the bridge sleeps on it until the load has been sent.
   rig.bridge().set_control("delay_ms=3000\n");
-  BusClient setter;
+  BusClient setter(rig.bus());
   auto slow = integration::set_range(25);
   const std::uint32_t slow_serial = setter.send(slow);
   ASSERT_TRUE(service.wait_until([&] { return sleeping(rig.bridge().process().pid()); }, 10s));
@@ -100,7 +101,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     EXPECT_LE(kib, first_round_kib + allowed_growth_kib) << "resident memory grows with the requests served";
     EXPECT_LE(kib, baseline_kib + allowed_backlog_kib) << "resident memory does not return near its baseline";
   }
-  EXPECT_EQ(rig.config(), "[Bluetooth]\nRange = 25\n");
+  EXPECT_EQ(rig.config(), harness::stored_file(25));
   EXPECT_EQ(service.standard_error(), "");
   RecordProperty("requests", static_cast<int>(requests));
 }

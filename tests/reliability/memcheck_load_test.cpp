@@ -19,18 +19,19 @@ using integration::describe;
 bool reports(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
 
 TEST(Memcheck, ServesTwelveHundredMixedRequestsWithoutMemoryErrorsOrLeaks) {
-  integration::ServiceRig rig({.config = "[Bluetooth]\nRange = 25\n",
+  REQUIRE_ROOT(harness::sandbox_mounts);
+  integration::ServiceRig rig({.config = harness::stored_file(25),
                                .wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
                                            "--show-leak-kinds=definite,indirect,possible",
                                            "--errors-for-leak-kinds=definite,indirect,possible",
                                            "--error-exitcode=99", "--track-fds=no"}});
   auto& service = rig.start_serving();
-  LoadPlan plan;
+  LoadPlan plan{.bus_address = rig.bus().address()};
   plan.connections = 4;
   plan.requests_per_connection = 300;
   plan.window = 8;
   {
-    BusClient client;
+    BusClient client(rig.bus());
     auto document = integration::introspect();
     plan.introspection = describe(client.call(document, nullptr, 60s));
   }
@@ -41,7 +42,7 @@ TEST(Memcheck, ServesTwelveHundredMixedRequestsWithoutMemoryErrorsOrLeaks) {
   for (const auto& problem : result.first_problems) ADD_FAILURE() << problem;
   {
     // The failure paths of the radio as well: an error reply and an answer that does not parse.
-    BusClient client;
+    BusClient client(rig.bus());
     rig.bridge().set_control("reply=error\nerror_message=refused\n");
     auto refused = integration::set_range(3);
     EXPECT_EQ(describe(client.call(refused, nullptr, 60s)), "error org.freedesktop.DBus.Error.Failed: refused");

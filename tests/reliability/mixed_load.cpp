@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/harness/expected_texts.hpp"
 #include "tests/integration/bus_client.hpp"
 #include "tests/reliability/raw_call.hpp"
 
@@ -32,15 +33,13 @@ class Lane {
   Lane(const LoadPlan& plan, std::chrono::steady_clock::time_point deadline) : plan_(plan), deadline_(deadline) {}
 
   LoadResult run() {
-    DBusError error;
-    dbus_error_init(&error);
-    DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
-    if (connection == nullptr) {
-      problem(std::string("connect: ") + (error.message ? error.message : "?"));
-      dbus_error_free(&error);
+    DBusConnection* connection = nullptr;
+    try {
+      connection = integration::connect(plan_.bus_address);
+    } catch (const std::exception& failure) {
+      problem(failure.what());
       return result_;
     }
-    dbus_connection_set_exit_on_disconnect(connection, false);
     exchange(connection);
     dbus_connection_close(connection);
     dbus_connection_unref(connection);
@@ -115,8 +114,7 @@ PlannedRequest planned_request(std::size_t index, const LoadPlan& plan) {
     case 1:
       return {integration::get_all(), "[Range=i " + held + "]", true};
     case 2:
-      return {integration::set_range(31),
-              error_prefix + "InvalidArgs: Invalid argument Bluetooth LE range 31 not between [0, 30]", false};
+      return {integration::set_range(31), error_prefix + "InvalidArgs: " + harness::level_refused(31), false};
     case 3:
       return {raw_call(properties("Get", {string_arg(legacy), string_arg("range")})),
               error_prefix + "UnknownProperty: Unknown property range", false};

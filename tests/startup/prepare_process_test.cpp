@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,30 +10,24 @@
 
 namespace {
 
-// In a forked child: closes the listed standard descriptors, prepares the process and reports
-// through its exit code what is wrong afterwards (0 when nothing is).
-int prepared_child_faults(std::initializer_list<int> closed) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    for (int fd : closed) ::close(fd);
-    ranged::prepare_process();
-    int faults = 0;
-    for (int fd : {0, 1, 2}) {
-      struct stat info {};
-      bool is_dev_null = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, 3);
-      bool was_closed = std::find(closed.begin(), closed.end(), fd) != closed.end();
-      if (was_closed && !is_dev_null) faults |= 1 << fd;
-      if (was_closed && (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDWR) faults |= 8 << fd;
-    }
-    struct sigaction action {};
-    if (::sigaction(SIGPIPE, nullptr, &action) != 0 || action.sa_handler != SIG_IGN) faults |= 64;
-    // Something opened now must not take a standard descriptor.
-    if (::open("/dev/null", O_RDONLY) <= 2) faults |= 128;
-    ::_exit(faults);
+// Closes the listed standard descriptors, prepares the process and reports through the exit
+// code what is wrong afterwards (0 when nothing is). Runs in a death test's child.
+[[noreturn]] void prepare_and_report(std::initializer_list<int> closed) {
+  for (int fd : closed) ::close(fd);
+  ranged::prepare_process();
+  int faults = 0;
+  for (int fd : {0, 1, 2}) {
+    struct stat info {};
+    bool is_dev_null = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, 3);
+    bool was_closed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+    if (was_closed && !is_dev_null) faults |= 1 << fd;
+    if (was_closed && (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDWR) faults |= 8 << fd;
   }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+  struct sigaction action {};
+  if (::sigaction(SIGPIPE, nullptr, &action) != 0 || action.sa_handler != SIG_IGN) faults |= 64;
+  // Something opened now must not take a standard descriptor.
+  if (::open("/dev/null", O_RDONLY) <= 2) faults |= 128;
+  ::_exit(faults);
 }
 
 TEST(PrepareProcess, ReopensClosedStandardDescriptorsOnDevNullAndIgnoresSigpipe) {
@@ -42,7 +35,7 @@ TEST(PrepareProcess, ReopensClosedStandardDescriptorsOnDevNullAndIgnoresSigpipe)
   for (const auto& closed : closed_sets) {
     std::string listed;
     for (int fd : closed) listed += std::to_string(fd) + " ";
-    EXPECT_EQ(prepared_child_faults(closed), 0) << "closed: " << listed;
+    EXPECT_EXIT(prepare_and_report(closed), testing::ExitedWithCode(0), "") << "closed: " << listed;
   }
 }
 

@@ -67,13 +67,14 @@ const FailureCase failure_cases[] = {
 };
 
 TEST(ServiceStartUp, EndsEveryBadConfigurationWithItsReportAndStatusOne) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   for (const auto& c : failure_cases) {
     SCOPED_TRACE(c.what);
     WirelessSandbox sandbox;
     if (c.file) sandbox.write_config(*c.file);
     const std::string before = snapshot(sandbox);
 
-    auto run = harness::run_to_end(BLE_RANGED_PATH, service_options());
+    auto run = harness::run_to_end(harness::service_program(), service_options());
 
     EXPECT_EQ(run.status, ExitStatus::exited(1));
     EXPECT_EQ(run.standard_error, c.report);
@@ -83,11 +84,12 @@ TEST(ServiceStartUp, EndsEveryBadConfigurationWithItsReportAndStatusOne) {
 }
 
 TEST(ServiceStartUp, ReportsADirectoryInPlaceOfTheFileAsUnreadable) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   WirelessSandbox sandbox;
   std::filesystem::create_directory(sandbox.directory() / "bluetooth.conf");
   const std::string before = snapshot(sandbox);
 
-  auto run = harness::run_to_end(BLE_RANGED_PATH, service_options());
+  auto run = harness::run_to_end(harness::service_program(), service_options());
 
   EXPECT_EQ(run.status, ExitStatus::exited(1));
   EXPECT_EQ(run.standard_error, "Error: couldn't read " + path + ": Is a directory (os error 21)\n");
@@ -95,12 +97,13 @@ TEST(ServiceStartUp, ReportsADirectoryInPlaceOfTheFileAsUnreadable) {
 }
 
 TEST(ServiceStartUp, NeverWritesTheConfigurationFileEvenOnAReadOnlyMount) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   WirelessSandbox sandbox;
   sandbox.write_config("; kept as it is\n[BLUETOOTH]\nRANGE = 007\n");
   sandbox.make_read_only();
   const std::string before = snapshot(sandbox);
 
-  auto run = harness::run_to_end(BLE_RANGED_PATH, service_options());
+  auto run = harness::run_to_end(harness::service_program(), service_options());
 
   // Later steps may fail in their own words; what matters is that start-up got past the file.
   ASSERT_EQ(run.status, ExitStatus::exited(1));
@@ -110,21 +113,23 @@ TEST(ServiceStartUp, NeverWritesTheConfigurationFileEvenOnAReadOnlyMount) {
 }
 
 TEST(ServiceStartUp, StillReportsWhenStandardInputAndOutputAreClosed) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   WirelessSandbox sandbox;
   sandbox.write_config("[Bluetooth]\nRange = 31\n");
 
-  auto run = harness::run_to_end(BLE_RANGED_PATH, service_options({0, 1}));
+  auto run = harness::run_to_end(harness::service_program(), service_options({0, 1}));
 
   EXPECT_EQ(run.status, ExitStatus::exited(1));
   EXPECT_EQ(run.standard_error, "Error: Bluetooth LE range 31 is out of range\n");
 }
 
 TEST(ServiceStartUp, ExitsWithStatusOneWhenEveryStandardDescriptorIsClosed) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   WirelessSandbox sandbox;
   sandbox.write_config("[Bluetooth]\nRange = 31\n");
   const std::string before = snapshot(sandbox);
 
-  auto run = harness::run_to_end(BLE_RANGED_PATH, service_options({0, 1, 2}));
+  auto run = harness::run_to_end(harness::service_program(), service_options({0, 1, 2}));
 
   EXPECT_EQ(run.status, ExitStatus::exited(1));
   EXPECT_EQ(snapshot(sandbox), before);
@@ -133,13 +138,14 @@ TEST(ServiceStartUp, ExitsWithStatusOneWhenEveryStandardDescriptorIsClosed) {
 // --help and --version answer without reading the configuration or reaching the bus; any other
 // argument is ignored, as the unit passes none.
 TEST(ServiceStartUp, AnswersHelpAndVersionAndIgnoresOtherArguments) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
   WirelessSandbox sandbox;
   sandbox.write_config("[Bluetooth]\nRange = 31\n");
   const std::string before = snapshot(sandbox);
   const auto run_with = [](std::vector<std::string> arguments) {
     auto options = service_options();
     options.arguments = std::move(arguments);
-    return harness::run_to_end(BLE_RANGED_PATH, std::move(options));
+    return harness::run_to_end(harness::service_program(), std::move(options));
   };
 
   auto help = run_with({"--help"});
