@@ -96,6 +96,10 @@ PowerMemory::PowerMemory(std::optional<std::filesystem::path> file) : file_(std:
     return;
   }
   auto text = read_whole(*file_);
+  if (!text && errno == ENOENT) {
+    log_line(concat("Nothing to restore at power-on yet: no ", file_->string()));
+    return;
+  }
   if (!text) {
     log_line(concat("Nothing to restore at power-on: ", text.error()));
     return;
