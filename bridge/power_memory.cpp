@@ -95,11 +95,12 @@ PowerMemory::PowerMemory(std::optional<std::filesystem::path> file) : file_(std:
     log_line("No STATE_DIRECTORY: the last transmit power is kept in memory only");
     return;
   }
-  auto text = read_whole(*file_);
-  if (!text && errno == ENOENT) {
+  std::error_code missing;
+  if (!std::filesystem::exists(*file_, missing) && !missing) {
     log_line(concat("Nothing to restore at power-on yet: no ", file_->string()));
     return;
   }
+  auto text = read_whole(*file_);
   if (!text) {
     log_line(concat("Nothing to restore at power-on: ", text.error()));
     return;
