@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fd/unique_fd.hpp"
+
 extern char** environ;
 
 namespace harness {
@@ -45,21 +47,7 @@ std::filesystem::path make_scratch_directory() {
   return pattern;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-  int get() const noexcept { return fd_; }
-  void reset() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
+using Fd = platform::UniqueFd;
 
 std::filesystem::path socket_path_of_this_process() {
   return std::filesystem::temp_directory_path() / ("ble-bus-" + std::to_string(::getpid()) + ".socket");
