@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "bridge/bridge_interface.hpp"
 #include "dbus/bus_connection.hpp"
-#include "dbus/call_blocking.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
 #include "src/bus_failure.hpp"
@@ -19,8 +19,6 @@ constexpr int level_to_power = -20;
 constexpr int lowest_power = -30;
 constexpr int highest_power = 20;
 
-constexpr const char* privileged_service = "com.orbo.ZozovoZorOrevov";
-constexpr const char* privileged_path = "/com/orbo/ZozovoZorOrevov";
 constexpr std::chrono::seconds reply_timeout{5};
 
 // The vendor command: controller, command group (vendor-specific), command, power.
@@ -37,15 +35,14 @@ std::expected<std::string, Error> printed_output(dbus::Message reply) {
 }
 
 // BLOCKS up to the reply timeout.
-std::expected<std::string, Error> execute_hcitool(dbus::BusConnection& connection, std::int8_t power) {
+std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& connection, std::int8_t power) {
   const dbus::MethodTarget target{
-      .destination = dbus::BusName::from_constant(privileged_service),
-      .path = dbus::BusPath::from_constant(privileged_path),
-      .timeout = reply_timeout,
-      .connection = connection.raw(),
+      .destination = dbus::BusName::from_constant(bridge::bridge_bus_name),
+      .path = dbus::BusPath::from_constant(bridge::bridge_path),
   };
-  auto reply = dbus::call_blocking(target, dbus::InterfaceName::from_constant(privileged_service),
-                                  dbus::MemberName::from_constant("ExecuteHcitool"), vendor_command(power));
+  auto reply = connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
+                               dbus::MemberName::from_constant(bridge::execute_member), vendor_command(power),
+                               reply_timeout);
   if (!reply) return std::unexpected(to_error(reply.error()));
   return printed_output(std::move(*reply));
 }
