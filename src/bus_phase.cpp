@@ -5,7 +5,6 @@
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
-#include "src/bus_failure.hpp"
 #include "src/range_property.hpp"
 
 namespace ranged {

@@ -9,10 +9,9 @@
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
-#include "src/bus_failure.hpp"
 #include "src/hcitool_output.hpp"
 
-namespace ranged {
+namespace ranged::tx_power_command {
 namespace {
 
 constexpr int level_to_power = -20;
@@ -55,7 +54,7 @@ void print_line(const std::string& line) noexcept {
 
 }  // namespace
 
-std::expected<std::int8_t, Error> TxPowerCommand::power_for(std::int8_t level) {
+std::expected<std::int8_t, Error> power_for(std::int8_t level) {
   const int power = level + level_to_power;
   if (power < lowest_power || power > highest_power) {
     return std::unexpected(Error("BLE Power " + std::to_string(power) + " must be in the range of " +
@@ -64,15 +63,15 @@ std::expected<std::int8_t, Error> TxPowerCommand::power_for(std::int8_t level) {
   return static_cast<std::int8_t>(power);
 }
 
-std::string TxPowerCommand::success_line(std::int8_t level, std::int8_t power) {
+std::string success_line(std::int8_t level, std::int8_t power) {
   return "Set BLE range " + std::to_string(level) + " (" + std::to_string(power) + " dBm) successfully.\n";
 }
 
-Error TxPowerCommand::refused(std::int8_t status) {
+Error refused(std::int8_t status) {
   return Error("Set BLE Power failed: " + std::to_string(status));
 }
 
-std::expected<void, Error> TxPowerCommand::run(std::int8_t level) {
+std::expected<void, Error> run(std::int8_t level) {
   const auto power = power_for(level);
   if (!power) return std::unexpected(power.error());
 
@@ -91,4 +90,4 @@ std::expected<void, Error> TxPowerCommand::run(std::int8_t level) {
   return {};
 }
 
-}  // namespace ranged
+}  // namespace ranged::tx_power_command
