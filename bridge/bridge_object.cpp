@@ -1,6 +1,7 @@
 #include "bridge/bridge_object.hpp"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <expected>
 #include <string>
@@ -8,18 +9,21 @@
 #include <vector>
 
 #include "bridge/call_log.hpp"
-#include "bridge/caller.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/hci_command.hpp"
 #include "bridge/send_command.hpp"
 #include "bridge/simulation.hpp"
-#include "bridge/utf8.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
+#include "dbus/utf8.hpp"
 
 namespace bridge {
 namespace {
+
+// The daemon answers who a caller is at once; the bound only keeps our reply inside the
+// caller's own 5 s.
+constexpr std::chrono::seconds caller_check_timeout{1};
 
 enum class FailureKind { invalid_arguments, access_denied, failed };
 
@@ -29,15 +33,18 @@ struct Failure {
 };
 
 // The one place where the bridge's failures get their D-Bus error names.
-tree::MethodError to_method_error(Failure failure) {
-  const char* name = "org.freedesktop.DBus.Error.Failed";
-  switch (failure.kind) {
-    case FailureKind::invalid_arguments: name = "org.freedesktop.DBus.Error.InvalidArgs"; break;
-    case FailureKind::access_denied: name = "org.freedesktop.DBus.Error.AccessDenied"; break;
+const dbus::ErrorName& error_name(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::invalid_arguments: return dbus::standard_error::invalid_args();
+    case FailureKind::access_denied: return dbus::standard_error::access_denied();
     case FailureKind::failed: break;
   }
+  return dbus::standard_error::failed();
+}
+
+tree::MethodError to_method_error(Failure failure) {
   // Messages may quote the control file or the tool, neither of which promises UTF-8.
-  return {dbus::ErrorName::from_constant(name), to_bus_text(failure.message)};
+  return {error_name(failure.kind), dbus::to_bus_text(failure.message)};
 }
 
 std::unexpected<Failure> fail(FailureKind kind, std::string message) {
@@ -48,7 +55,7 @@ std::unexpected<Failure> fail(FailureKind kind, std::string message) {
 std::expected<void, Failure> check_caller(const dbus::Message& call, const BridgeContext& context) {
   const auto sender = call.sender();
   if (!sender) return fail(FailureKind::access_denied, "Cannot identify the caller: the call has no sender");
-  auto uid = caller_uid(context.connection, *sender);
+  auto uid = context.connection->unix_user(*sender, caller_check_timeout);  // BLOCKS up to 1 s
   if (!uid) return fail(FailureKind::access_denied, concat("Cannot identify the caller: ", uid.error().text()));
   if (!is_allowed(context.options, *uid))
     return fail(FailureKind::access_denied, concat("User ", *uid, " may not run hcitool commands"));
@@ -103,6 +110,12 @@ tree::HandlerResult answer_reply(const dbus::Message& call, const HciCommand& co
   return one(string_reply(call, answer->reply));
 }
 
+// The error the control file names, or the standard Failed when it names none.
+std::expected<dbus::ErrorName, std::string> simulated_error_name(const SimulationControl& control) {
+  if (!control.error_name) return dbus::standard_error::failed();
+  return dbus::ErrorName::from_text(*control.error_name);
+}
+
 tree::HandlerResult simulated_reply(const dbus::Message& call, const HciCommand& command,
                                     const BridgeContext& context) {
   const BridgeOptions& options = context.options;
@@ -115,7 +128,7 @@ tree::HandlerResult simulated_reply(const dbus::Message& call, const HciCommand&
     case SimulatedReply::output:
       return answer_reply(call, command, context, *control);
     case SimulatedReply::text:
-      return one(string_reply(call, to_bus_text(control->text)));
+      return one(string_reply(call, dbus::to_bus_text(control->text)));
     case SimulatedReply::empty:
       return one(dbus::Message::method_return(call));
     case SimulatedReply::uint32: {
@@ -124,10 +137,10 @@ tree::HandlerResult simulated_reply(const dbus::Message& call, const HciCommand&
       return one(std::move(reply));
     }
     case SimulatedReply::error: {
-      auto name = dbus::ErrorName::from_text(control->error_name);
+      auto name = simulated_error_name(*control);
       if (!name)
         return std::unexpected(to_method_error({FailureKind::failed, concat("Control file error_name: ", name.error())}));
-      return std::unexpected(tree::MethodError{std::move(*name), to_bus_text(control->error_message)});
+      return std::unexpected(tree::MethodError{std::move(*name), dbus::to_bus_text(control->error_message)});
     }
   }
   return std::unexpected(to_method_error({FailureKind::failed, "Unknown simulated reply"}));

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "bridge/concat.hpp"
-#include "bridge/unique_fd.hpp"
+#include "platform/fd/unique_fd.hpp"
 
 namespace bridge {
 
@@ -19,7 +19,7 @@ std::expected<void, std::string> append_call_log(const std::filesystem::path& fi
   const auto failure = [&] {
     return std::unexpected(concat("Cannot write call log ", file.string(), ": ", std::strerror(errno)));
   };
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  platform::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (!fd) return failure();
   const std::string line = call_log_line(command) + '\n';
   ssize_t written;

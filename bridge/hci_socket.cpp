@@ -42,7 +42,7 @@ std::string HciSocket::failed(std::string_view step, int error) const {
 }
 
 std::expected<HciSocket, std::string> HciSocket::open(const HciCommand& command) {
-  UniqueFd fd(::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC, hci::protocol_hci));
+  platform::UniqueFd fd(::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC, hci::protocol_hci));
   HciSocket socket(std::move(fd), command.controller);
   if (!socket.fd_) return std::unexpected(socket.failed("socket", errno));
   // The filter comes before the bind, so no other traffic is ever queued on the socket.

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "bridge/hci_exchange.hpp"
-#include "bridge/unique_fd.hpp"
+#include "platform/fd/unique_fd.hpp"
 
 namespace bridge {
 
@@ -18,10 +18,11 @@ class HciSocket final : public HciTransport {
   std::expected<std::optional<std::vector<std::uint8_t>>, std::string> receive(Deadline deadline) override;
 
  private:
-  HciSocket(UniqueFd fd, std::string controller) noexcept : fd_(std::move(fd)), controller_(std::move(controller)) {}
+  HciSocket(platform::UniqueFd fd, std::string controller) noexcept
+      : fd_(std::move(fd)), controller_(std::move(controller)) {}
   std::string failed(std::string_view step, int error) const;
 
-  UniqueFd fd_;
+  platform::UniqueFd fd_;
   std::string controller_;
 };
 

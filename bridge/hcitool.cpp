@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "bridge/concat.hpp"
-#include "bridge/utf8.hpp"
+#include "dbus/utf8.hpp"
 
 namespace bridge {
 namespace {
 
-std::string printed(const ProcessResult& result) { return to_bus_text(result.output + result.errors); }
+std::string printed(const ProcessResult& result) { return dbus::to_bus_text(result.output + result.errors); }
 
 constexpr std::string_view event_head = "> HCI Event: 0x";
 constexpr std::string_view byte_line_start = "  ";
@@ -64,7 +64,7 @@ std::vector<std::string> hcitool_argv(const std::string& tool, const HciCommand&
 }
 
 std::string describe_spawn_failure(const std::string& tool, SpawnFailure failure) {
-  return to_bus_text(concat("Cannot start ", tool, ": ", std::strerror(failure.error)));
+  return dbus::to_bus_text(concat("Cannot start ", tool, ": ", std::strerror(failure.error)));
 }
 
 std::string describe_failed_run(const std::string& tool, const ProcessResult& result, RunLimits limits) {
@@ -83,7 +83,7 @@ std::string describe_failed_run(const std::string& tool, const ProcessResult& re
         text = concat(tool, " exited with status ", result.code, ": ", printed(result));
       break;
   }
-  return to_bus_text(text);
+  return dbus::to_bus_text(text);
 }
 
 std::expected<HciEvent, std::string> read_printed_event(std::string_view printed) {
@@ -125,7 +125,7 @@ std::expected<HciAnswer, std::string> run_hcitool(const std::string& tool, const
     const bool succeeded = result->end == ProcessResult::End::exited && result->code == 0 && !result->truncated;
     if (!succeeded) return std::unexpected(describe_failed_run(tool, *result, limits));
 
-    output = to_bus_text(result->output);
+    output = dbus::to_bus_text(result->output);
     const auto unreadable = [&](std::string_view why) {
       return std::unexpected(concat(tool, " printed ", why, ": ", output));
     };

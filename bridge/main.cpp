@@ -5,12 +5,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <expected>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bridge/bridge_interface.hpp"
 #include "bridge/bridge_object.hpp"
-#include "bridge/bus_name.hpp"
 #include "bridge/call_log.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/options.hpp"
@@ -28,6 +29,25 @@ int report(std::string_view message) {
 }
 
 void log_line(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+// RequestName without queueing: anything but primary ownership is a refusal, because a queued
+// bridge would sit silently behind another process that answers for the radio. BLOCKS up to 5 s.
+std::expected<void, std::string> own_name(const dbus::BusConnection& connection, const dbus::BusName& name) {
+  const auto refused = [&](std::string_view why) {
+    return std::unexpected(bridge::concat("Cannot own ", name.view(), ": ", why));
+  };
+  const auto answer = connection.request_name(name, dbus::name_flag::do_not_queue);
+  if (!answer) return refused(answer.error().text());
+  switch (*answer) {
+    case dbus::name_reply::primary_owner:
+    case dbus::name_reply::already_owner:
+      return {};
+    case dbus::name_reply::exists:
+      return refused("another process owns it");
+    default:
+      return refused(bridge::concat("unexpected RequestName reply ", *answer));
+  }
+}
 
 std::optional<bridge::PowerWatch> open_watch(const bridge::BridgeOptions& options) {
   auto watch = options.simulate ? bridge::PowerWatch::simulated() : bridge::PowerWatch::kernel();
@@ -79,11 +99,11 @@ int serve(bridge::BridgeOptions options) {
   auto watch = open_watch(options);
   auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return report(connection.error().text());
-  if (auto owned = bridge::own_name(*connection, dbus::BusName::from_constant(bridge::bridge_bus_name)); !owned)
+  if (auto owned = own_name(*connection, dbus::BusName::from_constant(bridge::bridge_bus_name)); !owned)
     return report(owned.error());
 
   bridge::PowerMemory memory(bridge::power_memory_file(std::getenv("STATE_DIRECTORY")));
-  tree::attach(bridge::bridge_tree({options, connection->raw(), &memory}), *connection);
+  tree::attach(bridge::bridge_tree({options, &*connection, &memory}), *connection);
   for (;;) {
     const bool powered_on = wait(*connection, watch);
     if (auto step = connection->process_one(0); !step) return report(step.error().text());
@@ -105,6 +125,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   const int status = serve(std::move(*options));
-  dbus_shutdown();
+  dbus::shutdown();
   return status;
 }

@@ -9,7 +9,7 @@
 
 #include "bridge/call_log.hpp"
 #include "bridge/concat.hpp"
-#include "bridge/unique_fd.hpp"
+#include "platform/fd/unique_fd.hpp"
 
 namespace bridge {
 namespace {
@@ -23,7 +23,7 @@ std::string os_error(std::string_view step, const std::filesystem::path& path) {
 }
 
 std::expected<std::string, std::string> read_whole(const std::filesystem::path& path) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) return std::unexpected(os_error("Cannot open", path));
   std::string text;
   char buffer[1024];
@@ -41,7 +41,7 @@ std::expected<std::string, std::string> read_whole(const std::filesystem::path& 
 std::expected<void, std::string> write_atomically(const std::filesystem::path& path, std::string_view text) {
   const std::filesystem::path next = path.string() + ".new";
   {
-    UniqueFd fd(::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    platform::UniqueFd fd(::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!fd) return std::unexpected(os_error("Cannot create", next));
     if (::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) || ::fsync(fd.get()) != 0 ||
         fd.close() != 0) {
@@ -55,7 +55,7 @@ std::expected<void, std::string> write_atomically(const std::filesystem::path& p
     ::unlink(next.c_str());
     return std::unexpected(error);
   }
-  const UniqueFd directory(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const platform::UniqueFd directory(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory) ::fsync(directory.get());
   return {};
 }

@@ -34,7 +34,7 @@ std::optional<std::uint16_t> powered_on_index(const std::uint8_t* packet, std::s
 }
 
 std::expected<PowerWatch, std::string> PowerWatch::kernel() {
-  UniqueFd fd(::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, hci::protocol_hci));
+  platform::UniqueFd fd(::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, hci::protocol_hci));
   if (!fd) return failed("socket");
   hci::Filter filter{};
   filter.type_mask = 1u << hci::event_packet;
@@ -52,7 +52,7 @@ std::expected<PowerWatch, std::string> PowerWatch::simulated() {
   sigemptyset(&power_on);
   sigaddset(&power_on, SIGUSR1);
   if (::sigprocmask(SIG_BLOCK, &power_on, nullptr) != 0) return failed("sigprocmask");
-  UniqueFd fd(::signalfd(-1, &power_on, SFD_CLOEXEC | SFD_NONBLOCK));
+  platform::UniqueFd fd(::signalfd(-1, &power_on, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!fd) return failed("signalfd");
   return PowerWatch(std::move(fd), true);
 }

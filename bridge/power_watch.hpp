@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/unique_fd.hpp"
+#include "platform/fd/unique_fd.hpp"
 
 namespace bridge {
 
@@ -28,9 +28,9 @@ class PowerWatch {
   std::expected<std::vector<std::optional<std::string>>, std::string> powered_on();
 
  private:
-  PowerWatch(UniqueFd fd, bool simulated) noexcept : fd_(std::move(fd)), simulated_(simulated) {}
+  PowerWatch(platform::UniqueFd fd, bool simulated) noexcept : fd_(std::move(fd)), simulated_(simulated) {}
 
-  UniqueFd fd_;
+  platform::UniqueFd fd_;
   bool simulated_;
 };
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-#include "bridge/unique_fd.hpp"
+#include "platform/fd/unique_fd.hpp"
 
 extern char** environ;
 
@@ -27,7 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-using Fd = UniqueFd;
+using Fd = platform::UniqueFd;
 
 struct Pipe {
   Fd read_end, write_end;

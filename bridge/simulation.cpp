@@ -14,7 +14,7 @@
 #include "bridge/concat.hpp"
 #include "bridge/hci_event.hpp"
 #include "bridge/hci_kernel.hpp"
-#include "bridge/unique_fd.hpp"
+#include "platform/fd/unique_fd.hpp"
 
 namespace bridge {
 namespace {
@@ -160,7 +160,7 @@ std::expected<SimulationControl, std::string> load_control(const std::filesystem
   const auto failure = [&] {
     return std::unexpected(concat("Cannot read control file ", file.string(), ": ", std::strerror(errno)));
   };
-  const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  const platform::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) {
     if (errno == ENOENT) return SimulationControl{};
     return failure();

@@ -7,6 +7,7 @@
 #include <deque>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +31,7 @@ struct SimulationControl {
   SimulatedNoise before = SimulatedNoise::none;
   std::chrono::milliseconds delay{0};  // the bridge stalls this long before it replies
   SimulatedReply reply = SimulatedReply::output;
-  std::string error_name = "org.freedesktop.DBus.Error.Failed";
+  std::optional<std::string> error_name;  // none: the standard Failed
   std::string error_message = "simulated failure";
   std::string text;
 };

@@ -1,29 +1,77 @@
 #include "dbus/bus_connection.hpp"
 
-#include <chrono>
+#include <algorithm>
+#include <climits>
+#include <type_traits>
 #include <utility>
 
-#include "dbus/call_blocking.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
+#include "dbus/message_writer.hpp"
 
 namespace dbus {
 namespace {
 
 constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
+// The daemon answers its own methods at once; this only bounds a daemon in trouble.
+constexpr std::chrono::seconds kRequestNameTimeout{5};
+
+void append(MessageWriter& writer, const CallArg& arg) {
+  std::visit(
+      [&](const auto& value) {
+        using T = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          writer.append_string(value);
+        } else if constexpr (std::is_same_v<T, std::int32_t>) {
+          writer.append_int32(value);
+        } else {
+          writer.append_uint32(value);
+        }
+      },
+      arg);
+}
+
+// libdbus takes whole milliseconds in an int; anything longer than that waits as long as it can.
+int timeout_ms(std::chrono::milliseconds timeout) noexcept {
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT_MAX));
+}
+
+const MethodTarget& bus_daemon() {
+  static const MethodTarget daemon{BusName::from_constant(DBUS_SERVICE_DBUS), BusPath::from_constant(DBUS_PATH_DBUS)};
+  return daemon;
+}
+
+using HeaderField = std::optional<std::string_view> (Message::*)() const noexcept;
+
+// An unset criterion matches anything; a set one needs the header field present and equal.
+// The field is read only for a set criterion: each read is a libdbus header look-up.
+bool field_matches(const std::optional<std::string>& wanted, const Message& message, HeaderField field) noexcept {
+  if (!wanted) return true;
+  const auto found = (message.*field)();
+  return found && *found == *wanted;
+}
+
+Message machine_id_reply(const Message& message) {
+  Message reply = Message::method_return(message);
+  char* machine_id = dbus_get_local_machine_id();
+  if (machine_id == nullptr) {
+    return Message::error_reply(message, standard_error::failed(), "Failed to retreive UUID");
+  }
+  append_one_string(reply, machine_id);
+  dbus_free(machine_id);
+  return reply;
+}
 
 }  // namespace
 
 std::expected<BusConnection, BusError> BusConnection::open_system_bus() {
   ensure_library_initialised();
-  DBusError record;
-  dbus_error_init(&record);
+  ErrorRecord record;
   // BLOCKS while connecting, authenticating and saying Hello to the bus daemon.
-  DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SYSTEM, &record);
-  if (connection == nullptr) return std::unexpected(BusError::adopt(record));
+  DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SYSTEM, record.out());
+  if (connection == nullptr) return std::unexpected(record.take());
   // Losing the bus is reported by process_one; libdbus must not end the process by itself.
   dbus_connection_set_exit_on_disconnect(connection, false);
-  dbus_error_free(&record);
   return BusConnection(connection);
 }
 
@@ -57,18 +105,54 @@ void BusConnection::close() noexcept {
   receivers_.clear();
 }
 
-std::expected<void, BusError> BusConnection::request_name(const BusName& name, std::uint32_t flags) {
+std::expected<Message, BusError> BusConnection::call(const MethodTarget& target, const InterfaceName& interface,
+                                                     const MemberName& member, const std::vector<CallArg>& args,
+                                                     std::chrono::milliseconds timeout) const {
   if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
-  const MethodTarget daemon{BusName::from_constant(DBUS_SERVICE_DBUS), BusPath::from_constant(DBUS_PATH_DBUS),
-                            std::chrono::seconds(5), connection_};
-  // BLOCKS up to the target's timeout.
-  auto reply = call_blocking(daemon, InterfaceName::from_constant(DBUS_INTERFACE_DBUS),
-                             MemberName::from_constant("RequestName"), {name.str(), flags});
+  Message request = Message::method_call(target.destination, target.path, interface, member);
+  MessageWriter writer(request);
+  for (const CallArg& arg : args) append(writer, arg);
+
+  ErrorRecord record;
+  // BLOCKS until the reply, an error reply, the timeout or the loss of the connection.
+  DBusMessage* reply =
+      dbus_connection_send_with_reply_and_block(connection_, request.get(), timeout_ms(timeout), record.out());
+  request = Message();
+  if (reply == nullptr) return std::unexpected(record.take());
+  return Message::adopt(reply);
+}
+
+std::expected<Message, BusError> BusConnection::call_daemon(const MemberName& member,
+                                                            const std::vector<CallArg>& args,
+                                                            std::chrono::milliseconds timeout) const {
+  static const InterfaceName interface = InterfaceName::from_constant(DBUS_INTERFACE_DBUS);
+  return call(bus_daemon(), interface, member, args, timeout);  // BLOCKS up to `timeout`
+}
+
+std::expected<std::uint32_t, BusError> BusConnection::daemon_number(const MemberName& member,
+                                                                    const std::vector<CallArg>& args,
+                                                                    std::chrono::milliseconds timeout) const {
+  auto reply = call_daemon(member, args, timeout);  // BLOCKS up to `timeout`
   if (!reply) return std::unexpected(std::move(reply.error()));
-  const auto answer = MessageReader(*reply).read_uint32();
-  *reply = Message();
-  if (!answer) return std::unexpected(BusError::from(answer.error()));
-  return check_request_name_reply(*answer);
+  const auto number = MessageReader(*reply).read_uint32();
+  if (!number) return std::unexpected(BusError::from(number.error()));
+  return *number;
+}
+
+std::expected<std::uint32_t, BusError> BusConnection::request_name(const BusName& name, std::uint32_t flags) const {
+  static const MemberName member = MemberName::from_constant("RequestName");
+  return daemon_number(member, {name.str(), flags}, kRequestNameTimeout);  // BLOCKS up to 5 s
+}
+
+std::expected<std::uint32_t, BusError> BusConnection::unix_user(std::string_view sender,
+                                                                std::chrono::milliseconds timeout) const {
+  static const MemberName member = MemberName::from_constant("GetConnectionUnixUser");
+  return daemon_number(member, {std::string(sender)}, timeout);  // BLOCKS up to `timeout`
+}
+
+std::string_view BusConnection::unique_name() const noexcept {
+  const char* name = connection_ != nullptr ? dbus_bus_get_unique_name(connection_) : nullptr;
+  return name != nullptr ? std::string_view(name) : std::string_view();
 }
 
 std::expected<void, BusError> check_request_name_reply(std::uint32_t reply) {
@@ -131,5 +215,25 @@ void BusConnection::send(const Message& message) noexcept {
   // Only queues; a reply or signal that cannot be queued is dropped without a report.
   (void)dbus_connection_send(connection_, message.get(), &serial);
 }
+
+bool MatchRule::matches(const Message& message) const noexcept {
+  return (!type || message.type() == *type) && field_matches(sender, message, &Message::sender) &&
+         field_matches(path, message, &Message::path) && field_matches(interface, message, &Message::interface) &&
+         field_matches(member, message, &Message::member);
+}
+
+std::optional<Message> default_reply(const Message& message) {
+  if (message.interface() != DBUS_INTERFACE_PEER) {
+    if (message.type() != MessageType::method_call) return std::nullopt;
+    return Message::error_reply(message, standard_error::unknown_method(), "Path, Interface, or Method does not exist");
+  }
+  // Peer is answered whatever the message type, a signal included.
+  const auto member = message.member();
+  if (member == "Ping") return Message::method_return(message);
+  if (member == "GetMachineId") return machine_id_reply(message);
+  return Message::error_reply(message, standard_error::unknown_method(), "Method does not exist");
+}
+
+void shutdown() noexcept { dbus_shutdown(); }
 
 }  // namespace dbus

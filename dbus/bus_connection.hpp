@@ -1,19 +1,44 @@
 #pragma once
-// A private connection to the system bus, its receivers and the message pump.
+// A private connection to the system bus: calls that wait for their reply, the bus daemon's own
+// methods, the receivers of incoming messages and the pump that feeds them.
 #include <dbus/dbus.h>
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 #include "dbus/bus_error.hpp"
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
 namespace dbus {
+
+// Where a method call goes.
+struct MethodTarget {
+  BusName destination;
+  BusPath path;
+};
+
+// The arguments of a call, appended in order.
+using CallArg = std::variant<std::string, std::int32_t, std::uint32_t>;
+
+// RequestName's flags (or-ed together) and the daemon's answers, as libdbus numbers them.
+namespace name_flag {
+inline constexpr std::uint32_t replace_existing = DBUS_NAME_FLAG_REPLACE_EXISTING;
+inline constexpr std::uint32_t do_not_queue = DBUS_NAME_FLAG_DO_NOT_QUEUE;
+}  // namespace name_flag
+namespace name_reply {
+inline constexpr std::uint32_t primary_owner = DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER;
+inline constexpr std::uint32_t exists = DBUS_REQUEST_NAME_REPLY_EXISTS;
+inline constexpr std::uint32_t already_owner = DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER;
+}  // namespace name_reply
 
 using ReceiverToken = std::uint64_t;
 
@@ -40,8 +65,23 @@ class BusConnection {
   BusConnection& operator=(const BusConnection&) = delete;
   ~BusConnection();  // close, then unref, then drop the receivers
 
-  // BLOCKS up to 5000 ms. Replies 1 to 4 are success; anything else "Invalid reply from DBus server".
-  std::expected<void, BusError> request_name(const BusName& name, std::uint32_t flags);
+  // One method call. BLOCKS until its reply, an error reply, `timeout` or the loss of the
+  // connection; messages arriving meanwhile stay queued for the pump. The reply is the caller's.
+  std::expected<Message, BusError> call(const MethodTarget& target, const InterfaceName& interface,
+                                        const MemberName& member, const std::vector<CallArg>& args,
+                                        std::chrono::milliseconds timeout) const;
+  // call() to a method of the bus daemon itself. BLOCKS up to `timeout`.
+  std::expected<Message, BusError> call_daemon(const MemberName& member, const std::vector<CallArg>& args,
+                                               std::chrono::milliseconds timeout) const;
+
+  // RequestName with `flags` (name_flag): the daemon's answer as it came (name_reply, or 1 to 4
+  // in general); which answers count as owning is the caller's business. BLOCKS up to 5000 ms.
+  std::expected<std::uint32_t, BusError> request_name(const BusName& name, std::uint32_t flags) const;
+  // GetConnectionUnixUser: the uid behind the unique name `sender`, as the daemon vouches for
+  // it. BLOCKS up to `timeout`.
+  std::expected<std::uint32_t, BusError> unix_user(std::string_view sender, std::chrono::milliseconds timeout) const;
+  // This connection's unique name (":1.42"); empty once it is closed.
+  std::string_view unique_name() const noexcept;
 
   ReceiverToken add_receiver(MatchRule rule, Receiver receiver);
 
@@ -58,11 +98,12 @@ class BusConnection {
   // Queues a reply or signal; failures are ignored. The caller keeps its reference.
   void send(const Message& message) noexcept;
 
-  DBusConnection* raw() const noexcept { return connection_; }
-
  private:
   explicit BusConnection(DBusConnection* connection) noexcept : connection_(connection) {}
   void close() noexcept;
+  // A daemon method whose answer is one UINT32. BLOCKS up to `timeout`.
+  std::expected<std::uint32_t, BusError> daemon_number(const MemberName& member, const std::vector<CallArg>& args,
+                                                       std::chrono::milliseconds timeout) const;
 
   struct Registration {
     MatchRule rule;
@@ -73,11 +114,16 @@ class BusConnection {
   ReceiverToken next_token_ = 1;
 };
 
-// What a RequestName answer means: 1 to 4 (primary owner, in queue, exists, already owner) are
-// success, whichever it was; anything else is "Invalid reply from DBus server".
+// What a RequestName answer means to a service that may wait in the queue: 1 to 4 (primary
+// owner, in queue, exists, already owner) are success, whichever it was; anything else is
+// "Invalid reply from DBus server".
 std::expected<void, BusError> check_request_name_reply(std::uint32_t reply);
 
 // The pump's answer to a message no receiver took: Peer Ping/GetMachineId, an error, or nothing.
 std::optional<Message> default_reply(const Message& message);
+
+// Frees libdbus's process-wide caches. Only at exit, once every connection, message and error
+// is gone, so that leak checkers see a clean exit.
+void shutdown() noexcept;
 
 }  // namespace dbus

@@ -5,8 +5,6 @@
 namespace dbus {
 namespace {
 
-constexpr std::string_view kFailedName = "org.freedesktop.DBus.Error.Failed";
-
 std::string with_doubled_percents(std::string_view text) {
   std::string doubled;
   doubled.reserve(text.size());
@@ -41,7 +39,7 @@ BusError BusError::custom(const ErrorName& name, std::string_view message) {
 }
 
 BusError BusError::failed(std::string_view message) {
-  return custom(ErrorName::from_constant(kFailedName), message);
+  return custom(standard_error::failed(), message);
 }
 
 BusError BusError::from(const TypeMismatch& mismatch) { return failed(mismatch.text()); }

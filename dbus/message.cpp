@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "dbus/c_text.hpp"
 #include "dbus/fatal.hpp"
+#include "dbus/message_writer.hpp"
 #include "dbus/utf8.hpp"
 
 namespace dbus {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "dbus/c_text.hpp"
 #include "dbus/fatal.hpp"
+#include "dbus/utf8.hpp"
 
 namespace dbus {
 namespace {
@@ -13,6 +13,14 @@ void or_fatal(dbus_bool_t done, std::string_view function) {
 }
 
 }  // namespace
+
+CText::CText(std::string_view text) {
+  if (!text.empty() && text.back() == '\0' && is_utf8(text)) {
+    borrowed_ = text.data();
+  } else {
+    copy_ = repair_utf8(text);
+  }
+}
 
 MessageWriter::MessageWriter(Message& message) noexcept { dbus_message_iter_init_append(message.get(), &iter_); }
 

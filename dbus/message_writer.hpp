@@ -1,14 +1,34 @@
 #pragma once
-// An append cursor over a message under construction. Every failed append is fatal.
+// An append cursor over a message under construction, and the C strings it hands to libdbus.
+// Every failed append is fatal.
 #include <dbus/dbus.h>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
 namespace dbus {
+
+// Text handed to libdbus as a C string: NUL-terminated and well-formed UTF-8.
+class CText {
+ public:
+  // Text that already ends in NUL and is well-formed is used in place; any other is copied once,
+  // malformed sequences replaced by U+FFFD (libdbus would abort on them). The view must outlive this.
+  explicit CText(std::string_view text);
+
+  CText(const CText&) = delete;
+  CText& operator=(const CText&) = delete;
+
+  const char* c_str() const noexcept { return borrowed_ != nullptr ? borrowed_ : copy_.c_str(); }
+  bool copied() const noexcept { return borrowed_ == nullptr; }
+
+ private:
+  const char* borrowed_ = nullptr;
+  std::string copy_;
+};
 
 class MessageWriter {
  public:

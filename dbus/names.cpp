@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "dbus/bus_error.hpp"
 #include "dbus/fatal.hpp"
 
 namespace dbus {
@@ -59,12 +60,9 @@ std::expected<std::string_view, std::string> without_nul(std::string_view text) 
 template <class Check>
 std::expected<void, std::string> validate(const char* text) {
   ensure_library_initialised();
-  DBusError record;
-  dbus_error_init(&record);
-  if (Check::validate(text, &record)) return {};
-  std::string reason = record.message != nullptr ? record.message : "";
-  dbus_error_free(&record);
-  return std::unexpected(std::move(reason));
+  ErrorRecord record;
+  if (Check::validate(text, record.out())) return {};
+  return std::unexpected(std::string(record.message()));
 }
 
 template <class Check>
@@ -114,5 +112,44 @@ template class ValidName<InterfaceNameCheck>;
 template class ValidName<MemberNameCheck>;
 template class ValidName<ErrorNameCheck>;
 template class ValidName<SignatureCheck>;
+
+namespace standard_error {
+
+const ErrorName& failed() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_FAILED);
+  return name;
+}
+
+const ErrorName& invalid_args() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_INVALID_ARGS);
+  return name;
+}
+
+const ErrorName& access_denied() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_ACCESS_DENIED);
+  return name;
+}
+
+const ErrorName& unknown_method() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_UNKNOWN_METHOD);
+  return name;
+}
+
+const ErrorName& unknown_interface() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_UNKNOWN_INTERFACE);
+  return name;
+}
+
+const ErrorName& unknown_property() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_UNKNOWN_PROPERTY);
+  return name;
+}
+
+const ErrorName& property_read_only() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_PROPERTY_READ_ONLY);
+  return name;
+}
+
+}  // namespace standard_error
 
 }  // namespace dbus

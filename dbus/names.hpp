@@ -50,6 +50,18 @@ using MemberName = ValidName<MemberNameCheck>;
 using ErrorName = ValidName<ErrorNameCheck>;
 using Signature = ValidName<SignatureCheck>;  // exactly one complete type
 
+// The standard error names this system answers with, as libdbus spells them; each is checked
+// once, on first use.
+namespace standard_error {
+const ErrorName& failed();
+const ErrorName& invalid_args();
+const ErrorName& access_denied();
+const ErrorName& unknown_method();
+const ErrorName& unknown_interface();
+const ErrorName& unknown_property();
+const ErrorName& property_read_only();
+}  // namespace standard_error
+
 extern template class ValidName<BusNameCheck>;
 extern template class ValidName<BusPathCheck>;
 extern template class ValidName<InterfaceNameCheck>;

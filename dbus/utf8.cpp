@@ -85,4 +85,20 @@ std::string repair_utf8(std::string_view text) {
   return repaired;
 }
 
+std::string to_bus_text(std::string_view bytes) {
+  std::string repaired = repair_utf8(bytes);
+  if (repaired.find('\0') == std::string::npos) return repaired;
+  // What follows a NUL matters as much as what precedes it, so each one becomes visible instead.
+  std::string text;
+  text.reserve(repaired.size() + 8);
+  for (const char c : repaired) {
+    if (c == '\0') {
+      text += replacement;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 }  // namespace dbus

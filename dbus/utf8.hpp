@@ -15,4 +15,8 @@ bool is_utf8(std::string_view text) noexcept;
 // Standard recommends; well-formed text, U+0000 included, comes back unchanged.
 std::string repair_utf8(std::string_view text);
 
+// Arbitrary bytes (a tool's output, a file's text) as a D-Bus string can hold them: repaired as
+// above, and every NUL replaced by U+FFFD too, since libdbus would cut the string at the first.
+std::string to_bus_text(std::string_view bytes);
+
 }  // namespace dbus

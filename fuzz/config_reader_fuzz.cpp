@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "dbus/utf8.hpp"
 #include "fuzz/oracles/ini_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "fuzz/oracles/utf8_model.hpp"
@@ -14,12 +15,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const bool well_formed = oracle::decode_utf8(text).has_value();
-  if (ranged::is_valid_utf8(text) != well_formed) {
-    oracle::mismatch("is_valid_utf8", text, well_formed ? "invalid" : "valid", well_formed ? "valid" : "invalid");
+  if (dbus::is_utf8(text) != well_formed) {
+    oracle::mismatch("is_utf8", text, well_formed ? "invalid" : "valid", well_formed ? "valid" : "invalid");
   }
   if (!well_formed) return 0;
 
-  const auto ours = ranged::ConfigFile::parse(text);
+  const auto ours = ranged::config_file::parse(text);
   const auto model = oracle::parse_ini(text, [](std::string_view name) { return ranged::lower_case(name); });
   if (ours && model) {
     const auto read = oracle::sorted(*ours);

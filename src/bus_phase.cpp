@@ -5,7 +5,6 @@
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
-#include "src/bus_failure.hpp"
 #include "src/range_property.hpp"
 
 namespace ranged {
@@ -14,7 +13,7 @@ namespace {
 constexpr const char* well_known_name = "com.orbo.RIDEviva";
 constexpr const char* object_path = "/com/orbo/RIDEviva";
 // Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
-constexpr std::uint32_t request_name_flags = 2;
+constexpr std::uint32_t request_name_flags = dbus::name_flag::replace_existing;
 constexpr int pump_wait_ms = 1000;
 
 }  // namespace
@@ -37,10 +36,9 @@ Error run_bus_phase(std::int8_t applied_level) {
 
   // BLOCKS up to 5 s. Being only queued behind another owner still counts: we serve our object
   // on our unique name meanwhile.
-  if (auto named = connection->request_name(dbus::BusName::from_constant(well_known_name), request_name_flags);
-      !named) {
-    return to_error(named.error());
-  }
+  const auto answer = connection->request_name(dbus::BusName::from_constant(well_known_name), request_name_flags);
+  if (!answer) return to_error(answer.error());
+  if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 
   tree::attach(service_objects(RangeService::create(applied_level)), *connection);
 

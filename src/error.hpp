@@ -1,8 +1,12 @@
 #pragma once
-// The service's error value: a message with an optional chain of causes, reported once at exit.
+// The service's error value: a message with an optional chain of causes, reported once at exit,
+// and how failures of the bus layer read as one.
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "dbus/arg_type.hpp"
+#include "dbus/bus_error.hpp"
 
 namespace ranged {
 
@@ -21,5 +25,10 @@ class Error {
   std::string message_;
   std::vector<std::string> causes_;
 };
+
+// The bus error's message alone, as failure reports and error replies show it.
+Error to_error(const dbus::BusError& failure);
+// A reply argument of the wrong type reads as the bus layer's "Failed" error with the mismatch text.
+Error to_error(const dbus::TypeMismatch& mismatch);
 
 }  // namespace ranged

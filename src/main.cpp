@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
 
   // The stored level reaches the radio before we join the bus: a service whose radio cannot be
   // set never owns its name. BLOCKS up to 5 s on the privileged service.
-  if (auto applied = ranged::TxPowerCommand::run(*level); !applied) ranged::exit_with_report(applied.error());
+  if (auto applied = ranged::tx_power_command::run(*level); !applied) ranged::exit_with_report(applied.error());
 
   // BLOCKS for the life of the service; it comes back only with the reason it stopped.
   ranged::exit_with_report(ranged::run_bus_phase(*level));

@@ -6,6 +6,7 @@
 #include "dbus/fatal.hpp"
 #include "dbus/names.hpp"
 #include "src/range_service.hpp"
+#include "tree/method_errors.hpp"
 
 namespace ranged {
 namespace {
@@ -16,16 +17,12 @@ RangeService& service_of(const tree::PropertyContext& context) {
   return **service;
 }
 
-tree::MethodError error_reply(const char* name, std::string message) {
-  return tree::MethodError{dbus::ErrorName::from_constant(name), std::move(message)};
-}
-
 tree::MethodError refusal_reply(const RangeRefusal& refusal) {
   switch (refusal.reason) {
     case RangeRefusal::Reason::out_of_range:
-      return error_reply("org.freedesktop.DBus.Error.InvalidArgs", "Invalid argument " + refusal.error.message());
+      return tree::invalid_argument(refusal.error.message());
     case RangeRefusal::Reason::radio_failed:
-      return error_reply("org.freedesktop.DBus.Error.Failed", refusal.error.message());
+      return tree::MethodError{dbus::standard_error::failed(), refusal.error.message()};
   }
   dbus::fatal("unknown RangeRefusal reason");
 }
@@ -40,7 +37,7 @@ std::expected<void, tree::MethodError> get_range(dbus::MessageWriter& value, con
 std::expected<void, tree::MethodError> set_range(dbus::MessageReader& value, const tree::PropertyContext& context) {
   // The Properties layer has already refused every variant that does not hold an INT32.
   const auto requested = value.read_int32();
-  if (!requested) return std::unexpected(error_reply("org.freedesktop.DBus.Error.Failed", requested.error().text()));
+  if (!requested) return std::unexpected(tree::argument_mismatch(requested.error()));
   auto taken = service_of(context).set_range(*requested);
   if (!taken) return std::unexpected(refusal_reply(taken.error()));
   return {};

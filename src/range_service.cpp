@@ -9,16 +9,15 @@ namespace ranged {
 namespace {
 
 Error not_between(std::int32_t requested) {
-  return Error("Bluetooth LE range " + std::to_string(requested) + " not between [" +
-               std::to_string(RangeService::lowest_level) + ", " + std::to_string(RangeService::highest_level) +
-               "]");
+  return Error("Bluetooth LE range " + std::to_string(requested) + " not between [" + std::to_string(lowest_level) +
+               ", " + std::to_string(highest_level) + "]");
 }
 
 }  // namespace
 
 std::shared_ptr<RangeService> RangeService::create(std::int8_t applied_level) {
-  return std::make_shared<RangeService>(std::string(config_file_path), applied_level, &TxPowerCommand::run,
-                                        &ConfigFile::store);
+  return std::make_shared<RangeService>(std::string(config_file_path), applied_level, &tx_power_command::run,
+                                        &config_file::store);
 }
 
 RangeService::RangeService(std::string config_path, std::int8_t applied_level, RadioStep radio, FileStep file)

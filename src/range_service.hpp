@@ -11,6 +11,10 @@
 
 namespace ranged {
 
+// The range levels the service takes, whether stored in the file or set on the bus.
+inline constexpr std::int32_t lowest_level = 0;
+inline constexpr std::int32_t highest_level = 30;
+
 // Why a new level was not taken.
 struct RangeRefusal {
   enum class Reason { out_of_range, radio_failed };
@@ -20,15 +24,12 @@ struct RangeRefusal {
 
 class RangeService {
  public:
-  // Puts a level on the radio (production: TxPowerCommand). May BLOCK for seconds.
+  // Puts a level on the radio (production: tx_power_command::run). May BLOCK for seconds.
   using RadioStep = std::function<std::expected<void, Error>(std::int8_t level)>;
-  // Persists a level (production: ConfigFile::store, which reports its own failures).
+  // Persists a level (production: config_file::store, which reports its own failures).
   using FileStep = std::function<void(const std::string& path, std::int8_t level)>;
 
-  static constexpr std::int32_t lowest_level = 0;
-  static constexpr std::int32_t highest_level = 30;
-
-  // The production service: TxPowerCommand, ConfigFile::store and the configuration file.
+  // The production service: tx_power_command::run, config_file::store and the configuration file.
   static std::shared_ptr<RangeService> create(std::int8_t applied_level);
 
   RangeService(std::string config_path, std::int8_t applied_level, RadioStep radio, FileStep file);

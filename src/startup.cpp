@@ -10,13 +10,13 @@
 #include <string_view>
 
 #include "src/parse_int.hpp"
+#include "src/range_service.hpp"
 
 namespace ranged {
 namespace {
 
 constexpr std::string_view level_section = "bluetooth";
 constexpr std::string_view level_key = "range";
-constexpr std::int8_t highest_level = 30;
 
 // A closed standard descriptor would be handed to the next open(), and our own lines on
 // standard output or error would then go into a file or a bus socket.
@@ -32,9 +32,8 @@ void reopen_on_dev_null(int fd) {
   ::close(opened);
 }
 
-// Taken as an unsigned byte, every negative level lies above 30 as well.
 std::expected<std::int8_t, Error> checked_level(std::int8_t level) {
-  if (static_cast<std::uint8_t>(level) > highest_level) {
+  if (level < lowest_level || level > highest_level) {
     return std::unexpected(Error("Bluetooth LE range " + std::to_string(level) + " is out of range"));
   }
   return level;
@@ -60,7 +59,7 @@ std::expected<std::int8_t, Error> stored_level(const ConfigMap& config) {
 }
 
 std::expected<std::int8_t, Error> read_stored_level(const std::string& path) {
-  auto config = ConfigFile::load(path);
+  auto config = config_file::load(path);
   if (!config) return std::unexpected(Error(std::move(config.error())));
   return stored_level(*config);
 }

@@ -5,22 +5,19 @@
 #include <optional>
 #include <vector>
 
+#include "bridge/bridge_interface.hpp"
 #include "dbus/bus_connection.hpp"
-#include "dbus/call_blocking.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
-#include "src/bus_failure.hpp"
 #include "src/hcitool_output.hpp"
 
-namespace ranged {
+namespace ranged::tx_power_command {
 namespace {
 
 constexpr int level_to_power = -20;
 constexpr int lowest_power = -30;
 constexpr int highest_power = 20;
 
-constexpr const char* privileged_service = "com.orbo.ZozovoZorOrevov";
-constexpr const char* privileged_path = "/com/orbo/ZozovoZorOrevov";
 constexpr std::chrono::seconds reply_timeout{5};
 
 // The vendor command: controller, command group (vendor-specific), command, power.
@@ -37,15 +34,14 @@ std::expected<std::string, Error> printed_output(dbus::Message reply) {
 }
 
 // BLOCKS up to the reply timeout.
-std::expected<std::string, Error> execute_hcitool(dbus::BusConnection& connection, std::int8_t power) {
+std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& connection, std::int8_t power) {
   const dbus::MethodTarget target{
-      .destination = dbus::BusName::from_constant(privileged_service),
-      .path = dbus::BusPath::from_constant(privileged_path),
-      .timeout = reply_timeout,
-      .connection = connection.raw(),
+      .destination = dbus::BusName::from_constant(bridge::bridge_bus_name),
+      .path = dbus::BusPath::from_constant(bridge::bridge_path),
   };
-  auto reply = dbus::call_blocking(target, dbus::InterfaceName::from_constant(privileged_service),
-                                  dbus::MemberName::from_constant("ExecuteHcitool"), vendor_command(power));
+  auto reply = connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
+                               dbus::MemberName::from_constant(bridge::execute_member), vendor_command(power),
+                               reply_timeout);
   if (!reply) return std::unexpected(to_error(reply.error()));
   return printed_output(std::move(*reply));
 }
@@ -58,7 +54,7 @@ void print_line(const std::string& line) noexcept {
 
 }  // namespace
 
-std::expected<std::int8_t, Error> TxPowerCommand::power_for(std::int8_t level) {
+std::expected<std::int8_t, Error> power_for(std::int8_t level) {
   const int power = level + level_to_power;
   if (power < lowest_power || power > highest_power) {
     return std::unexpected(Error("BLE Power " + std::to_string(power) + " must be in the range of " +
@@ -67,15 +63,15 @@ std::expected<std::int8_t, Error> TxPowerCommand::power_for(std::int8_t level) {
   return static_cast<std::int8_t>(power);
 }
 
-std::string TxPowerCommand::success_line(std::int8_t level, std::int8_t power) {
+std::string success_line(std::int8_t level, std::int8_t power) {
   return "Set BLE range " + std::to_string(level) + " (" + std::to_string(power) + " dBm) successfully.\n";
 }
 
-Error TxPowerCommand::refused(std::int8_t status) {
+Error refused(std::int8_t status) {
   return Error("Set BLE Power failed: " + std::to_string(status));
 }
 
-std::expected<void, Error> TxPowerCommand::run(std::int8_t level) {
+std::expected<void, Error> run(std::int8_t level) {
   const auto power = power_for(level);
   if (!power) return std::unexpected(power.error());
 
@@ -94,4 +90,4 @@ std::expected<void, Error> TxPowerCommand::run(std::int8_t level) {
   return {};
 }
 
-}  // namespace ranged
+}  // namespace ranged::tx_power_command

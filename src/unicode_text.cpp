@@ -175,15 +175,4 @@ std::string lower_case(std::string_view utf8) {
   return out;
 }
 
-bool is_valid_utf8(std::string_view bytes) noexcept {
-  // g_utf8_validate refuses U+0000 inside a counted buffer, so each run between NULs is checked alone.
-  while (true) {
-    std::size_t nul = bytes.find('\0');
-    std::string_view run = bytes.substr(0, nul);
-    if (!g_utf8_validate(run.data(), static_cast<gssize>(run.size()), nullptr)) return false;
-    if (nul == std::string_view::npos) return true;
-    bytes.remove_prefix(nul + 1);
-  }
-}
-
 }  // namespace ranged

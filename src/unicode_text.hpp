@@ -16,7 +16,4 @@ std::optional<std::string_view> last_token(std::string_view utf8) noexcept;
 // Full Unicode lower-case mapping (final sigma by the usual rule).
 std::string lower_case(std::string_view utf8);
 
-// Whether `bytes` is UTF-8 (U+0000 included).
-bool is_valid_utf8(std::string_view bytes) noexcept;
-
 }  // namespace ranged

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "dbus/message_writer.hpp"
-#include "tree/interface_cache.hpp"
 #include "tree/object_tree.hpp"
 
 namespace tree {

@@ -1,6 +1,8 @@
-// Building the tree, and finding the handler of one incoming method call.
+// Building the tree, finding the handler of one incoming method call, and handing the finished
+// tree to a bus connection as its receiver of method calls.
 #include "tree/object_tree.hpp"
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -75,6 +77,32 @@ void add_interface(TreeObject& object, InterfaceDef interface) {
 
 void add_introspectable(TreeObject& object) {
   object.interfaces.insert_or_assign(std::string(introspectable_interface_name), introspectable_interface());
+}
+
+std::shared_ptr<const InterfaceDef> shared_interface(std::string_view name,
+                                                     const std::function<InterfaceDef()>& build) {
+  static std::mutex lock;
+  static std::map<std::string, std::shared_ptr<const InterfaceDef>, std::less<>> cache;
+
+  std::scoped_lock guard(lock);
+  if (auto found = cache.find(name); found != cache.end()) return found->second;
+  auto made = std::make_shared<const InterfaceDef>(build());
+  cache.emplace(std::string(name), made);
+  return made;
+}
+
+void attach(ObjectTree tree, dbus::BusConnection& connection) {
+  dbus::MatchRule every_call;
+  every_call.type = dbus::MessageType::method_call;
+  // Shared so the receiver stays copyable without ever copying the tree and its user data.
+  auto shared = std::make_shared<const ObjectTree>(std::move(tree));
+  // The incoming message is released when the receiver returns; the receiver always stays.
+  connection.add_receiver(std::move(every_call), [shared](dbus::Message incoming, dbus::BusConnection& bus) {
+    if (auto replies = shared->handle_call(incoming)) {
+      for (const dbus::Message& reply : *replies) bus.send(reply);
+    }
+    return true;
+  });
 }
 
 }  // namespace tree

@@ -127,12 +127,12 @@ class ConfigFileOnDisk {
 
 void config_file_load(benchmark::State& state) {
   const ConfigFileOnDisk file;
-  auto first = ranged::ConfigFile::load(file.path());
+  auto first = ranged::config_file::load(file.path());
   if (!first || first->at("bluetooth").at("range") != "20") {
     state.SkipWithError("the configuration file did not read back");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(ranged::ConfigFile::load(file.path()));
+  for (auto _ : state) benchmark::DoNotOptimize(ranged::config_file::load(file.path()));
 }
 BENCHMARK(config_file_load);
 

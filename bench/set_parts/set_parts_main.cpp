@@ -15,8 +15,8 @@
 
 #include <glib.h>
 
+#include "bridge/bridge_interface.hpp"
 #include "dbus/bus_connection.hpp"
-#include "dbus/call_blocking.hpp"
 #include "dbus/message_reader.hpp"
 #include "platform/cfgkit/cfgkit.h"
 
@@ -35,13 +35,13 @@ std::expected<void, std::string> connect_and_close() {
   return {};  // closed here, as the transmit-power command closes its own
 }
 
-std::expected<void, std::string> bridge_round_trip(DBusConnection* connection) {
-  const dbus::MethodTarget bridge{dbus::BusName::from_constant("com.orbo.ZozovoZorOrevov"),
-                                 dbus::BusPath::from_constant("/com/orbo/ZozovoZorOrevov"), std::chrono::seconds(5),
-                                 connection};
-  auto reply = dbus::call_blocking(bridge, dbus::InterfaceName::from_constant("com.orbo.ZozovoZorOrevov"),
-                                  dbus::MemberName::from_constant("ExecuteHcitool"),
-                                  {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), std::string("0x0")});
+std::expected<void, std::string> bridge_round_trip(const dbus::BusConnection& connection) {
+  const dbus::MethodTarget target{dbus::BusName::from_constant(bridge::bridge_bus_name),
+                                  dbus::BusPath::from_constant(bridge::bridge_path)};
+  auto reply = connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
+                               dbus::MemberName::from_constant(bridge::execute_member),
+                               {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), std::string("0x0")},
+                               std::chrono::seconds(5));
   if (!reply) return std::unexpected(reply.error().text());
   dbus::MessageReader reader(*reply);
   auto output = reader.read_string();
@@ -70,7 +70,7 @@ double elapsed_ms(Clock::time_point since) {
 
 // Each iteration runs the parts one after the other, in the order and rhythm of a Set, so the
 // file system sees writes spaced as the service spaces them (back-to-back syncs cost far more).
-std::expected<PartTimes, std::string> time_parts(unsigned iterations, DBusConnection* bridge_connection,
+std::expected<PartTimes, std::string> time_parts(unsigned iterations, const dbus::BusConnection& bridge_connection,
                                                  const std::string& path) {
   PartTimes times;
   for (unsigned i = 0; i < iterations; ++i) {
@@ -107,7 +107,7 @@ int measure(unsigned iterations, const std::string& path) {
   // The bridge is called on a connection of its own, so that part holds no connection set-up.
   auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return fail("connection set-up: " + connection.error().text());
-  auto times = time_parts(iterations, connection->raw(), path);
+  auto times = time_parts(iterations, *connection, path);
   if (!times) return fail(times.error());
   const double connect = median(times->connect);
   const double bridge = median(times->bridge);
@@ -127,6 +127,6 @@ int main(int argc, char** argv) {
   const auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), iterations);
   if (ec != std::errc{} || end != count.data() + count.size() || iterations == 0) return usage();
   const int status = measure(iterations, argv[4]);
-  dbus_shutdown();
+  dbus::shutdown();
   return status;
 }

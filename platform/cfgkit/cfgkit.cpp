@@ -10,8 +10,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
+
+#include "platform/fd/unique_fd.hpp"
 
 namespace {
 
@@ -41,7 +44,7 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
+    fd_.reset();
     if (!path_.empty()) ::unlink(path_.c_str());
   }
 
@@ -49,27 +52,24 @@ class TemporaryFile {
   // tells remove_stale_temporaries that a live writer still owns the file.
   int create_next_to(const std::string& target) {
     std::string name = temporary_template_for(target);
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return errno;
-    fd_ = fd;
+    platform::UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd) return errno;
+    fd_ = std::move(fd);
     path_ = std::move(name);
-    ::flock(fd_, LOCK_EX | LOCK_NB);
+    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
     return 0;
   }
 
-  int fd() const noexcept { return fd_; }
+  int fd() const noexcept { return fd_.get(); }
   const std::string& path() const noexcept { return path_; }
 
   // Closing reports late write errors that some file systems hold back until then.
-  int close() noexcept {
-    int fd = std::exchange(fd_, -1);
-    return ::close(fd) == 0 ? 0 : errno;
-  }
+  int close() noexcept { return fd_.close() == 0 ? 0 : errno; }
 
   void forget_after_rename() noexcept { path_.clear(); }
 
  private:
-  int fd_ = -1;
+  platform::UniqueFd fd_;
   std::string path_;
 };
 
@@ -97,11 +97,9 @@ int fsync_retrying(int fd) noexcept {
 
 // BLOCKS on storage. The rename is only durable once the directory entry itself is on disk.
 int sync_directory(const std::string& directory) noexcept {
-  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int result = fsync_retrying(fd);
-  ::close(fd);
-  return result;
+  const platform::UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return errno;
+  return fsync_retrying(fd.get());
 }
 
 // A writer killed (or a device that lost power) between creating its temporary file and the
@@ -114,25 +112,22 @@ void remove_stale_temporaries(const std::string& target) noexcept {
   const std::string prefix = "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
   constexpr std::size_t random_part = 6;  // the XXXXXX of mkostemp
 
-  int directory_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory_fd < 0) return;
-  DIR* entries = ::fdopendir(directory_fd);
-  if (entries == nullptr) {
-    ::close(directory_fd);
-    return;
-  }
-  while (const dirent* entry = ::readdir(entries)) {
+  platform::UniqueFd directory_fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory_fd) return;
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(directory_fd.get()), &::closedir);
+  if (!entries) return;
+  const int directory_entries = directory_fd.release();  // closed with the stream
+  while (const dirent* entry = ::readdir(entries.get())) {
     const std::string name = entry->d_name;
     if (name.size() != prefix.size() + random_part || name.compare(0, prefix.size(), prefix) != 0) continue;
-    int fd = ::openat(directory_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    const platform::UniqueFd fd(
+        ::openat(directory_entries, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) continue;
     struct stat status{};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      ::unlinkat(directory_fd, name.c_str(), 0);
+    if (::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(directory_entries, name.c_str(), 0);
     }
-    ::close(fd);
   }
-  ::closedir(entries);
 }
 
 }  // namespace

@@ -18,20 +18,20 @@ using KeyMap = std::unordered_map<std::string, std::optional<std::string>>;
 // Section name (lower-cased) to its keys. A section exists only once a key line stood under it.
 using ConfigMap = std::unordered_map<std::string, KeyMap>;
 
-class ConfigFile {
- public:
-  // The whole file, or the one text that says why not ("couldn't open ...", "couldn't read ...",
-  // "line N:M: ..."). BLOCKS on the file system.
-  static std::expected<ConfigMap, std::string> load(const std::string& path);
-  // The INI rules on text that is already known to be UTF-8.
-  static std::expected<ConfigMap, std::string> parse(std::string_view utf8);
+namespace config_file {
 
-  // Replaces the file with the one setting through libcfgkit. A failure is complained about on
-  // standard error and not handed back: the level held in memory stays the truth.
-  // BLOCKS until the file and its directory are synced.
-  static void store(const std::string& path, std::int8_t level);
-  // "[Bluetooth]\nRange = N\n".
-  static std::string contents_for(std::int8_t level);
-};
+// The whole file, or the one text that says why not ("couldn't open ...", "couldn't read ...",
+// "line N:M: ..."). BLOCKS on the file system.
+std::expected<ConfigMap, std::string> load(const std::string& path);
+// The INI rules on text that is already known to be UTF-8.
+std::expected<ConfigMap, std::string> parse(std::string_view utf8);
 
+// Replaces the file with the one setting through libcfgkit. A failure is complained about on
+// standard error and not handed back: the level held in memory stays the truth.
+// BLOCKS until the file and its directory are synced.
+void store(const std::string& path, std::int8_t level);
+// "[Bluetooth]\nRange = N\n".
+std::string contents_for(std::int8_t level);
+
+}  // namespace config_file
 }  // namespace ranged

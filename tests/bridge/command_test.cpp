@@ -5,7 +5,7 @@
 
 #include "bridge/call_log.hpp"
 #include "bridge/hci_command.hpp"
-#include "bridge/utf8.hpp"
+#include "dbus/utf8.hpp"
 
 namespace bridge {
 namespace {
@@ -99,7 +99,7 @@ TEST(BusText, ReplacesEveryIllFormedSequenceAndEveryNul) {
       {std::string("\0\0", 2), r + r},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(to_bus_text(c.in), c.out);
+  for (const auto& c : cases) EXPECT_EQ(dbus::to_bus_text(c.in), c.out);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ TEST(SimulationControlFile, DefaultsToASuccessfulShapedOutputWithoutDelay) {
   EXPECT_EQ(control->status, 0);
   EXPECT_EQ(control->delay, 0ms);
   EXPECT_EQ(control->reply, SimulatedReply::output);
-  EXPECT_EQ(control->error_name, "org.freedesktop.DBus.Error.Failed");
+  EXPECT_EQ(control->error_name, std::nullopt);  // the standard Failed
   EXPECT_EQ(control->error_message, "simulated failure");
 
   const auto missing = load_control("/nonexistent-dir/control");

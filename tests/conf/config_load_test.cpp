@@ -12,7 +12,7 @@ namespace {
 
 using conf_test::map_text;
 using harness::ScratchDirectory;
-using ranged::ConfigFile;
+namespace config_file = ranged::config_file;
 
 TEST(ConfigFileLoad, QuotesThePathAndTheSystemErrorWhenTheFileCannotBeRead) {
   ScratchDirectory scratch;
@@ -32,7 +32,7 @@ TEST(ConfigFileLoad, QuotesThePathAndTheSystemErrorWhenTheFileCannotBeRead) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    auto map = ConfigFile::load(c.path);
+    auto map = config_file::load(c.path);
     ASSERT_FALSE(map.has_value());
     EXPECT_EQ(map.error(), c.error);
   }
@@ -49,7 +49,7 @@ TEST(ConfigFileLoad, RefusesTheWholeFileWhenAnyByteIsNotUtf8) {
   };
   for (const auto& bytes : bad_files) {
     harness::write_file(path, bytes);
-    auto map = ConfigFile::load(path);
+    auto map = config_file::load(path);
     ASSERT_FALSE(map.has_value()) << map_text(*map);
     EXPECT_EQ(map.error(), "couldn't read " + path + ": stream did not contain valid UTF-8");
   }
@@ -63,7 +63,7 @@ TEST(ConfigFileLoad, ReadsFilesLongerThanOneReadWhole) {
   bytes += "[Bluetooth]\nRange = 9\n";
   harness::write_file(path, bytes);
 
-  auto map = ConfigFile::load(path);
+  auto map = config_file::load(path);
   ASSERT_TRUE(map.has_value()) << map.error();
   EXPECT_EQ(map_text(*map), "bluetooth|range=9\n");
 }
@@ -73,7 +73,7 @@ TEST(ConfigFileLoad, DoesNotHangOnAPipeWithoutWriterInPlaceOfTheFile) {
   const std::string path = (scratch.path() / "bluetooth.conf").string();
   ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
 
-  auto map = ConfigFile::load(path);
+  auto map = config_file::load(path);
   ASSERT_TRUE(map.has_value()) << map.error();
   EXPECT_EQ(map_text(*map), "");
 }

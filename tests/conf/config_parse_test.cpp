@@ -6,7 +6,7 @@
 namespace {
 
 using conf_test::map_text;
-using ranged::ConfigFile;
+namespace config_file = ranged::config_file;
 
 struct ParseCase {
   const char* what;
@@ -49,7 +49,7 @@ TEST(ConfigFileParse, TurnsEachKindOfLineIntoTheExpectedEntries) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto map = ConfigFile::parse(c.text);
+    auto map = config_file::parse(c.text);
     ASSERT_TRUE(map.has_value()) << map.error();
     EXPECT_EQ(map_text(*map), c.map);
   }
@@ -78,7 +78,7 @@ TEST(ConfigFileParse, NamesTheZeroBasedLineAndByteOffsetOfASyntaxError) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto map = ConfigFile::parse(c.text);
+    auto map = config_file::parse(c.text);
     ASSERT_FALSE(map.has_value()) << map_text(*map);
     EXPECT_EQ(map.error(), c.error);
   }
@@ -86,7 +86,7 @@ TEST(ConfigFileParse, NamesTheZeroBasedLineAndByteOffsetOfASyntaxError) {
 
 TEST(ConfigFileParse, ReadsBackWhatTheWriterProducesForEveryLevel) {
   for (int level = 0; level <= 30; ++level) {
-    auto map = ConfigFile::parse(ConfigFile::contents_for(static_cast<std::int8_t>(level)));
+    auto map = config_file::parse(config_file::contents_for(static_cast<std::int8_t>(level)));
     ASSERT_TRUE(map.has_value());
     EXPECT_EQ(map_text(*map), "bluetooth|range=" + std::to_string(level) + "\n");
   }

@@ -13,7 +13,7 @@
 namespace {
 
 using harness::ScratchDirectory;
-using ranged::ConfigFile;
+namespace config_file = ranged::config_file;
 
 // Runs `action` with standard error sent to a file and gives what it wrote there.
 std::string standard_error_of(const std::function<void()>& action, const std::filesystem::path& scratch) {
@@ -44,10 +44,10 @@ TEST(ConfigFileStore, FormatsTheTwoLineFileForTheLevel) {
       {30, "[Bluetooth]\nRange = 30\n"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ConfigFile::contents_for(c.level), c.contents);
+    EXPECT_EQ(config_file::contents_for(c.level), c.contents);
   }
-  EXPECT_EQ(ConfigFile::contents_for(0).size(), 22u);
-  EXPECT_EQ(ConfigFile::contents_for(25).size(), 23u);
+  EXPECT_EQ(config_file::contents_for(0).size(), 22u);
+  EXPECT_EQ(config_file::contents_for(25).size(), 23u);
 }
 
 TEST(ConfigFileStore, ReplacesTheWholeFileWithOurOwnerAndMode0644) {
@@ -56,7 +56,7 @@ TEST(ConfigFileStore, ReplacesTheWholeFileWithOurOwnerAndMode0644) {
   harness::write_file(path, "; a comment that goes\n[Other]\nkey = value\n[Bluetooth]\nRange = 3\n");
   ::chmod(path.c_str(), 0600);
 
-  std::string complaints = standard_error_of([&] { ConfigFile::store(path.string(), 25); }, scratch.path());
+  std::string complaints = standard_error_of([&] { config_file::store(path.string(), 25); }, scratch.path());
 
   EXPECT_EQ(complaints, "");
   EXPECT_EQ(harness::read_file(path), "[Bluetooth]\nRange = 25\n");
@@ -82,7 +82,7 @@ TEST(ConfigFileStore, ComplainsOnStandardErrorWithTheLibraryMessageMadeValidUtf8
   for (const auto& c : cases) {
     const std::string path = (scratch.path() / c.directory_name / "bluetooth.conf").string();
     const std::string shown = (scratch.path() / c.shown_name / "bluetooth.conf").string();
-    std::string complaints = standard_error_of([&] { ConfigFile::store(path, 7); }, scratch.path());
+    std::string complaints = standard_error_of([&] { config_file::store(path, 7); }, scratch.path());
     EXPECT_EQ(complaints, "Error: Failed to create a temporary file for \"" + shown +
                               "\": No such file or directory\n");
   }

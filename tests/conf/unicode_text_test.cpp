@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "dbus/utf8.hpp"
 #include "src/unicode_text.hpp"
 
 namespace {
@@ -86,7 +87,7 @@ TEST(UnicodeText, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
       {"\xC0\x80", false},
       {"\xF4\x90\x80\x80", false},
   };
-  for (const auto& [bytes, valid] : cases) EXPECT_EQ(is_valid_utf8(bytes), valid) << bytes;
+  for (const auto& [bytes, valid] : cases) EXPECT_EQ(dbus::is_utf8(bytes), valid) << bytes;
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <vector>
 
-#include "dbus/call_blocking.hpp"
 #include "dbus/message_reader.hpp"
 #include "tests/harness/private_bus.hpp"
 
@@ -16,16 +15,13 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
 
-std::string unique_name(const BusConnection& connection) { return dbus_bus_get_unique_name(connection.raw()); }
+std::string unique_name(const BusConnection& connection) { return std::string(connection.unique_name()); }
 
 // A blocking call to the bus daemon: once it returns, whatever the daemon sent this connection
 // before the reply sits in the connection's incoming queue.
 std::expected<Message, BusError> call_daemon(const BusConnection& connection, const char* member,
                                              const std::vector<CallArg>& args = {}) {
-  const MethodTarget daemon{BusName::from_constant("org.freedesktop.DBus"),
-                            BusPath::from_constant("/org/freedesktop/DBus"), 5s, connection.raw()};
-  return call_blocking(daemon, InterfaceName::from_constant("org.freedesktop.DBus"), MemberName::from_constant(member),
-                       args);
+  return connection.call_daemon(MemberName::from_constant(member), args, 5s);
 }
 
 Message signal_to(const BusConnection& target, const char* interface, const char* member) {
@@ -223,7 +219,7 @@ TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDi
     return true;
   });
   BusConnection moved = std::move(*opened);
-  EXPECT_EQ(opened->raw(), nullptr);
+  EXPECT_EQ(opened->unix_fd(), -1);
   const auto step = opened->process_one(0);
   ASSERT_FALSE(step.has_value());
   EXPECT_EQ(step.error().text(), kDisconnected);

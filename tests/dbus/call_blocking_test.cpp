@@ -1,5 +1,3 @@
-#include "dbus/call_blocking.hpp"
-
 #include <gtest/gtest.h>
 
 #include "dbus/bus_connection.hpp"
@@ -15,15 +13,12 @@ using namespace std::chrono_literals;
 
 class CallBlockingTest : public ::testing::Test {
  protected:
-  MethodTarget peer(std::chrono::nanoseconds timeout = 5s, const char* destination = PeerService::kName) const {
-    return {BusName::from_constant(destination), BusPath::from_constant(PeerService::kPath), timeout,
-            connection_.raw()};
-  }
   std::expected<Message, BusError> call(const char* member, const std::vector<CallArg>& args = {},
-                                        std::chrono::nanoseconds timeout = 5s,
+                                        std::chrono::milliseconds timeout = 5s,
                                         const char* destination = PeerService::kName) const {
-    return call_blocking(peer(timeout, destination), InterfaceName::from_constant(PeerService::kInterface),
-                         MemberName::from_constant(member), args);
+    const MethodTarget peer{BusName::from_constant(destination), BusPath::from_constant(PeerService::kPath)};
+    return connection_.call(peer, InterfaceName::from_constant(PeerService::kInterface),
+                            MemberName::from_constant(member), args, timeout);
   }
 
   harness::PrivateBus bus_{{.this_process_too = true}};
@@ -44,7 +39,7 @@ TEST_F(CallBlockingTest, FailuresComeBackWithTheirNameAndMessage) {
   struct Row {
     std::string_view name;
     const char* member;
-    std::chrono::nanoseconds timeout;
+    std::chrono::milliseconds timeout;
     const char* destination;
     std::string_view error_name;
     std::string_view message_part;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "dbus/c_text.hpp"
 #include "dbus/message.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"

@@ -50,7 +50,7 @@ TEST(TxPowerCommandOnTheBus, SendsThePowerTextAndClosesItsConnectionAfterEveryRu
     SCOPED_TRACE(int{row.level});
     bridge.set_control(row.control);
     testing::internal::CaptureStdout();
-    const auto result = TxPowerCommand::run(row.level);
+    const auto result = tx_power_command::run(row.level);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), row.failure == nullptr ? harness::level_applied(row.level) : "");
     EXPECT_EQ(result.has_value(), row.failure == nullptr);
     if (!result) {

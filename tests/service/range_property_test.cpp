@@ -89,7 +89,7 @@ class RangeProperty : public testing::Test {
           if (radio_failure_) return std::unexpected(Error(*radio_failure_));
           return {};
         },
-        &ConfigFile::store);
+        &config_file::store);
     objects_.emplace(service_objects(service_));
   }
 

@@ -14,7 +14,7 @@ TEST(TxPowerCommand, TurnsLevelsInsideTheWindowIntoPowersTwentyBelow) {
     int power;
   } rows[] = {{0, -20}, {20, 0}, {25, 5}, {30, 10}, {40, 20}, {-10, -30}};
   for (const auto& row : rows) {
-    const auto power = TxPowerCommand::power_for(row.level);
+    const auto power = tx_power_command::power_for(row.level);
     ASSERT_TRUE(power.has_value()) << "level " << int{row.level};
     EXPECT_EQ(int{*power}, row.power);
   }
@@ -31,17 +31,17 @@ TEST(TxPowerCommand, RefusesLevelsOutsideTheWindowWithThePowerInTheMessage) {
       {-128, "BLE Power -148 must be in the range of -30 to 20"},
   };
   for (const auto& row : rows) {
-    const auto power = TxPowerCommand::power_for(row.level);
+    const auto power = tx_power_command::power_for(row.level);
     ASSERT_FALSE(power.has_value()) << "level " << int{row.level};
     EXPECT_EQ(power.error().message(), row.message);
   }
 }
 
 TEST(TxPowerCommand, WritesItsLinesWithSignedDecimals) {
-  EXPECT_EQ(TxPowerCommand::success_line(20, 0), "Set BLE range 20 (0 dBm) successfully.\n");
-  EXPECT_EQ(TxPowerCommand::success_line(0, -20), "Set BLE range 0 (-20 dBm) successfully.\n");
-  EXPECT_EQ(TxPowerCommand::refused(12).message(), "Set BLE Power failed: 12");
-  EXPECT_EQ(TxPowerCommand::refused(-128).message(), "Set BLE Power failed: -128");
+  EXPECT_EQ(tx_power_command::success_line(20, 0), "Set BLE range 20 (0 dBm) successfully.\n");
+  EXPECT_EQ(tx_power_command::success_line(0, -20), "Set BLE range 0 (-20 dBm) successfully.\n");
+  EXPECT_EQ(tx_power_command::refused(12).message(), "Set BLE Power failed: 12");
+  EXPECT_EQ(tx_power_command::refused(-128).message(), "Set BLE Power failed: -128");
 }
 
 // With no system bus to be had, a level outside the window must fail on the window alone,
@@ -55,7 +55,7 @@ class TxPowerCommandWithoutBus : public testing::Test {
 
 TEST_F(TxPowerCommandWithoutBus, ChecksTheWindowBeforeItConnects) {
   testing::internal::CaptureStdout();
-  const auto result = TxPowerCommand::run(41);
+  const auto result = tx_power_command::run(41);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().message(), "BLE Power 21 must be in the range of -30 to 20");
@@ -63,7 +63,7 @@ TEST_F(TxPowerCommandWithoutBus, ChecksTheWindowBeforeItConnects) {
 
 TEST_F(TxPowerCommandWithoutBus, ReportsTheConnectionFailureAndPrintsNothing) {
   testing::internal::CaptureStdout();
-  const auto result = TxPowerCommand::run(25);
+  const auto result = tx_power_command::run(25);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   ASSERT_FALSE(result.has_value());
   EXPECT_NE(result.error().message().find("/nonexistent/ble-ranged-test/bus"), std::string::npos)

@@ -4,7 +4,7 @@
 
 namespace {
 
-using ranged::ConfigFile;
+namespace config_file = ranged::config_file;
 
 // What start-up makes of a file: the level as decimal text, or the failure message.
 std::string outcome_of(const std::expected<std::int8_t, ranged::Error>& level) {
@@ -43,7 +43,7 @@ const Case cases[] = {
 
 TEST(StoredLevel, FindsConvertsAndChecksTheRangeOfALoadedFile) {
   for (const auto& c : cases) {
-    auto config = ConfigFile::parse(c.file);
+    auto config = config_file::parse(c.file);
     ASSERT_TRUE(config.has_value()) << c.file;
     EXPECT_EQ(outcome_of(ranged::stored_level(*config)), c.outcome) << c.file;
   }

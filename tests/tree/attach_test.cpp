@@ -15,22 +15,22 @@
 namespace tree_test {
 namespace {
 
+using namespace std::chrono_literals;
+
 // What the client has received: change signals and replies, each reply tagged with the
 // serial of the call it answers.
-void drain_client(DBusConnection* client, std::vector<std::string>& seen) {
-  while (DBusMessage* raw = dbus_connection_pop_message(client)) {
-    const dbus::Message message = dbus::Message::adopt(raw);
-    const bool change = message.member() == "PropertiesChanged";
-    if (message.type() == dbus::MessageType::signal && !change) continue;  // NameAcquired and the like
-    const dbus_uint32_t answers = dbus_message_get_reply_serial(raw);
-    seen.push_back((answers != 0 ? std::to_string(answers) + " " : std::string()) + describe(message));
-  }
+bool record(const dbus::Message& message, std::vector<std::string>& seen) {
+  const bool change = message.member() == "PropertiesChanged";
+  if (message.type() == dbus::MessageType::signal && !change) return true;  // NameAcquired and the like
+  const dbus_uint32_t answers = dbus_message_get_reply_serial(message.get());
+  seen.push_back((answers != 0 ? std::to_string(answers) + " " : std::string()) + describe(message));
+  return true;
 }
 
-dbus::Message call_to(const char* destination, dbus_uint32_t serial, std::string_view path, std::string_view member,
-                     const Args& args) {
+dbus::Message call_to(const std::string& destination, dbus_uint32_t serial, std::string_view path,
+                     std::string_view member, const Args& args) {
   dbus::Message message = call(path, "org.freedesktop.DBus.Properties", member, args);
-  dbus_message_set_destination(message.get(), destination);
+  dbus_message_set_destination(message.get(), destination.c_str());
   dbus_message_set_serial(message.get(), serial);
   return message;
 }
@@ -43,12 +43,11 @@ TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
   auto values = std::make_shared<Values>();
   tree::attach(test_tree(values), *server);
 
-  DBusError error;
-  dbus_error_init(&error);
-  dbus_bus_add_match(client->raw(), "type='signal',member='PropertiesChanged'", &error);  // BLOCKS briefly
-  ASSERT_FALSE(dbus_error_is_set(&error)) << error.message;
+  const auto added = client->call_daemon(dbus::MemberName::from_constant("AddMatch"),
+                                         {std::string("type='signal',member='PropertiesChanged'")}, 5s);
+  ASSERT_TRUE(added) << added.error().detailed();
 
-  const char* destination = dbus_bus_get_unique_name(server->raw());
+  const std::string destination(server->unique_name());
   // Sent in this order and answered in this order: a reply to the first call would arrive
   // before the reply to the last one, so once that is in, the first is known to be unanswered.
   client->send(call_to(destination, 1001, "/test/elsewhere", "Get", {"s:com.test.Things", "s:Level"}));
@@ -56,10 +55,10 @@ TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
   client->send(call_to(destination, 1003, object_path, "Get", {"s:com.test.Things", "s:Level"}));
 
   std::vector<std::string> seen;
+  client->add_receiver({}, [&](dbus::Message message, dbus::BusConnection&) { return record(message, seen); });
   for (int round = 0; round < 500 && (seen.empty() || !seen.back().starts_with("1003 ")); ++round) {
     ASSERT_TRUE(server->process_one(10));
-    dbus_connection_read_write(client->raw(), 10);
-    drain_client(client->raw(), seen);
+    ASSERT_TRUE(client->process_one(10));
   }
   EXPECT_EQ(seen, (std::vector<std::string>{
                       "signal /test/object org.freedesktop.DBus.Properties.PropertiesChanged \"com.test.Things\", "

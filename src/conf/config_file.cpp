@@ -1,29 +1,33 @@
-// Reading direction of ConfigFile: the whole file into a ConfigMap.
+// The configuration file in both directions: read whole into a ConfigMap, and rewritten whole
+// with the one setting through libcfgkit.
+#include "src/conf/config_file.hpp"
+
 #include <fcntl.h>
+#include <glib.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
-#include "src/conf/config_file.hpp"
-#include "src/conf/os_error.hpp"
+#include "dbus/utf8.hpp"
+#include "platform/cfgkit/cfgkit.h"
+#include "platform/fd/unique_fd.hpp"
 #include "src/unicode_text.hpp"
 
-namespace ranged {
+namespace ranged::config_file {
 namespace {
 
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(int fd) noexcept : fd_(fd) {}
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-  ~ReadOnlyFile() { ::close(fd_); }
-  int fd() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
+// The operating system's words for an errno value, as our messages quote them:
+// "No such file or directory (os error 2)".
+std::string os_error_text(int error_number) {
+  std::array<char, 256> buffer{};
+  // The GNU strerror_r may return a static text instead of filling the buffer.
+  const char* text = ::strerror_r(error_number, buffer.data(), buffer.size());
+  return std::string(text) + " (os error " + std::to_string(error_number) + ")";
+}
 
 // BLOCKS on the file system. Returns the errno value of the first failed read.
 std::expected<std::string, int> read_all(int fd) {
@@ -70,9 +74,30 @@ std::expected<void, std::string> read_line(std::string_view line, std::size_t nu
   return {};
 }
 
+constexpr mode_t config_file_mode = 0644;
+
+// Owns the library's error record, if it leaves one.
+class ErrorRecord {
+ public:
+  ErrorRecord() = default;
+  ErrorRecord(const ErrorRecord&) = delete;
+  ErrorRecord& operator=(const ErrorRecord&) = delete;
+  ~ErrorRecord() { g_clear_error(&record_); }
+  GError** out() noexcept { return &record_; }
+  const GError* get() const noexcept { return record_; }
+
+ private:
+  GError* record_ = nullptr;
+};
+
+std::string complaint(const GError* record) {
+  if (record == nullptr) return "Unknown error occurred.\n";
+  return "Error: " + dbus::repair_utf8(record->message ? record->message : "") + "\n";
+}
+
 }  // namespace
 
-std::expected<ConfigMap, std::string> ConfigFile::parse(std::string_view utf8) {
+std::expected<ConfigMap, std::string> parse(std::string_view utf8) {
   ConfigMap map;
   std::string section = "default";
   std::size_t number = 0;
@@ -93,18 +118,34 @@ std::expected<ConfigMap, std::string> ConfigFile::parse(std::string_view utf8) {
   return map;
 }
 
-std::expected<ConfigMap, std::string> ConfigFile::load(const std::string& path) {
+std::expected<ConfigMap, std::string> load(const std::string& path) {
   // Non-blocking open so that a FIFO put in place of the file cannot hang start-up.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::unexpected("couldn't open " + path + ": " + os_error_text(errno));
-  ReadOnlyFile file(fd);
+  const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!file) return std::unexpected("couldn't open " + path + ": " + os_error_text(errno));
 
-  auto bytes = read_all(file.fd());
+  auto bytes = read_all(file.get());
   if (!bytes) return std::unexpected("couldn't read " + path + ": " + os_error_text(bytes.error()));
-  if (!is_valid_utf8(*bytes)) {
+  if (!dbus::is_utf8(*bytes)) {
     return std::unexpected("couldn't read " + path + ": stream did not contain valid UTF-8");
   }
   return parse(*bytes);
 }
 
-}  // namespace ranged
+std::string contents_for(std::int8_t level) {
+  return "[Bluetooth]\nRange = " + std::to_string(level) + "\n";
+}
+
+void store(const std::string& path, std::int8_t level) {
+  const std::string contents = contents_for(level);
+  ErrorRecord error;
+  // BLOCKS until the file and its directory are on storage.
+  int stored = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(),
+                                                      ::getuid(), ::getgid(), config_file_mode,
+                                                      error.out());
+  if (stored != 0) return;
+  std::string text = complaint(error.get());
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace ranged::config_file

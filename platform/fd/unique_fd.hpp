@@ -1,20 +1,21 @@
 #pragma once
-// The one owner of a file descriptor: closed exactly once, on every path.
+// The one owner of a file descriptor: closed exactly once, on every path. Header-only and
+// dependent on nothing but the C library, so every layer and libcfgkit can use it.
 #include <unistd.h>
 
 #include <utility>
 
-namespace bridge {
+namespace platform {
 
 class UniqueFd {
  public:
   UniqueFd() noexcept = default;
   explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
       reset();
-      fd_ = std::exchange(other.fd_, -1);
+      fd_ = other.release();
     }
     return *this;
   }
@@ -27,10 +28,12 @@ class UniqueFd {
     fd_ = -1;
   }
   // Closes now, for callers that must see close's own error (a write-back on NFS, say).
-  int close() noexcept { return ::close(std::exchange(fd_, -1)); }
+  int close() noexcept { return ::close(release()); }
+  // Hands the descriptor to a new owner (fdopendir, say) that closes it.
+  int release() noexcept { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;
 };
 
-}  // namespace bridge
+}  // namespace platform
