@@ -152,4 +152,13 @@ const ErrorName& property_read_only() {
 
 }  // namespace standard_error
 
+static_assert(maximum_name_length == DBUS_MAXIMUM_NAME_LENGTH);
+
+std::string_view introspection_doctype() noexcept {
+  // Not DBUS_INTROSPECT_1_0_XML_DOCTYPE_DECL_NODE: it breaks the line between the identifiers.
+  static constexpr std::string_view doctype = "<!DOCTYPE node PUBLIC \"" DBUS_INTROSPECT_1_0_XML_PUBLIC_IDENTIFIER
+                                              "\" \"" DBUS_INTROSPECT_1_0_XML_SYSTEM_IDENTIFIER "\">\n";
+  return doctype;
+}
+
 }  // namespace dbus

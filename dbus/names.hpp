@@ -8,6 +8,11 @@
 
 namespace dbus {
 
+// The longest bus, interface, member or error name the protocol allows, in bytes.
+inline constexpr std::size_t maximum_name_length = 255;
+// The DOCTYPE line of every introspection document, line feed included.
+std::string_view introspection_doctype() noexcept;
+
 // One check per name kind: the libdbus validator and the label used in fatal texts.
 struct BusNameCheck;
 struct BusPathCheck;

@@ -1,7 +1,6 @@
 // org.freedesktop.DBus.Introspectable: the XML document that describes one object.
 #include "tree/introspection.hpp"
 
-#include <dbus/dbus-protocol.h>
 
 #include <string_view>
 #include <utility>
@@ -12,8 +11,6 @@
 namespace tree {
 namespace {
 
-constexpr std::string_view doctype = "<!DOCTYPE node PUBLIC \"" DBUS_INTROSPECT_1_0_XML_PUBLIC_IDENTIFIER
-                                     "\" \"" DBUS_INTROSPECT_1_0_XML_SYSTEM_IDENTIFIER "\">\n";
 constexpr std::string_view emits_changed_annotation = "org.freedesktop.DBus.Property.EmitsChangedSignal";
 
 // ` name="value"`. D-Bus names never need escaping; annotation values and property names are
@@ -164,7 +161,7 @@ std::vector<const TreeObject*> children(const ObjectTree& tree, const TreeObject
 }
 
 std::string introspect(const TreeObject& object, const ObjectTree& tree) {
-  std::string out(doctype);
+  std::string out(dbus::introspection_doctype());
   out += "<node" + attribute("name", object.path.view()) + ">\n";
   for (const auto& [name, interface] : object.interfaces) append_interface(out, name, *interface);
   const std::size_t length = prefix_length(object.path.view());

@@ -2,7 +2,6 @@
 // the quoting of outside text in their error messages.
 #include "tree/properties.hpp"
 
-#include <dbus/dbus.h>
 #include <glib.h>
 
 #include <cstdio>
@@ -95,7 +94,7 @@ std::expected<std::string_view, MethodError> read_name(MessageReader& args) {
 // the daemon drop our connection. A cut inside a character leaves a shorter text that still
 // holds a non-ASCII character, which no valid name does.
 std::string_view checked_part(std::string_view name) {
-  constexpr std::size_t longest_checked = DBUS_MAXIMUM_NAME_LENGTH + 1;
+  constexpr std::size_t longest_checked = dbus::maximum_name_length + 1;
   if (name.size() <= longest_checked) return name;
   std::size_t end = longest_checked;
   while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xc0) == 0x80) --end;
