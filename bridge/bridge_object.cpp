@@ -29,7 +29,7 @@ struct Failure {
 };
 
 // The one place where the bridge's failures get their D-Bus error names.
-tree::MethodError to_method_error(Failure failure) {
+tree::MethodError to_method_error(const Failure& failure) {
   const char* name = "org.freedesktop.DBus.Error.Failed";
   switch (failure.kind) {
     case FailureKind::invalid_arguments: name = "org.freedesktop.DBus.Error.InvalidArgs"; break;
@@ -137,9 +137,9 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   const BridgeContext* context = call.object.data<BridgeContext>();
   if (context == nullptr) dbus::fatal("The bridge object was published without its context");
   if (auto allowed = check_caller(call.message, *context); !allowed)
-    return std::unexpected(to_method_error(std::move(allowed.error())));
+    return std::unexpected(to_method_error(allowed.error()));
   auto command = read_command(call.message);
-  if (!command) return std::unexpected(to_method_error(std::move(command.error())));
+  if (!command) return std::unexpected(to_method_error(command.error()));
 
   // A lost log line must not cost the radio its command; the complaint goes to the journal.
   if (context->options.log)
