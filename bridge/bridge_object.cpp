@@ -150,9 +150,9 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   const BridgeContext* context = call.object.data<BridgeContext>();
   if (context == nullptr) dbus::fatal("The bridge object was published without its context");
   if (auto allowed = check_caller(call.message, *context); !allowed)
-    return std::unexpected(to_method_error(std::move(allowed.error())));
+    return std::unexpected(to_method_error(allowed.error()));
   auto command = read_command(call.message);
-  if (!command) return std::unexpected(to_method_error(std::move(command.error())));
+  if (!command) return std::unexpected(to_method_error(command.error()));
 
   // A lost log line must not cost the radio its command; the complaint goes to the journal.
   if (context->options.log)

@@ -94,7 +94,7 @@ bool wait(dbus::BusConnection& connection, const std::optional<bridge::PowerWatc
   return (ready[1].revents & POLLIN) != 0;
 }
 
-int serve(bridge::BridgeOptions options) {
+int serve(const bridge::BridgeOptions& options) {
   // Watching first: once the name is ours, a power-on (or the emulator's signal) is not missed.
   auto watch = open_watch(options);
   auto connection = dbus::BusConnection::open_system_bus();
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     std::fputs(bridge::help_text().data(), stdout);
     return 0;
   }
-  const int status = serve(std::move(*options));
+  const int status = serve(*options);
   dbus::shutdown();
   return status;
 }

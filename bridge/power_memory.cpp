@@ -128,6 +128,7 @@ void PowerMemory::remember(const HciCommand& command) {
 
 std::vector<HciCommand> PowerMemory::all() const {
   std::vector<HciCommand> commands;
+  commands.reserve(commands_.size());
   for (const auto& [controller, command] : commands_) commands.push_back(command);
   return commands;
 }

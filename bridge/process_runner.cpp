@@ -139,7 +139,7 @@ struct Capture {
       return false;
     }
     const std::size_t room = limit > into.size() ? limit - into.size() : 0;
-    const std::size_t count = static_cast<std::size_t>(n);
+    const auto count = static_cast<std::size_t>(n);
     into.append(buffer, count < room ? count : room);
     if (count > room) truncated = true;
     return true;

@@ -181,7 +181,7 @@ std::expected<void, std::string> SimulatedController::send(std::span<const std::
     return std::unexpected(concat("The simulated controller got a malformed command: ", hex_list(packet)));
   const std::uint8_t opcode_low = packet[1], opcode_high = packet[2];
   const auto status = static_cast<std::uint8_t>(control_.status);
-  const auto line_up = [&](HciEvent event) { events_.push_back(event_packet(event)); };
+  const auto line_up = [&](const HciEvent& event) { events_.push_back(event_packet(event)); };
 
   switch (control_.before) {
     case SimulatedNoise::none: break;
@@ -197,11 +197,11 @@ std::expected<void, std::string> SimulatedController::send(std::span<const std::
   complete.parameters.insert(complete.parameters.end(), control_.extra.begin(), control_.extra.end());
   const HciEvent command_status{hci::command_status, {status, 0x01, opcode_low, opcode_high}};
   switch (control_.answer) {
-    case SimulatedAnswer::complete: line_up(std::move(complete)); break;
+    case SimulatedAnswer::complete: line_up(complete); break;
     case SimulatedAnswer::status: line_up(command_status); break;
     case SimulatedAnswer::pending:
       line_up({hci::command_status, {0x00, 0x01, opcode_low, opcode_high}});
-      line_up(std::move(complete));
+      line_up(complete);
       break;
     case SimulatedAnswer::none: break;
   }

@@ -1,6 +1,6 @@
 #pragma once
-// The configuration file's INI rules, written a second time in the plainest form: every line is
-// classified by what it contains after its comment is cut and its ends are trimmed.
+// The configuration file's INI rules, written a second time from the format's rules rather than
+// the reader's steps: each character gets a letter for its role, and the rules work on those.
 #include <expected>
 #include <functional>
 #include <map>

@@ -1,24 +1,28 @@
 #include "fuzz/oracles/int8_model.hpp"
 
+#include <algorithm>
+#include <charconv>
+
 namespace oracle {
 
+// A longer run of digits never has a smaller magnitude than a shorter one, so the conversion
+// leaves the range before any later character exactly when the whole run after the sign does;
+// that is decided on the digits as text. Otherwise the first character after the run decides.
 std::expected<std::int8_t, ranged::ParseIntError> parse_int8(std::string_view text) {
   using ranged::ParseIntError;
   if (text.empty()) return std::unexpected(ParseIntError::empty);
-  bool negative = false;
-  if (text.front() == '+' || text.front() == '-') {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-    if (text.empty()) return std::unexpected(ParseIntError::invalid_digit);
+  const bool negative = text.front() == '-';
+  const std::string_view rest = text.substr(negative || text.front() == '+' ? 1 : 0);
+  const std::string_view run = rest.substr(0, rest.find_first_not_of("0123456789"));
+  const std::string_view digits = run.substr(std::min(run.find_first_not_of('0'), run.size()));
+  const std::string_view bound = negative ? "128" : "127";
+  if (digits.size() > bound.size() || (digits.size() == bound.size() && digits > bound)) {
+    return std::unexpected(negative ? ParseIntError::too_small : ParseIntError::too_large);
   }
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::unexpected(ParseIntError::invalid_digit);
-    value = value * 10 + (negative ? -(c - '0') : c - '0');
-    if (value > 127) return std::unexpected(ParseIntError::too_large);
-    if (value < -128) return std::unexpected(ParseIntError::too_small);
-  }
-  return static_cast<std::int8_t>(value);
+  if (rest.empty() || run.size() < rest.size()) return std::unexpected(ParseIntError::invalid_digit);
+  int magnitude = 0;  // at most 128 by now, however many zeros lead
+  std::from_chars(run.data(), run.data() + run.size(), magnitude);
+  return static_cast<std::int8_t>(negative ? -magnitude : magnitude);
 }
 
 }  // namespace oracle

@@ -1,6 +1,6 @@
 #pragma once
-// Signed 8-bit decimal conversion, modelled as a walk over the characters with a wide
-// accumulator: the first character that breaks a rule decides the outcome.
+// Signed 8-bit decimal conversion, modelled on the digit string as text: no accumulator, the run
+// of digits is compared with the bound's digits ("127" or "128").
 #include <cstdint>
 #include <expected>
 #include <string_view>

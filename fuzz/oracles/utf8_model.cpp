@@ -53,12 +53,4 @@ bool is_white_space(char32_t c) noexcept {
   return std::find(list.begin(), list.end(), c) != list.end();
 }
 
-std::string_view trim(std::string_view utf8) {
-  const auto points = decode_utf8(utf8).value();
-  auto first = std::find_if(points.begin(), points.end(), [](const CodePoint& p) { return !is_white_space(p.value); });
-  if (first == points.end()) return utf8.substr(0, 0);
-  auto last = std::find_if(points.rbegin(), points.rend(), [](const CodePoint& p) { return !is_white_space(p.value); });
-  return utf8.substr(first->offset, last->offset + last->length - first->offset);
-}
-
 }  // namespace oracle

@@ -20,7 +20,4 @@ std::optional<std::vector<CodePoint>> decode_utf8(std::string_view bytes);
 
 bool is_white_space(char32_t c) noexcept;
 
-// `utf8` must be well-formed.
-std::string_view trim(std::string_view utf8);
-
 }  // namespace oracle
