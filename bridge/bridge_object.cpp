@@ -125,12 +125,9 @@ tree::HandlerResult simulated_reply(const dbus::Message& call, const HciCommand&
   std::this_thread::sleep_for(control->delay);
 
   switch (control->reply) {
-    case SimulatedReply::output:
-      return answer_reply(call, command, context, *control);
-    case SimulatedReply::text:
-      return one(string_reply(call, dbus::to_bus_text(control->text)));
-    case SimulatedReply::empty:
-      return one(dbus::Message::method_return(call));
+    case SimulatedReply::output: return answer_reply(call, command, context, *control);
+    case SimulatedReply::text: return one(string_reply(call, dbus::to_bus_text(control->text)));
+    case SimulatedReply::empty: return one(dbus::Message::method_return(call));
     case SimulatedReply::uint32: {
       dbus::Message reply = dbus::Message::method_return(call);
       dbus::MessageWriter(reply).append_uint32(7);
@@ -139,7 +136,8 @@ tree::HandlerResult simulated_reply(const dbus::Message& call, const HciCommand&
     case SimulatedReply::error: {
       auto name = simulated_error_name(*control);
       if (!name)
-        return std::unexpected(to_method_error({FailureKind::failed, concat("Control file error_name: ", name.error())}));
+        return std::unexpected(
+            to_method_error({FailureKind::failed, concat("Control file error_name: ", name.error())}));
       return std::unexpected(tree::MethodError{std::move(*name), dbus::to_bus_text(control->error_message)});
     }
   }
@@ -163,16 +161,15 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   return answer_reply(call.message, *command, *context, SimulationControl{});
 }
 
-tree::ArgDef string_arg(const char* name) {
-  return {std::string(name), dbus::Signature::from_constant("s")};
-}
+tree::ArgDef string_arg(const char* name) { return {std::string(name), dbus::Signature::from_constant("s")}; }
 
 }  // namespace
 
 tree::ObjectTree bridge_tree(BridgeContext context) {
-  tree::InterfaceDef interface{
-      .name = dbus::InterfaceName::from_constant(bridge_interface), .methods = {}, .signals = {}, .properties = {},
-      .annotations = {}};
+  tree::InterfaceDef interface {
+    .name = dbus::InterfaceName::from_constant(bridge_interface), .methods = {}, .signals = {}, .properties = {},
+    .annotations = {}
+  };
   interface.add_method(tree::MethodDef{
       .name = dbus::MemberName::from_constant(execute_member),
       .handler = execute_hcitool,

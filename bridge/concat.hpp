@@ -10,8 +10,7 @@ namespace detail {
 inline void append_piece(std::string& out, std::string_view piece) { out += piece; }
 inline void append_piece(std::string& out, char piece) { out += piece; }
 template <std::integral Int>
-  requires(!std::same_as<Int, char> && !std::same_as<Int, bool>)
-void append_piece(std::string& out, Int piece) {
+requires(!std::same_as<Int, char> && !std::same_as<Int, bool>) void append_piece(std::string& out, Int piece) {
   out += std::to_string(piece);
 }
 }  // namespace detail

@@ -8,9 +8,7 @@ namespace bridge {
 std::expected<HciAnswer, std::string> exchange(HciTransport& transport, const HciCommand& command,
                                                std::chrono::milliseconds limit) {
   const Deadline deadline = std::chrono::steady_clock::now() + limit;
-  const auto failure = [&](std::string_view what) {
-    return std::unexpected(concat(command.controller, ": ", what));
-  };
+  const auto failure = [&](std::string_view what) { return std::unexpected(concat(command.controller, ": ", what)); };
   if (auto sent = transport.send(command_packet(command)); !sent) return std::unexpected(std::move(sent.error()));
 
   const std::uint16_t opcode = opcode_of(command);

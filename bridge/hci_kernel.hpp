@@ -8,13 +8,13 @@
 
 namespace bridge::hci {
 
-inline constexpr int protocol_hci = 1;  // BTPROTO_HCI
-inline constexpr int level_hci = 0;     // SOL_HCI
-inline constexpr int option_filter = 2; // HCI_FILTER
+inline constexpr int protocol_hci = 1;   // BTPROTO_HCI
+inline constexpr int level_hci = 0;      // SOL_HCI
+inline constexpr int option_filter = 2;  // HCI_FILTER
 
-inline constexpr std::uint16_t no_device = 0xffff;  // HCI_DEV_NONE
-inline constexpr std::uint16_t channel_raw = 0;     // HCI_CHANNEL_RAW
-inline constexpr std::uint16_t channel_control = 3; // HCI_CHANNEL_CONTROL
+inline constexpr std::uint16_t no_device = 0xffff;   // HCI_DEV_NONE
+inline constexpr std::uint16_t channel_raw = 0;      // HCI_CHANNEL_RAW
+inline constexpr std::uint16_t channel_control = 3;  // HCI_CHANNEL_CONTROL
 
 // Packet types: the first byte of every packet on a raw socket.
 inline constexpr std::uint8_t command_packet = 0x01;

@@ -74,13 +74,13 @@ std::string describe_failed_run(const std::string& tool, const ProcessResult& re
       text = concat(tool, " did not finish within ", limits.time_limit.count(), " ms and was killed");
       break;
     case ProcessResult::End::signalled:
-      text = concat(tool, " was killed by signal ", result.code, " (", ::strsignal(result.code), "): ", printed(result));
+      text =
+          concat(tool, " was killed by signal ", result.code, " (", ::strsignal(result.code), "): ", printed(result));
       break;
     case ProcessResult::End::exited:
       if (result.code == 0 && result.truncated)
         text = concat(tool, " printed more than ", limits.output_limit, " bytes");
-      else
-        text = concat(tool, " exited with status ", result.code, ": ", printed(result));
+      else text = concat(tool, " exited with status ", result.code, ": ", printed(result));
       break;
   }
   return dbus::to_bus_text(text);

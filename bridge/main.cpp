@@ -40,12 +40,9 @@ std::expected<void, std::string> own_name(const dbus::BusConnection& connection,
   if (!answer) return refused(answer.error().text());
   switch (*answer) {
     case dbus::name_reply::primary_owner:
-    case dbus::name_reply::already_owner:
-      return {};
-    case dbus::name_reply::exists:
-      return refused("another process owns it");
-    default:
-      return refused(bridge::concat("unexpected RequestName reply ", *answer));
+    case dbus::name_reply::already_owner: return {};
+    case dbus::name_reply::exists: return refused("another process owns it");
+    default: return refused(bridge::concat("unexpected RequestName reply ", *answer));
   }
 }
 
@@ -88,8 +85,9 @@ void restore_powered_on(bridge::PowerWatch& watch, const bridge::PowerMemory& me
 // served at once. What is waiting on the watch is handled after at most one bus message.
 bool wait(dbus::BusConnection& connection, const std::optional<bridge::PowerWatch>& watch) {
   if (connection.has_queued_messages()) return false;
-  pollfd ready[2] = {{connection.unix_fd(), static_cast<short>(POLLIN | (connection.has_messages_to_send() ? POLLOUT : 0)), 0},
-                     {watch ? watch->fd() : -1, POLLIN, 0}};
+  pollfd ready[2] = {
+      {connection.unix_fd(), static_cast<short>(POLLIN | (connection.has_messages_to_send() ? POLLOUT : 0)), 0},
+      {watch ? watch->fd() : -1, POLLIN, 0}};
   if (::poll(ready, 2, 1000) <= 0) return false;
   return (ready[1].revents & POLLIN) != 0;
 }

@@ -14,9 +14,7 @@
 namespace bridge {
 namespace {
 
-void log_line(std::string_view text) {
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-}
+void log_line(std::string_view text) { std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data()); }
 
 std::string os_error(std::string_view step, const std::filesystem::path& path) {
   return concat(step, ' ', path.string(), ": ", std::strerror(errno));

@@ -41,7 +41,8 @@ std::expected<PowerWatch, std::string> PowerWatch::kernel() {
   // The kernel matches an event by its code's low 6 bits.
   constexpr unsigned bit = hci::stack_internal & 63;
   filter.event_mask[bit >> 5] = 1u << (bit & 31);
-  if (::setsockopt(fd.get(), hci::level_hci, hci::option_filter, &filter, sizeof filter) != 0) return failed("setsockopt");
+  if (::setsockopt(fd.get(), hci::level_hci, hci::option_filter, &filter, sizeof filter) != 0)
+    return failed("setsockopt");
   const hci::SocketAddress nowhere{AF_BLUETOOTH, hci::no_device, hci::channel_raw};
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&nowhere), sizeof nowhere) != 0) return failed("bind");
   return PowerWatch(std::move(fd), false);

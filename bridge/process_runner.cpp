@@ -108,8 +108,8 @@ class SpawnSetup {
     if (int e = posix_spawnattr_setsigdefault(&attributes_, &all)) return e;
     if (int e = posix_spawnattr_setsigmask(&attributes_, &none)) return e;
     if (int e = posix_spawnattr_setpgroup(&attributes_, 0)) return e;
-    return posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                                      POSIX_SPAWN_SETPGROUP);
+    return posix_spawnattr_setflags(&attributes_,
+                                    POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   }
 
   const posix_spawn_file_actions_t* actions() const noexcept { return &actions_; }

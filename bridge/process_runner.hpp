@@ -16,9 +16,9 @@ struct RunLimits {
 struct ProcessResult {
   enum class End { exited, signalled, timed_out };
   End end = End::exited;
-  int code = 0;         // exit status, or the signal number
-  std::string output;   // standard output, at most output_limit bytes
-  std::string errors;   // standard error, at most output_limit bytes
+  int code = 0;        // exit status, or the signal number
+  std::string output;  // standard output, at most output_limit bytes
+  std::string errors;  // standard error, at most output_limit bytes
   bool truncated = false;
 };
 

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -83,9 +83,11 @@ std::expected<std::vector<std::uint8_t>, std::string> parse_bytes(std::string_vi
       continue;
     }
     std::uint8_t byte{};
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + std::min<std::size_t>(2, value.size()), byte, 16);
+    const auto [end, ec] =
+        std::from_chars(value.data(), value.data() + std::min<std::size_t>(2, value.size()), byte, 16);
     if (ec != std::errc() || end != value.data() + 2 || bytes.size() == 250)
-      return std::unexpected(std::string("extra must be at most 250 bytes of two hex digits each, separated by blanks"));
+      return std::unexpected(
+          std::string("extra must be at most 250 bytes of two hex digits each, separated by blanks"));
     bytes.push_back(byte);
     value.remove_prefix(2);
   }
@@ -188,7 +190,8 @@ std::expected<void, std::string> SimulatedController::send(std::span<const std::
     case SimulatedNoise::packets: line_up({hci::completed_packets, {0x01, 0x01, 0x00, 0x01, 0x00}}); break;
     case SimulatedNoise::advertising:
       // One report from 11:22:33:44:55:66 with a flags field, at -60 dBm.
-      line_up({hci::le_meta, {0x02, 0x01, 0x00, 0x00, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x03, 0x02, 0x01, 0x06, 0xC4}});
+      line_up(
+          {hci::le_meta, {0x02, 0x01, 0x00, 0x00, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x03, 0x02, 0x01, 0x06, 0xC4}});
       break;
     case SimulatedNoise::other: line_up({hci::command_complete, {0x01, 0x03, 0x0C, 0x00}}); break;  // Reset's
   }

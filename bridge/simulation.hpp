@@ -25,8 +25,8 @@ enum class SimulatedAnswer { complete, status, pending, none };
 enum class SimulatedNoise { none, packets, advertising, other };
 
 struct SimulationControl {
-  int status = 0;                    // the status byte, -128 to 255 (negative ones as signed bytes)
-  std::vector<std::uint8_t> extra;   // return parameters after the status
+  int status = 0;                   // the status byte, -128 to 255 (negative ones as signed bytes)
+  std::vector<std::uint8_t> extra;  // return parameters after the status
   SimulatedAnswer answer = SimulatedAnswer::complete;
   SimulatedNoise before = SimulatedNoise::none;
   std::chrono::milliseconds delay{0};  // the bridge stalls this long before it replies

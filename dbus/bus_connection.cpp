@@ -122,8 +122,7 @@ std::expected<Message, BusError> BusConnection::call(const MethodTarget& target,
   return Message::adopt(reply);
 }
 
-std::expected<Message, BusError> BusConnection::call_daemon(const MemberName& member,
-                                                            const std::vector<CallArg>& args,
+std::expected<Message, BusError> BusConnection::call_daemon(const MemberName& member, const std::vector<CallArg>& args,
                                                             std::chrono::milliseconds timeout) const {
   static const InterfaceName interface = InterfaceName::from_constant(DBUS_INTERFACE_DBUS);
   return call(bus_daemon(), interface, member, args, timeout);  // BLOCKS up to `timeout`

@@ -38,9 +38,7 @@ BusError BusError::custom(const ErrorName& name, std::string_view message) {
   return error;
 }
 
-BusError BusError::failed(std::string_view message) {
-  return custom(standard_error::failed(), message);
-}
+BusError BusError::failed(std::string_view message) { return custom(standard_error::failed(), message); }
 
 BusError BusError::from(const TypeMismatch& mismatch) { return failed(mismatch.text()); }
 

@@ -40,22 +40,21 @@ Message Message::method_return(const Message& call) {
 
 Message Message::error_reply(const Message& call, const ErrorName& name, std::string_view text) {
   const CText message(text);
-  return Message(
-      or_fatal(dbus_message_new_error(call.get(), name.c_str(), message.c_str()), "dbus_message_new_error"));
+  return Message(or_fatal(dbus_message_new_error(call.get(), name.c_str(), message.c_str()), "dbus_message_new_error"));
 }
 
 Message Message::signal(const BusPath& path, const InterfaceName& interface, const MemberName& member) {
   ensure_library_initialised();
-  return Message(or_fatal(dbus_message_new_signal(path.c_str(), interface.c_str(), member.c_str()),
-                          "dbus_message_new_signal"));
+  return Message(
+      or_fatal(dbus_message_new_signal(path.c_str(), interface.c_str(), member.c_str()), "dbus_message_new_signal"));
 }
 
 Message Message::method_call(const BusName& destination, const BusPath& path, const InterfaceName& interface,
                              const MemberName& member) {
   ensure_library_initialised();
-  return Message(or_fatal(
-      dbus_message_new_method_call(destination.c_str(), path.c_str(), interface.c_str(), member.c_str()),
-      "dbus_message_new_method_call"));
+  return Message(
+      or_fatal(dbus_message_new_method_call(destination.c_str(), path.c_str(), interface.c_str(), member.c_str()),
+               "dbus_message_new_method_call"));
 }
 
 Message::Message(Message&& other) noexcept : raw_(other.release()) {}
@@ -91,12 +90,8 @@ std::optional<std::string_view> Message::interface() const noexcept {
   return header_field(raw_, dbus_message_get_interface);
 }
 
-std::optional<std::string_view> Message::member() const noexcept {
-  return header_field(raw_, dbus_message_get_member);
-}
+std::optional<std::string_view> Message::member() const noexcept { return header_field(raw_, dbus_message_get_member); }
 
-std::optional<std::string_view> Message::sender() const noexcept {
-  return header_field(raw_, dbus_message_get_sender);
-}
+std::optional<std::string_view> Message::sender() const noexcept { return header_field(raw_, dbus_message_get_sender); }
 
 }  // namespace dbus

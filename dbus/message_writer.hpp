@@ -47,7 +47,11 @@ class MessageWriter {
   template <class Fill>
   decltype(auto) with_variant(const Signature& contained, Fill&& fill) {
     MessageWriter child = open_variant(contained);
-    struct Closer { MessageWriter& parent; MessageWriter& child; ~Closer() { parent.close(child); } } closer{*this, child};
+    struct Closer {
+      MessageWriter& parent;
+      MessageWriter& child;
+      ~Closer() { parent.close(child); }
+    } closer{*this, child};
     return fill(child);
   }
 

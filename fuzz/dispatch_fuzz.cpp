@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tree::ObjectTree objects = ranged::service_objects(service);
   const auto replies = objects.handle_call(call);
 
-  const bool ours = dbus_message_get_type(raw) == DBUS_MESSAGE_TYPE_METHOD_CALL &&
-                    dbus_message_has_path(raw, "/com/orbo/RIDEviva");
+  const bool ours =
+      dbus_message_get_type(raw) == DBUS_MESSAGE_TYPE_METHOD_CALL && dbus_message_has_path(raw, "/com/orbo/RIDEviva");
   check(ours == replies.has_value(), "answered exactly the calls to our object", input);
   if (replies) {
     check(replies->size() == 1 || replies->size() == 2, "one answer, or the change signal and the answer", input);

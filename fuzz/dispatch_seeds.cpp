@@ -13,7 +13,9 @@ namespace {
 
 using Fill = std::function<void(DBusMessageIter&)>;
 
-void put_string(DBusMessageIter& iter, const char* text) { dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &text); }
+void put_string(DBusMessageIter& iter, const char* text) {
+  dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &text);
+}
 
 void put_variant(DBusMessageIter& iter, const char* signature, int type, const void* value) {
   DBusMessageIter variant;
@@ -56,27 +58,46 @@ int main(int argc, char** argv) {
   const std::int32_t level = 25, refused = 26, too_high = 31;
   const unsigned char byte = 5;
   const int call = DBUS_MESSAGE_TYPE_METHOD_CALL;
-  write_seed(dir, "get", call, path, props, "Get", [&](auto& it) { put_string(it, legacy); put_string(it, "Range"); });
+  write_seed(dir, "get", call, path, props, "Get", [&](auto& it) {
+    put_string(it, legacy);
+    put_string(it, "Range");
+  });
   write_seed(dir, "get_all", call, path, props, "GetAll", [&](auto& it) { put_string(it, legacy); });
   write_seed(dir, "set", call, path, props, "Set", [&](auto& it) {
-    put_string(it, legacy); put_string(it, "Range"); put_variant(it, "i", DBUS_TYPE_INT32, &level); });
+    put_string(it, legacy);
+    put_string(it, "Range");
+    put_variant(it, "i", DBUS_TYPE_INT32, &level);
+  });
   write_seed(dir, "set_refused_by_radio", call, path, props, "Set", [&](auto& it) {
-    put_string(it, legacy); put_string(it, "Range"); put_variant(it, "i", DBUS_TYPE_INT32, &refused); });
+    put_string(it, legacy);
+    put_string(it, "Range");
+    put_variant(it, "i", DBUS_TYPE_INT32, &refused);
+  });
   write_seed(dir, "set_too_high", call, path, props, "Set", [&](auto& it) {
-    put_string(it, legacy); put_string(it, "Range"); put_variant(it, "i", DBUS_TYPE_INT32, &too_high); });
+    put_string(it, legacy);
+    put_string(it, "Range");
+    put_variant(it, "i", DBUS_TYPE_INT32, &too_high);
+  });
   write_seed(dir, "set_byte", call, path, props, "Set", [&](auto& it) {
-    put_string(it, legacy); put_string(it, "Range"); put_variant(it, "y", DBUS_TYPE_BYTE, &byte); });
+    put_string(it, legacy);
+    put_string(it, "Range");
+    put_variant(it, "y", DBUS_TYPE_BYTE, &byte);
+  });
   write_seed(dir, "get_bad_interface", call, path, props, "Get", [&](auto& it) {
-    put_string(it, "com..orbo\x01"); put_string(it, "Range"); });
+    put_string(it, "com..orbo\x01");
+    put_string(it, "Range");
+  });
   // Once made a reply five times the size of the call: quoting expanded every control character.
   const std::string controls(3000, '\x01');
   write_seed(dir, "get_long_control_interface", call, path, props, "Get", [&](auto& it) {
-    put_string(it, controls.c_str()); put_string(it, "Range"); });
+    put_string(it, controls.c_str());
+    put_string(it, "Range");
+  });
   write_seed(dir, "introspect", call, path, "org.freedesktop.DBus.Introspectable", "Introspect", [](auto&) {});
   write_seed(dir, "peer_ping", call, path, "org.freedesktop.DBus.Peer", "Ping", [](auto&) {});
   write_seed(dir, "no_interface", call, path, nullptr, "Get", [](auto&) {});
   write_seed(dir, "other_path", call, "/com/orbo", props, "Get", [&](auto& it) { put_string(it, legacy); });
-  write_seed(dir, "signal", DBUS_MESSAGE_TYPE_SIGNAL, path, props, "PropertiesChanged", [&](auto& it) {
-    put_string(it, legacy); });
+  write_seed(dir, "signal", DBUS_MESSAGE_TYPE_SIGNAL, path, props, "PropertiesChanged",
+             [&](auto& it) { put_string(it, legacy); });
   return 0;
 }

@@ -29,37 +29,44 @@ void check_packet(std::string_view input) {
   const auto model = oracle::event_from_packet(input);
   if (ours.has_value() != model.has_value() || (ours && ours->parameters != model->parameters) ||
       (ours && ours->code != model->code))
-    oracle::mismatch("decode_event_packet", input, ours ? describe(*ours) : ours.error(), model ? describe(*model) : "refused");
+    oracle::mismatch("decode_event_packet", input, ours ? describe(*ours) : ours.error(),
+                     model ? describe(*model) : "refused");
   if (!ours) return;
 
   // What the tool would print for it reads back as the same event.
   const auto reread = bridge::read_printed_event(bridge::print_event(*ours));
   if (!reread || *reread != *ours)
-    oracle::mismatch("read_printed_event(print_event)", input, reread ? describe(*reread) : reread.error(), describe(*ours));
+    oracle::mismatch("read_printed_event(print_event)", input, reread ? describe(*reread) : reread.error(),
+                     describe(*ours));
 
   const auto meaning = bridge::interpret(*ours, 0xFC87);
   const auto expected = oracle::meaning_for_power_command(*model);
   using Kind = bridge::EventMeaning::Kind;
-  const bool agree = !meaning ? expected.malformed
+  const bool agree = !meaning                           ? expected.malformed
                      : meaning->kind == Kind::unrelated ? !expected.malformed && !expected.pending && !expected.status
                      : meaning->kind == Kind::pending   ? expected.pending
                                                         : expected.status == meaning->status;
-  if (!agree) oracle::mismatch("interpret", input, meaning ? std::to_string(int(meaning->kind)) : meaning.error(), "differs");
+  if (!agree)
+    oracle::mismatch("interpret", input, meaning ? std::to_string(int(meaning->kind)) : meaning.error(), "differs");
   if (!meaning || meaning->kind != Kind::answered) return;
 
   const auto command = *bridge::validate_command("hci0", "0x3f", "0x0087", "0x5");
-  const std::string reply = bridge::print_command(command) + bridge::print_event(*ours) + bridge::status_line(meaning->status);
+  const std::string reply =
+      bridge::print_command(command) + bridge::print_event(*ours) + bridge::status_line(meaning->status);
   const auto status = ranged::controller_status(reply);
   if (!status || *status != static_cast<std::int8_t>(*expected.status))
-    oracle::mismatch("the service's reading of the reply", input, status ? std::to_string(*status) : status.error().message(),
+    oracle::mismatch("the service's reading of the reply", input,
+                     status ? std::to_string(*status) : status.error().message(),
                      std::to_string(static_cast<std::int8_t>(*expected.status)));
 }
 
 void check_printed(std::string_view input) {
   const auto ours = bridge::read_printed_event(input);
   const auto model = oracle::printed_event(input);
-  if (ours.has_value() != model.has_value() || (ours && (ours->code != model->code || ours->parameters != model->parameters)))
-    oracle::mismatch("read_printed_event", input, ours ? describe(*ours) : ours.error(), model ? describe(*model) : "refused");
+  if (ours.has_value() != model.has_value() ||
+      (ours && (ours->code != model->code || ours->parameters != model->parameters)))
+    oracle::mismatch("read_printed_event", input, ours ? describe(*ours) : ours.error(),
+                     model ? describe(*model) : "refused");
 }
 
 }  // namespace

@@ -4,14 +4,10 @@ namespace ranged {
 
 std::string_view message(ParseIntError error) noexcept {
   switch (error) {
-    case ParseIntError::empty:
-      return "cannot parse integer from empty string";
-    case ParseIntError::invalid_digit:
-      return "invalid digit found in string";
-    case ParseIntError::too_large:
-      return "number too large to fit in target type";
-    case ParseIntError::too_small:
-      return "number too small to fit in target type";
+    case ParseIntError::empty: return "cannot parse integer from empty string";
+    case ParseIntError::invalid_digit: return "invalid digit found in string";
+    case ParseIntError::too_large: return "number too large to fit in target type";
+    case ParseIntError::too_small: return "number too small to fit in target type";
   }
   return "invalid digit found in string";
 }

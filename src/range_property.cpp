@@ -19,8 +19,7 @@ RangeService& service_of(const tree::PropertyContext& context) {
 
 tree::MethodError refusal_reply(const RangeRefusal& refusal) {
   switch (refusal.reason) {
-    case RangeRefusal::Reason::out_of_range:
-      return tree::invalid_argument(refusal.error.message());
+    case RangeRefusal::Reason::out_of_range: return tree::invalid_argument(refusal.error.message());
     case RangeRefusal::Reason::radio_failed:
       return tree::MethodError{dbus::standard_error::failed(), refusal.error.message()};
   }

@@ -39,9 +39,9 @@ std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& con
       .destination = dbus::BusName::from_constant(bridge::bridge_bus_name),
       .path = dbus::BusPath::from_constant(bridge::bridge_path),
   };
-  auto reply = connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
-                               dbus::MemberName::from_constant(bridge::execute_member), vendor_command(power),
-                               reply_timeout);
+  auto reply =
+      connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
+                      dbus::MemberName::from_constant(bridge::execute_member), vendor_command(power), reply_timeout);
   if (!reply) return std::unexpected(to_error(reply.error()));
   return printed_output(std::move(*reply));
 }
@@ -67,9 +67,7 @@ std::string success_line(std::int8_t level, std::int8_t power) {
   return "Set BLE range " + std::to_string(level) + " (" + std::to_string(power) + " dBm) successfully.\n";
 }
 
-Error refused(std::int8_t status) {
-  return Error("Set BLE Power failed: " + std::to_string(status));
-}
+Error refused(std::int8_t status) { return Error("Set BLE Power failed: " + std::to_string(status)); }
 
 std::expected<void, Error> run(std::int8_t level) {
   const auto power = power_for(level);

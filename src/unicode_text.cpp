@@ -14,9 +14,7 @@ struct Decoded {
   std::size_t length;
 };
 
-unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
-  return static_cast<unsigned char>(text[i]);
-}
+unsigned char byte_at(std::string_view text, std::size_t i) noexcept { return static_cast<unsigned char>(text[i]); }
 
 // Decodes the character starting at `i` of valid UTF-8.
 Decoded decode_at(std::string_view utf8, std::size_t i) noexcept {
@@ -40,10 +38,8 @@ bool is_cased(char32_t c) noexcept {
   switch (g_unichar_type(c)) {
     case G_UNICODE_LOWERCASE_LETTER:
     case G_UNICODE_UPPERCASE_LETTER:
-    case G_UNICODE_TITLECASE_LETTER:
-      return true;
-    default:
-      return g_unichar_tolower(c) != c || g_unichar_toupper(c) != c;
+    case G_UNICODE_TITLECASE_LETTER: return true;
+    default: return g_unichar_tolower(c) != c || g_unichar_toupper(c) != c;
   }
 }
 
@@ -54,14 +50,12 @@ bool is_case_ignorable(char32_t c) noexcept {
     case G_UNICODE_ENCLOSING_MARK:
     case G_UNICODE_FORMAT:
     case G_UNICODE_MODIFIER_LETTER:
-    case G_UNICODE_MODIFIER_SYMBOL:
-      return true;
-    default:
-      break;
+    case G_UNICODE_MODIFIER_SYMBOL: return true;
+    default: break;
   }
-  static constexpr std::array<char32_t, 17> word_internal = {
-      0x0027, 0x002E, 0x003A, 0x00B7, 0x0387, 0x055F, 0x05F4, 0x2018, 0x2019,
-      0x2024, 0x2027, 0xFE13, 0xFE52, 0xFE55, 0xFF07, 0xFF0E, 0xFF1A};
+  static constexpr std::array<char32_t, 17> word_internal = {0x0027, 0x002E, 0x003A, 0x00B7, 0x0387, 0x055F,
+                                                             0x05F4, 0x2018, 0x2019, 0x2024, 0x2027, 0xFE13,
+                                                             0xFE52, 0xFE55, 0xFF07, 0xFF0E, 0xFF1A};
   for (char32_t w : word_internal) {
     if (c == w) return true;
   }
@@ -107,8 +101,7 @@ void append_glib_lower_case(std::string& out, std::string_view utf8) {
     for (char c : utf8) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     return;
   }
-  std::unique_ptr<gchar, GFreeDeleter> lowered(
-      g_utf8_strdown(utf8.data(), static_cast<gssize>(utf8.size())));
+  std::unique_ptr<gchar, GFreeDeleter> lowered(g_utf8_strdown(utf8.data(), static_cast<gssize>(utf8.size())));
   if (!lowered) g_error("g_utf8_strdown failed");
   out += lowered.get();
 }
@@ -116,9 +109,8 @@ void append_glib_lower_case(std::string& out, std::string_view utf8) {
 }  // namespace
 
 bool is_white_space(char32_t c) noexcept {
-  return (c >= 0x0009 && c <= 0x000D) || c == 0x0020 || c == 0x0085 || c == 0x00A0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
+  return (c >= 0x0009 && c <= 0x000D) || c == 0x0020 || c == 0x0085 || c == 0x00A0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 std::string_view trim_white_space(std::string_view utf8) noexcept {

@@ -5,9 +5,7 @@
 
 namespace tree {
 
-bool PropertyDef::readable() const noexcept {
-  return access != PropertyAccess::write && static_cast<bool>(getter);
-}
+bool PropertyDef::readable() const noexcept { return access != PropertyAccess::write && static_cast<bool>(getter); }
 
 bool PropertyDef::writable() const noexcept {
   return access != PropertyAccess::read && static_cast<bool>(setter) && emits_changed != EmitsChangedMode::constant;

@@ -1,7 +1,6 @@
 // org.freedesktop.DBus.Introspectable: the XML document that describes one object.
 #include "tree/introspection.hpp"
 
-
 #include <string_view>
 #include <utility>
 
@@ -49,8 +48,8 @@ void append_annotations(std::string& out, const Annotations& annotations, int bl
 }
 
 // A definition's element: self-closing when it has no content.
-void append_element(std::string& out, int blanks, std::string_view word, std::string_view key,
-                    std::string_view extra, std::string_view content) {
+void append_element(std::string& out, int blanks, std::string_view word, std::string_view key, std::string_view extra,
+                    std::string_view content) {
   out += indent(blanks);
   out.append("<").append(word).append(attribute("name", key)).append(extra);
   if (content.empty()) {
@@ -94,7 +93,8 @@ void append_property(std::string& out, const std::string& key, const PropertyDef
   }
   std::string content;
   append_annotations(content, annotations, 6);
-  const std::string extra = attribute("type", property.signature.view()) + attribute("access", access_word(property.access));
+  const std::string extra =
+      attribute("type", property.signature.view()) + attribute("access", access_word(property.access));
   append_element(out, 4, "property", key, extra, content);
 }
 
@@ -130,7 +130,9 @@ HandlerResult answer_introspect(const MethodContext& call) {
 }
 
 InterfaceDef build_introspectable_interface() {
-  InterfaceDef interface{dbus::InterfaceName::from_constant(introspectable_interface_name), {}, {}, {}, {}};
+  InterfaceDef interface {
+    dbus::InterfaceName::from_constant(introspectable_interface_name), {}, {}, {}, {}
+  };
   interface.add_method(MethodDef{dbus::MemberName::from_constant("Introspect"),
                                  answer_introspect,
                                  {},

@@ -35,8 +35,7 @@ void add_introspectable(TreeObject& object);
 // A standard interface's definition, built by `build` the first time `name` is asked for and
 // then handed to every object that carries it. Takes a lock; meant for building trees, never
 // for dispatch.
-std::shared_ptr<const InterfaceDef> shared_interface(std::string_view name,
-                                                     const std::function<InterfaceDef()>& build);
+std::shared_ptr<const InterfaceDef> shared_interface(std::string_view name, const std::function<InterfaceDef()>& build);
 
 // Moves the tree into the connection's one receiver of every method call.
 void attach(ObjectTree tree, dbus::BusConnection& connection);

@@ -35,10 +35,8 @@ bool printable(gunichar c) {
     case G_UNICODE_SURROGATE:
     case G_UNICODE_LINE_SEPARATOR:
     case G_UNICODE_PARAGRAPH_SEPARATOR:
-    case G_UNICODE_SPACE_SEPARATOR:
-      return false;
-    default:
-      return true;
+    case G_UNICODE_SPACE_SEPARATOR: return false;
+    default: return true;
   }
 }
 
@@ -110,8 +108,7 @@ std::expected<const InterfaceDef*, MethodError> select_interface(const MethodCon
   return found->second.get();
 }
 
-std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDef& interface,
-                                                               std::string_view name) {
+std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDef& interface, std::string_view name) {
   auto found = interface.properties.find(name);
   if (found == interface.properties.end()) return std::unexpected(unknown_property(name));
   return &found->second;
@@ -248,15 +245,18 @@ MethodDef method(std::string_view name, MethodHandler handler, std::vector<ArgDe
 }
 
 InterfaceDef build_properties_interface() {
-  InterfaceDef interface{dbus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}};
-  interface.add_method(method("Get", get, {arg("interface_name", "s"), arg("property_name", "s")}, {arg("value", "v")}));
+  InterfaceDef interface {
+    dbus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}
+  };
+  interface.add_method(
+      method("Get", get, {arg("interface_name", "s"), arg("property_name", "s")}, {arg("value", "v")}));
   interface.add_method(method("GetAll", get_all, {arg("interface_name", "s")}, {arg("props", "a{sv}")}));
   interface.add_method(
       method("Set", set, {arg("interface_name", "s"), arg("property_name", "s"), arg("value", "v")}, {}));
-  interface.add_signal(SignalDef{dbus::MemberName::from_constant("PropertiesChanged"),
-                                 {arg("interface_name", "s"), arg("changed_properties", "a{sv}"),
-                                  arg("invalidated_properties", "as")},
-                                 {}});
+  interface.add_signal(
+      SignalDef{dbus::MemberName::from_constant("PropertiesChanged"),
+                {arg("interface_name", "s"), arg("changed_properties", "a{sv}"), arg("invalidated_properties", "as")},
+                {}});
   return interface;
 }
 

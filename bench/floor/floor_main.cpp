@@ -47,10 +47,11 @@ bool pump_one(DBusConnection* connection, std::int32_t range) {
 }
 
 int usage() {
-  std::fputs("usage: ble-bench-floor [RANGE]\n"
-             "Owns com.orbo.RIDEviva on the system bus and answers every method call with\n"
-             "a variant INT32 holding RANGE (default 20) until the bus goes away.\n",
-             stderr);
+  std::fputs(
+      "usage: ble-bench-floor [RANGE]\n"
+      "Owns com.orbo.RIDEviva on the system bus and answers every method call with\n"
+      "a variant INT32 holding RANGE (default 20) until the bus goes away.\n",
+      stderr);
   return 2;
 }
 

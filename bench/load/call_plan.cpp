@@ -96,8 +96,7 @@ MessageRef CallPlan::request(std::uint64_t index) const {
       append_string(args, range_property);
       return call;
     }
-    case CallKind::get_all:
-      return properties_call("GetAll");
+    case CallKind::get_all: return properties_call("GetAll");
     case CallKind::set: {
       MessageRef call = properties_call("Set");
       DBusMessageIter args;
@@ -106,10 +105,8 @@ MessageRef CallPlan::request(std::uint64_t index) const {
       append_int32_variant(args, set_levels_[index % set_levels_.size()]);
       return call;
     }
-    case CallKind::introspect:
-      return method_call(service_name, object_path, introspectable_interface, "Introspect");
-    case CallKind::get_id:
-      return method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetId");
+    case CallKind::introspect: return method_call(service_name, object_path, introspectable_interface, "Introspect");
+    case CallKind::get_id: return method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetId");
   }
   return {};
 }
@@ -166,8 +163,8 @@ std::expected<void, std::string> CallPlan::check_get_all(DBusMessage* reply) con
 
 std::expected<void, std::string> CallPlan::check_set(DBusMessage* reply) const { return check_return(reply, ""); }
 
-std::expected<void, std::string> CallPlan::check_same_text(DBusMessage* reply,
-                                                           bool (*plausible)(const std::string&), const char* what) {
+std::expected<void, std::string> CallPlan::check_same_text(DBusMessage* reply, bool (*plausible)(const std::string&),
+                                                           const char* what) {
   if (auto shape = check_return(reply, "s"); !shape) return shape;
   std::string text = first_string(reply);
   if (!reference_) {

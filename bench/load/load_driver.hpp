@@ -48,7 +48,7 @@ class LoadDriver {
   std::expected<void, std::string> wait_for_traffic(int timeout_ms, std::uint64_t outstanding);
 
   std::vector<Lane> lanes_;
-  std::vector<pollfd> fds_;  // one per lane, refilled before each wait
+  std::vector<pollfd> fds_;       // one per lane, refilled before each wait
   std::uint64_t next_index_ = 0;  // across phases, so Set keeps alternating
 };
 

@@ -60,12 +60,12 @@ int run(const LoadOptions& options) {
   if (!server_after) return fail(server_after.error());
 
   const double wall = seconds(measured->wall);
-  std::printf("kind=%s calls=%llu connections=%u depth=%u seconds=%.6f calls_per_s=%.1f p50_us=%.1f p99_us=%.1f "
-              "client_cpu_s=%.6f client_cpu_share=%.3f",
-              kind_word(options.kind), static_cast<unsigned long long>(measured->calls), options.connections,
-              options.depth, wall, static_cast<double>(measured->calls) / wall,
-              micros(measured->latencies.percentile(50)), micros(measured->latencies.percentile(99)),
-              seconds(own_used), seconds(own_used) / wall);
+  std::printf(
+      "kind=%s calls=%llu connections=%u depth=%u seconds=%.6f calls_per_s=%.1f p50_us=%.1f p99_us=%.1f "
+      "client_cpu_s=%.6f client_cpu_share=%.3f",
+      kind_word(options.kind), static_cast<unsigned long long>(measured->calls), options.connections, options.depth,
+      wall, static_cast<double>(measured->calls) / wall, micros(measured->latencies.percentile(50)),
+      micros(measured->latencies.percentile(99)), seconds(own_used), seconds(own_used) / wall);
   if (options.server_pid) {
     auto memory = bench::process_memory(*options.server_pid);
     if (!memory) return fail(memory.error());

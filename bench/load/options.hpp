@@ -14,14 +14,14 @@ enum class CallKind { get, get_all, introspect, set, get_id };
 
 struct LoadOptions {
   CallKind kind = CallKind::get;
-  std::uint64_t calls = 10000;   // measured calls, all checked
-  std::uint64_t warmup = 0;      // calls before the measurement, also checked
+  std::uint64_t calls = 10000;  // measured calls, all checked
+  std::uint64_t warmup = 0;     // calls before the measurement, also checked
   unsigned connections = 1;
-  unsigned depth = 1;            // calls in flight on each connection
-  std::int32_t range = 20;       // what Get and GetAll must answer
+  unsigned depth = 1;                            // calls in flight on each connection
+  std::int32_t range = 20;                       // what Get and GetAll must answer
   std::vector<std::int32_t> set_levels{20, 21};  // Set cycles through these
-  int timeout_ms = 10000;        // no reply for this long ends the run
-  std::optional<pid_t> server_pid;  // its CPU time and memory are reported
+  int timeout_ms = 10000;                        // no reply for this long ends the run
+  std::optional<pid_t> server_pid;               // its CPU time and memory are reported
 };
 
 // Parses argv[1..]; the error is one line for the user.

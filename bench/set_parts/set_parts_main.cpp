@@ -120,8 +120,7 @@ int measure(unsigned iterations, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5 || std::string_view(argv[1]) != "--iterations" || std::string_view(argv[3]) != "--file")
-    return usage();
+  if (argc != 5 || std::string_view(argv[1]) != "--iterations" || std::string_view(argv[3]) != "--file") return usage();
   unsigned iterations = 0;
   const std::string_view count = argv[2];
   const auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), iterations);

@@ -74,8 +74,9 @@ class OwnerWatch {
     auto connection = bench::open_system_bus();
     if (!connection) return std::unexpected(connection.error());
     bench::ErrorRecord error;
-    const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
-                             service_name + "'";
+    const std::string rule =
+        std::string("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") + service_name +
+        "'";
     dbus_bus_add_match(connection->get(), rule.c_str(), error.get());  // BLOCKS for the daemon's reply
     if (error.is_set()) return std::unexpected(error.text());
     if (dbus_bus_name_has_owner(connection->get(), service_name, error.get()))
@@ -127,7 +128,9 @@ void stop(Child& child) {
   const auto deadline = Clock::now() + stop_bound;
   while (!child.ended()) {
     if (Clock::now() > deadline) return;  // the destructor kills and reaps
-    struct timespec pause{0, poll_ms * 1000000L};
+    struct timespec pause {
+      0, poll_ms * 1000000L
+    };
     nanosleep(&pause, nullptr);
   }
 }

@@ -34,7 +34,9 @@ MessageRef method_return(DBusMessage* call, const Filler& fill) {
   return reply;
 }
 
-void append_string(DBusMessageIter& iter, const char* text) { dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &text); }
+void append_string(DBusMessageIter& iter, const char* text) {
+  dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &text);
+}
 
 template <class T>
 void append_variant(DBusMessageIter& iter, int type, const char* signature, T value) {
@@ -78,10 +80,9 @@ class ReplyCheck : public testing::TestWithParam<ReplyCase> {};
 TEST_P(ReplyCheck, AcceptsOnlyWhatACorrectServerAnswers) {
   CallPlan plan(options_for(GetParam().kind));
   MessageRef call = request_with_serial(plan);
-  MessageRef reply = GetParam().fill
-                         ? method_return(call.get(), GetParam().fill)
-                         : MessageRef{dbus_message_new_error(call.get(), "org.freedesktop.DBus.Error.UnknownMethod",
-                                                             "Unknown method ")};
+  MessageRef reply = GetParam().fill ? method_return(call.get(), GetParam().fill)
+                                     : MessageRef{dbus_message_new_error(
+                                           call.get(), "org.freedesktop.DBus.Error.UnknownMethod", "Unknown method ")};
   const auto checked = plan.check(reply.get());
   if (GetParam().problem.empty()) {
     EXPECT_TRUE(checked.has_value()) << checked.error();

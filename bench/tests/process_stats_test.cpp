@@ -33,8 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StatCase{"plain", "4242 (ble-ranged) S 1 4242 4242 0 -1 4194560 310 0 0 0 87 13 0 0 20 0 1 0 123 9000 800\n",
                  100, ""},
-        StatCase{"name_with_blanks_and_parentheses",
-                 "77 (a) b (c)) R 1 77 77 0 -1 0 0 0 0 0 5 6 0 0 20 0 1 0 1 1 1\n", 11, ""},
+        StatCase{"name_with_blanks_and_parentheses", "77 (a) b (c)) R 1 77 77 0 -1 0 0 0 0 0 5 6 0 0 20 0 1 0 1 1 1\n",
+                 11, ""},
         StatCase{"no_name", "77 a R 1 77", 0, "malformed /proc stat: no command name"},
         StatCase{"cut_short", "77 (x) R 1 77 77 0 -1 0 0 0 0 0 5", 0, "malformed /proc stat: no utime and stime"},
         StatCase{"not_numbers", "77 (x) R 1 77 77 0 -1 0 0 0 0 0 5 x 0", 0,

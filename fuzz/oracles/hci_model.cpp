@@ -49,8 +49,7 @@ ModelMeaning meaning_for_power_command(const ModelEvent& event) {
       if (!(p[2] == 0x87 && p[3] == 0xFC)) return {};
       if (p[0] == 0) return pending();
       return final_status(p[0]);
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -64,7 +63,8 @@ std::optional<ModelEvent> printed_event(std::string_view printed) {
     return out;
   };
   const auto is_hex = [](const std::string& word) {
-    return std::all_of(word.begin(), word.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+    return std::all_of(word.begin(), word.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
   };
 
   std::vector<std::string> lines;

@@ -19,8 +19,8 @@
 namespace {
 
 void set_error(GError** error, const char* what, const std::string& path, int error_number) {
-  g_set_error(error, G_FILE_ERROR, g_file_error_from_errno(error_number), "%s \"%s\": %s", what,
-              path.c_str(), g_strerror(error_number));
+  g_set_error(error, G_FILE_ERROR, g_file_error_from_errno(error_number), "%s \"%s\": %s", what, path.c_str(),
+              g_strerror(error_number));
 }
 
 std::string directory_of(const std::string& path) {
@@ -123,7 +123,7 @@ void remove_stale_temporaries(const std::string& target) noexcept {
     const platform::UniqueFd fd(
         ::openat(directory_entries, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) continue;
-    struct stat status{};
+    struct stat status {};
     if (::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
       ::unlinkat(directory_entries, name.c_str(), 0);
     }
@@ -133,8 +133,7 @@ void remove_stale_temporaries(const std::string& target) noexcept {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int cfgkit_set_file_contents_with_sync_full(
-    const char* path, const char* contents, gsize length, uid_t owner, gid_t group, mode_t mode,
-    GError** error) {
+    const char* path, const char* contents, gsize length, uid_t owner, gid_t group, mode_t mode, GError** error) {
   if (path == nullptr || *path == '\0' || (contents == nullptr && length > 0)) {
     set_error(error, "Invalid arguments for", path == nullptr ? "" : path, EINVAL);
     return 0;

@@ -23,9 +23,8 @@ extern "C" {
  * rename: the new contents are then in place but may not survive a power cut, and the result is
  * still zero.
  */
-int cfgkit_set_file_contents_with_sync_full(const char *path, const char *contents, gsize length,
-                                            uid_t owner, gid_t group, mode_t mode,
-                                            GError **error);
+int cfgkit_set_file_contents_with_sync_full(const char* path, const char* contents, gsize length, uid_t owner,
+                                            gid_t group, mode_t mode, GError** error);
 
 #ifdef __cplusplus
 }

@@ -48,13 +48,11 @@ std::string line_error(std::size_t line, std::size_t offset, std::string_view wh
   return "line " + std::to_string(line) + ":" + std::to_string(offset) + ": " + std::string(what);
 }
 
-std::string_view without_comment(std::string_view line) {
-  return line.substr(0, line.find_first_of(";#"));
-}
+std::string_view without_comment(std::string_view line) { return line.substr(0, line.find_first_of(";#")); }
 
 // Applies one trimmed, non-empty line to the map; a header changes the current section.
-std::expected<void, std::string> read_line(std::string_view line, std::size_t number,
-                                           std::string& section, ConfigMap& map) {
+std::expected<void, std::string> read_line(std::string_view line, std::size_t number, std::string& section,
+                                           ConfigMap& map) {
   if (auto open = line.find('['); open != std::string_view::npos) {
     auto close = line.rfind(']');
     // A "]" that stands before the first "[" closes nothing either.
@@ -131,17 +129,14 @@ std::expected<ConfigMap, std::string> load(const std::string& path) {
   return parse(*bytes);
 }
 
-std::string contents_for(std::int8_t level) {
-  return "[Bluetooth]\nRange = " + std::to_string(level) + "\n";
-}
+std::string contents_for(std::int8_t level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
 
 void store(const std::string& path, std::int8_t level) {
   const std::string contents = contents_for(level);
   ErrorRecord error;
   // BLOCKS until the file and its directory are on storage.
-  int stored = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(),
-                                                      ::getuid(), ::getgid(), config_file_mode,
-                                                      error.out());
+  int stored = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), ::getuid(),
+                                                       ::getgid(), config_file_mode, error.out());
   if (stored != 0) return;
   std::string text = complaint(error.get());
   std::fwrite(text.data(), 1, text.size(), stderr);

@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
   sigaddset(&blocked, SIGTERM);
   sigaddset(&blocked, SIGINT);
   sigprocmask(SIG_BLOCK, &blocked, nullptr);
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = request_stop;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);

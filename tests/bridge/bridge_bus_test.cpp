@@ -101,7 +101,8 @@ TEST_F(BridgeOnBus, RepliesAsTheControlFileSaysReadingItAgainForEveryCall) {
     std::string output, error;
   } cases[] = {
       {"status=12\n", 0,
-       "   < HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 0C \nStatus: 12\n", ""},
+       "   < HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 0C \nStatus: 12\n",
+       ""},
       {"reply=error\n", 1, "", "Error org.freedesktop.DBus.Error.Failed: simulated failure\n"},
       {"reply=error\nerror_name=com.orbo.Error.Busy\nerror_message=controller busy\n", 1, "",
        "Error com.orbo.Error.Busy: controller busy\n"},
@@ -111,7 +112,8 @@ TEST_F(BridgeOnBus, RepliesAsTheControlFileSaysReadingItAgainForEveryCall) {
       {"reply=sometimes\n", 1, "",
        "Error org.freedesktop.DBus.Error.Failed: Control file line 1: reply must be one of output, error, empty, "
        "uint32, text\n"},
-      {"\xFF=1\n", 1, "", "Error org.freedesktop.DBus.Error.Failed: Control file line 1: unknown key \"\xEF\xBF\xBD\"\n"},
+      {"\xFF=1\n", 1, "",
+       "Error org.freedesktop.DBus.Error.Failed: Control file line 1: unknown key \"\xEF\xBF\xBD\"\n"},
       {"status=0\n", 0, "   " + level_25_output, ""},
   };
   for (const auto& c : cases) {
@@ -129,7 +131,8 @@ TEST_F(BridgeOnBus, KeepsServingAfterACallerGaveUpWaiting) {
   bridge.set_control("delay_ms=1000\n");
   const Finished impatient = execute(level_25, {}, "--reply-timeout=100");
   EXPECT_EQ(impatient.status, ExitStatus::exited(1));
-  EXPECT_TRUE(impatient.standard_error.starts_with("Error org.freedesktop.DBus.Error.NoReply")) << impatient.standard_error;
+  EXPECT_TRUE(impatient.standard_error.starts_with("Error org.freedesktop.DBus.Error.NoReply"))
+      << impatient.standard_error;
 
   bridge.set_control("");
   const Finished next = execute(level_25);
@@ -142,16 +145,18 @@ TEST_F(BridgeOnBus, RunsTheToolAgainUntilItPrintsTheAnswerToTheCommand) {
   harness::ScratchDirectory directory;
   const auto tool = directory.path() / "hcitool";
   // The first run reads a Number Of Completed Packets event, the second the command's answer.
-  harness::write_file(tool, "#!/bin/sh\nprintf '<%s>' \"$@\"; echo\n"
-                            "if [ -e \"$0.ran\" ]; then printf '> HCI Event: 0x0e plen 4\\n  01 87 FC 00 \\n'\n"
-                            "else : > \"$0.ran\"; printf '> HCI Event: 0x13 plen 5\\n  01 01 00 01 00 \\n'; fi\n");
+  harness::write_file(tool,
+                      "#!/bin/sh\nprintf '<%s>' \"$@\"; echo\n"
+                      "if [ -e \"$0.ran\" ]; then printf '> HCI Event: 0x0e plen 4\\n  01 87 FC 00 \\n'\n"
+                      "else : > \"$0.ran\"; printf '> HCI Event: 0x13 plen 5\\n  01 01 00 01 00 \\n'; fi\n");
   std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
   auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
   ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
 
   const Finished reply = execute(level_25);
   EXPECT_EQ(reply.status, ExitStatus::exited(0)) << reply.standard_error;
-  EXPECT_EQ(reply.standard_output, "   <-i><hci0><cmd><0x3f><0x0087><0x5>\n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: 0\n");
+  EXPECT_EQ(reply.standard_output,
+            "   <-i><hci0><cmd><0x3f><0x0087><0x5>\n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: 0\n");
 }
 
 TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
@@ -200,9 +205,10 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEve
   harness::write_file(control, "status=12\n");
   power_on(*bridge, "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
   bridge->stop();
-  EXPECT_EQ(bridge->standard_error(), "Nothing to restore at power-on: " + (state / "transmit-power").string() +
-                                          " is corrupt (line 1 is not a command)\n" + restored +
-                                          "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
+  EXPECT_EQ(bridge->standard_error(),
+            "Nothing to restore at power-on: " + (state / "transmit-power").string() +
+                " is corrupt (line 1 is not a command)\n" + restored +
+                "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
 
   // The next bridge knows it from the file.
   harness::write_file(control, "");
@@ -223,7 +229,8 @@ TEST_F(BridgeOnBus, EndsWithAnErrorWhenTheBusGoesAway) {
   bus.kill();
   const auto status = bridge.process().wait_for_exit();
   EXPECT_EQ(status, ExitStatus::exited(1));
-  EXPECT_TRUE(bridge.process().standard_error().ends_with("Error: Failed to read/write data, disconnected from D-Bus?\n"))
+  EXPECT_TRUE(
+      bridge.process().standard_error().ends_with("Error: Failed to read/write data, disconnected from D-Bus?\n"))
       << bridge.process().standard_error();
 }
 
@@ -234,7 +241,8 @@ TEST(BridgeCommandLine, RefusesBadOptionsAndDocumentsTheGoodOnes) {
   for (const char* option : {"--hcitool", "--allow-user", "--simulate", "--control", "--log"})
     EXPECT_NE(help.standard_output.find(option), std::string::npos) << option;
 
-  const Finished bad = harness::run_to_end(harness::bridge_program(), {.arguments = {"--allow-user", "no-such-user-x"}});
+  const Finished bad =
+      harness::run_to_end(harness::bridge_program(), {.arguments = {"--allow-user", "no-such-user-x"}});
   EXPECT_EQ(bad.status, ExitStatus::exited(1));
   EXPECT_EQ(bad.standard_error, "Error: Unknown user \"no-such-user-x\"\n");
 }

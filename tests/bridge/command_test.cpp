@@ -86,16 +86,18 @@ TEST(BusText, ReplacesEveryIllFormedSequenceAndEveryNul) {
   } cases[] = {
       {"plain ASCII\n", "plain ASCII\n"},
       {"h\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "h\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
-      {"a\xFF" "b", "a" + r + "b"},
-      {"\xC3", r},                                   // cut short at the end
-      {"\xC3(", r + "("},                            // lead without continuation
-      {"\xC0\xAF", r + r},                           // overlong '/'
-      {"\xE0\x80\xAF", r + r + r},                   // overlong three-byte form
-      {"\xED\xA0\x80", r + r + r},                   // surrogate U+D800
-      {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
-      {"\x80\xBF", r + r},                           // stray continuations
+      {"a\xFF"
+       "b",
+       "a" + r + "b"},
+      {"\xC3", r},                          // cut short at the end
+      {"\xC3(", r + "("},                   // lead without continuation
+      {"\xC0\xAF", r + r},                  // overlong '/'
+      {"\xE0\x80\xAF", r + r + r},          // overlong three-byte form
+      {"\xED\xA0\x80", r + r + r},          // surrogate U+D800
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+      {"\x80\xBF", r + r},                  // stray continuations
       {std::string("x\0y", 3), "x" + r + "y"},
-      {std::string("\xF0\x9F\x98\0", 4), r + r},      // a character cut short by a NUL
+      {std::string("\xF0\x9F\x98\0", 4), r + r},  // a character cut short by a NUL
       {std::string("\0\0", 2), r + r},
       {"", ""},
   };

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -23,11 +23,11 @@ struct Outcome {
   int code = -1;
 };
 
-Outcome replace(const std::string& path, const std::string& contents, mode_t mode = 0644,
-                uid_t owner = ::getuid(), gid_t group = ::getgid()) {
+Outcome replace(const std::string& path, const std::string& contents, mode_t mode = 0644, uid_t owner = ::getuid(),
+                gid_t group = ::getgid()) {
   GError* error = nullptr;
-  int result = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(),
-                                                      owner, group, mode, &error);
+  int result = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), owner, group,
+                                                       mode, &error);
   Outcome outcome{result, error ? error->message : "", error ? error->code : -1};
   if (error) {
     EXPECT_EQ(error->domain, G_FILE_ERROR);
@@ -100,12 +100,10 @@ TEST(Cfgkit, FailsCleanlyAndKeepsTheOldFileWhenStorageRefuses) {
     bool read_only = false;
   };
   const Case cases[] = {
-      {"a read-only file system",
-       [&](const std::filesystem::path& dir) { return dir / "bluetooth.conf"; },
+      {"a read-only file system", [&](const std::filesystem::path& dir) { return dir / "bluetooth.conf"; },
        "[Bluetooth]\nRange = 9\n", "Failed to create a temporary file for \"%s\": Read-only file system",
        G_FILE_ERROR_ROFS, true},
-      {"a full file system",
-       [&](const std::filesystem::path& dir) { return dir / "bluetooth.conf"; },
+      {"a full file system", [&](const std::filesystem::path& dir) { return dir / "bluetooth.conf"; },
        std::string(256 * 1024, 'x'), "Failed to write \"%s\": No space left on device", G_FILE_ERROR_NOSPC},
       {"a directory standing at the path",
        [&](const std::filesystem::path& dir) {

@@ -42,7 +42,7 @@ TEST(ConfigFileLoad, RefusesTheWholeFileWhenAnyByteIsNotUtf8) {
   ScratchDirectory scratch;
   const std::string path = (scratch.path() / "bluetooth.conf").string();
   const std::string bad_files[] = {
-      "[Bluetooth]\nRange = 7 ; caf\xE9\n",   // Latin-1 inside a comment
+      "[Bluetooth]\nRange = 7 ; caf\xE9\n",  // Latin-1 inside a comment
       "[Bluetooth]\nRange = 7\n\xC3",        // truncated at the very end
       "\xED\xA0\x80=1\n",                    // an encoded surrogate
       "\xC0\xAF=1\n",                        // an overlong form

@@ -37,8 +37,8 @@ TEST(ConfigFileParse, TurnsEachKindOfLineIntoTheExpectedEntries) {
       {"Windows line ends", "[Bluetooth]\r\nRange = 7\r\n", "bluetooth|range=7\n"},
       {"a lone carriage return is no line end", "a=1\rb=2", "default|a=1\rb=2\n"},
       {"a byte-order mark stays part of a key", "\xEF\xBB\xBFrange=7", "default|\xEF\xBB\xBFrange=7\n"},
-      {"a byte-order mark before a header is text before the bracket",
-       "\xEF\xBB\xBF[Bluetooth]\nrange=7", "bluetooth|range=7\n"},
+      {"a byte-order mark before a header is text before the bracket", "\xEF\xBB\xBF[Bluetooth]\nrange=7",
+       "bluetooth|range=7\n"},
       {"Unicode white space is trimmed", "\u00A0range\u3000=\u2003 5\u0085\u2029", "default|range=5\n"},
       {"a zero-width space is not white space", "range=5\u200B", "default|range=5\u200B\n"},
       {"a vertical tab is white space", "\vrange=5\v", "default|range=5\n"},
@@ -63,13 +63,13 @@ struct SyntaxErrorCase {
 
 TEST(ConfigFileParse, NamesTheZeroBasedLineAndByteOffsetOfASyntaxError) {
   const SyntaxErrorCase cases[] = {
-      {"an unclosed header on the first line", "[Bluetooth",
-       "line 0:0: Found opening bracket but no closing bracket"},
+      {"an unclosed header on the first line", "[Bluetooth", "line 0:0: Found opening bracket but no closing bracket"},
       {"leading blanks do not count", "  [Bluetooth\n", "line 0:0: Found opening bracket but no closing bracket"},
       {"a bracket inside a value", "name = [x", "line 0:7: Found opening bracket but no closing bracket"},
       {"offsets count bytes", "\u00E4 = [x", "line 0:5: Found opening bracket but no closing bracket"},
       {"a closing bracket before the opening one", "]x[", "line 0:2: Found opening bracket but no closing bracket"},
-      {"a comment cuts the closing bracket off", "[Blue;tooth]", "line 0:0: Found opening bracket but no closing bracket"},
+      {"a comment cuts the closing bracket off", "[Blue;tooth]",
+       "line 0:0: Found opening bracket but no closing bracket"},
       {"an empty key on the third line", "a=1\nb=2\n= 5", "line 2:0: Key cannot be empty"},
       {"blank and comment lines are counted", "# c\n\n\t= x\n", "line 2:0: Key cannot be empty"},
       {"CRLF lines are counted once", "a=1\r\n\r\n=", "line 2:0: Key cannot be empty"},

@@ -83,8 +83,8 @@ TEST(ConfigFileStore, ComplainsOnStandardErrorWithTheLibraryMessageMadeValidUtf8
     const std::string path = (scratch.path() / c.directory_name / "bluetooth.conf").string();
     const std::string shown = (scratch.path() / c.shown_name / "bluetooth.conf").string();
     std::string complaints = standard_error_of([&] { config_file::store(path, 7); }, scratch.path());
-    EXPECT_EQ(complaints, "Error: Failed to create a temporary file for \"" + shown +
-                              "\": No such file or directory\n");
+    EXPECT_EQ(complaints,
+              "Error: Failed to create a temporary file for \"" + shown + "\": No such file or directory\n");
   }
 }
 

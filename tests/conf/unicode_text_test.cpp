@@ -11,10 +11,10 @@ namespace {
 using namespace ranged;
 
 TEST(UnicodeText, KnowsExactlyTheWhiteSpaceCharacters) {
-  const char32_t white[] = {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000,
-                            0x2005, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
-  const char32_t not_white[] = {0x08, 0x0E, 0x1F, 0x21, 0x84, 0x86, 0x180E, 0x200B,
-                                0x200C, 0x2060, 0xFEFF, 0x1FFF, 0x202E, 0x3001};
+  const char32_t white[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,  0x1680,
+                            0x2000, 0x2005, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
+  const char32_t not_white[] = {0x08,   0x0E,   0x1F,   0x21,   0x84,   0x86,   0x180E,
+                                0x200B, 0x200C, 0x2060, 0xFEFF, 0x1FFF, 0x202E, 0x3001};
   for (char32_t c : white) EXPECT_TRUE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
   for (char32_t c : not_white) EXPECT_FALSE(is_white_space(c)) << std::hex << static_cast<unsigned>(c);
 }
@@ -50,17 +50,17 @@ TEST(UnicodeText, FindsTheLastTokenAfterAnyWhiteSpace) {
 TEST(UnicodeText, LowerCasesWithTheFullMappingAndTheUsualFinalSigmaRule) {
   const std::pair<std::string, std::string> cases[] = {
       {"BLUETOOTH Range", "bluetooth range"},
-      {"\u0130", "i\u0307"},                      // dotted capital I takes a combining dot
-      {"\u1E9E", "\u00DF"},                       // capital sharp s
+      {"\u0130", "i\u0307"},                                     // dotted capital I takes a combining dot
+      {"\u1E9E", "\u00DF"},                                      // capital sharp s
       {"\u039F\u0394\u039F\u03A3", "\u03BF\u03B4\u03BF\u03C2"},  // word-final sigma
       {"\u03A3\u0391 \u03A3", "\u03C3\u03B1 \u03C3"},            // no cased letter before it
       {"\u03A3", "\u03C3"},
-      {"\u0391\u03A3\u0391", "\u03B1\u03C3\u03B1"},              // inside a word
-      {"\u0391\u03A3'\u0391", "\u03B1\u03C3'\u03B1"},            // an apostrophe inside the word
-      {"\u0391\u03A3\u0301", "\u03B1\u03C2\u0301"},              // a mark after the final sigma
-      {"\u0391\u0301\u03A3", "\u03B1\u0301\u03C2"},              // a mark before it
+      {"\u0391\u03A3\u0391", "\u03B1\u03C3\u03B1"},    // inside a word
+      {"\u0391\u03A3'\u0391", "\u03B1\u03C3'\u03B1"},  // an apostrophe inside the word
+      {"\u0391\u03A3\u0301", "\u03B1\u03C2\u0301"},    // a mark after the final sigma
+      {"\u0391\u0301\u03A3", "\u03B1\u0301\u03C2"},    // a mark before it
       {"\u0391\u03A31", "\u03B1\u03C21"},
-      {"\u0391\u03A3\u4E2D", "\u03B1\u03C2\u4E2D"},              // an uncased letter after it
+      {"\u0391\u03A3\u4E2D", "\u03B1\u03C2\u4E2D"},  // an uncased letter after it
       {std::string("A\0B", 3), std::string("a\0b", 3)},
       {"", ""},
   };
@@ -78,14 +78,9 @@ TEST(UnicodeText, LowerCasesEveryAsciiCharacterAsGLibDoes) {
 
 TEST(UnicodeText, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
   const std::pair<std::string, bool> cases[] = {
-      {"", true},
-      {std::string("a\0b", 3), true},
-      {"\u00E9\U0010FFFF", true},
-      {"\xC3", false},
-      {std::string("\0\xC3", 2), false},
-      {"\xED\xA0\x80", false},
-      {"\xC0\x80", false},
-      {"\xF4\x90\x80\x80", false},
+      {"", true},          {std::string("a\0b", 3), true},    {"\u00E9\U0010FFFF", true},
+      {"\xC3", false},     {std::string("\0\xC3", 2), false}, {"\xED\xA0\x80", false},
+      {"\xC0\x80", false}, {"\xF4\x90\x80\x80", false},
   };
   for (const auto& [bytes, valid] : cases) EXPECT_EQ(dbus::is_utf8(bytes), valid) << bytes;
 }

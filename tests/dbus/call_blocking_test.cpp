@@ -27,7 +27,8 @@ class CallBlockingTest : public ::testing::Test {
 };
 
 TEST_F(CallBlockingTest, ArgumentsGoOutInOrderAndTheReplyBelongsToTheCaller) {
-  auto reply = call("Describe", {std::string("hci0"), std::int32_t{-20}, std::uint32_t{4000000000u}, std::string("0x3f")});
+  auto reply =
+      call("Describe", {std::string("hci0"), std::int32_t{-20}, std::uint32_t{4000000000u}, std::string("0x3f")});
   ASSERT_TRUE(reply.has_value()) << reply.error().detailed();
   EXPECT_EQ(reply->type(), MessageType::method_return);
   MessageReader reader(*reply);

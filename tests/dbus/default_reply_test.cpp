@@ -34,7 +34,8 @@ TEST(DefaultReplyTest, AnswersPeerWhateverTheTypeAndRefusesOtherCalls) {
     std::string_view error_text;
   };
   const Row rows[] = {
-      {"Peer Ping signal", MessageType::signal, "org.freedesktop.DBus.Peer", "Ping", MessageType::method_return, "", ""},
+      {"Peer Ping signal", MessageType::signal, "org.freedesktop.DBus.Peer", "Ping", MessageType::method_return, "",
+       ""},
       {"Peer Ping call", MessageType::method_call, "org.freedesktop.DBus.Peer", "Ping", MessageType::method_return, "",
        ""},
       {"Peer signal, other member", MessageType::signal, "org.freedesktop.DBus.Peer", "Pong", MessageType::error,

@@ -142,11 +142,16 @@ TEST(MessageCursorTest, StringsArePassedInPlaceOnlyWhenAlreadyTerminatedAndWellF
       {std::string_view("", 0), true, ""},
       {std::string_view("\0", 1), false, ""},
       {"\xc3\xa9t\xc3\xa9", true, "\xc3\xa9t\xc3\xa9"},
-      {std::string_view("a\xff" "b\0", 4), true, "a\xEF\xBF\xBD" "b"},
-      {"\xed\xa0\x80", true, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a lone surrogate
-      {"\xc0\xaf", true, "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // an overlong "/"
+      {std::string_view("a\xff"
+                        "b\0",
+                        4),
+       true,
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"\xed\xa0\x80", true, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},                  // a lone surrogate
+      {"\xc0\xaf", true, "\xEF\xBF\xBD\xEF\xBF\xBD"},                                  // an overlong "/"
       {"\xf4\x90\x80\x80", true, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // above U+10FFFF
-      {"\xe2\x82", true, "\xEF\xBF\xBD"},                              // cut short: one U+FFFD
+      {"\xe2\x82", true, "\xEF\xBF\xBD"},                                              // cut short: one U+FFFD
       {"\xf0\x9f\x93\xb6", true, "\xf0\x9f\x93\xb6"},
   };
   for (const Row& row : rows) {

@@ -10,10 +10,9 @@ namespace {
 
 // As if it had come off the bus: replies need the serial of what they answer.
 Message call_to_peer() {
-  Message call = Message::method_call(BusName::from_constant("com.orbo.RIDEviva"),
-                                      BusPath::from_constant("/com/orbo/RIDEviva"),
-                                      InterfaceName::from_constant("org.freedesktop.DBus.Peer"),
-                                      MemberName::from_constant("Ping"));
+  Message call = Message::method_call(
+      BusName::from_constant("com.orbo.RIDEviva"), BusPath::from_constant("/com/orbo/RIDEviva"),
+      InterfaceName::from_constant("org.freedesktop.DBus.Peer"), MemberName::from_constant("Ping"));
   dbus_message_set_serial(call.get(), 7);
   return call;
 }

@@ -15,14 +15,11 @@ TEST(RequestNameReplyTest, OnlyTheFourAnswersOfTheDaemonCountAsSuccess) {
     std::uint32_t reply;
     std::optional<std::string> error;  // the message of the Failed error, or nothing on success
   } cases[] = {
-      {0, invalid},
-      {1, std::nullopt},  // primary owner
-      {2, std::nullopt},  // in the queue: start-up still goes on
-      {3, std::nullopt},  // already in the queue
-      {4, std::nullopt},  // already the owner
-      {5, invalid},
-      {6, invalid},
-      {0xFFFFFFFF, invalid},
+      {0, invalid},      {1, std::nullopt},  // primary owner
+      {2, std::nullopt},                     // in the queue: start-up still goes on
+      {3, std::nullopt},                     // already in the queue
+      {4, std::nullopt},                     // already the owner
+      {5, invalid},      {6, invalid},      {0xFFFFFFFF, invalid},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);

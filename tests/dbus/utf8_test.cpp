@@ -19,22 +19,24 @@ TEST(Utf8Test, RepairReplacesEachMaximalIllFormedSubsequenceWithOneReplacementCh
       {"plain", "plain"},
       {"caf\u00E9 \U0001F600", "caf\u00E9 \U0001F600"},
       {std::string("\0", 1), std::string("\0", 1)},
-      {"a\xFF" "b", "a" + r + "b"},
-      {"\xC3", r},                                   // cut short at the end
-      {"\xC3(", r + "("},                            // a lead without its continuation
-      {"\xE2\x82", r},                               // a three-byte character cut short
-      {"\xF0\x9F\x98", r},                           // a four-byte character cut short
+      {"a\xFF"
+       "b",
+       "a" + r + "b"},
+      {"\xC3", r},          // cut short at the end
+      {"\xC3(", r + "("},   // a lead without its continuation
+      {"\xE2\x82", r},      // a three-byte character cut short
+      {"\xF0\x9F\x98", r},  // a four-byte character cut short
       {"\xF0\x9F\x98z", r + "z"},
-      {"\xF4\x8F\xBF", r},                           // U+10FFFF cut short
+      {"\xF4\x8F\xBF", r},  // U+10FFFF cut short
       {"\xE1\x80\x41", r + "A"},
-      {"\xC0\xAF", r + r},                           // overlong: no valid prefix at all
-      {"\xE0\x80\xAF", r + r + r},                   // overlong three-byte form
-      {"\xF0\x80\x80\xAF", r + r + r + r},           // overlong four-byte form
-      {"\xED\xA0\x80", r + r + r},                   // a surrogate
-      {"\xF4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
-      {"\xF5\x80", r + r},                           // a lead that never starts anything
-      {"\x80\xBF", r + r},                           // stray continuations
-      {"\xE2\x82\xE2\x82\xAC", r + "\u20AC"},        // a cut-short character before a whole one
+      {"\xC0\xAF", r + r},                     // overlong: no valid prefix at all
+      {"\xE0\x80\xAF", r + r + r},             // overlong three-byte form
+      {"\xF0\x80\x80\xAF", r + r + r + r},     // overlong four-byte form
+      {"\xED\xA0\x80", r + r + r},             // a surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},     // above U+10FFFF
+      {"\xF5\x80", r + r},                     // a lead that never starts anything
+      {"\x80\xBF", r + r},                     // stray continuations
+      {"\xE2\x82\xE2\x82\xAC", r + "\u20AC"},  // a cut-short character before a whole one
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));

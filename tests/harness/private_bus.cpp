@@ -107,11 +107,11 @@ Finished PrivateBus::run(const std::string& program, ProcessOptions options, std
 bool PrivateBus::wait_for_name(std::string_view name, Process* owner, std::chrono::milliseconds limit) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    const Finished answer = run("/usr/bin/dbus-send",
-                                {.arguments = {"--system", "--print-reply", "--dest=org.freedesktop.DBus",
-                                               "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                               "string:" + std::string(name)}},
-                                2s);
+    const Finished answer =
+        run("/usr/bin/dbus-send",
+            {.arguments = {"--system", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus.NameHasOwner", "string:" + std::string(name)}},
+            2s);
     if (answer.standard_output.find("boolean true") != std::string::npos) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     if (owner == nullptr) {

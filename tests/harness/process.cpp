@@ -25,9 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
+[[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
 std::array<int, 2> make_pipe() {
   std::array<int, 2> ends{};
@@ -48,8 +46,8 @@ std::vector<std::string> child_environment(const std::vector<std::pair<std::stri
   for (char** e = environ; *e != nullptr; ++e) {
     std::string_view entry(*e);
     std::string_view name = entry.substr(0, entry.find('='));
-    bool replaced = std::any_of(additions.begin(), additions.end(),
-                                [&](const auto& addition) { return addition.first == name; });
+    bool replaced =
+        std::any_of(additions.begin(), additions.end(), [&](const auto& addition) { return addition.first == name; });
     if (!replaced) entries.emplace_back(entry);
   }
   for (const auto& [name, value] : additions) entries.push_back(name + "=" + value);

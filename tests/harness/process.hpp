@@ -99,8 +99,7 @@ struct Finished {
   std::string standard_output;
   std::string standard_error;
 };
-Finished run_to_end(const std::string& program, ProcessOptions options = {},
-                    std::chrono::milliseconds limit = 10s);
+Finished run_to_end(const std::string& program, ProcessOptions options = {}, std::chrono::milliseconds limit = 10s);
 
 // This build's programs. In a cross build they run under the emulator, which Process adds
 // itself, for them and for their readable copies.

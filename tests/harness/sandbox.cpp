@@ -16,12 +16,10 @@
 namespace harness {
 namespace {
 
-[[noreturn]] void fail(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
+[[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
-void mount_or_fail(const char* source, const std::string& target, const char* type,
-                   unsigned long flags, const char* data) {
+void mount_or_fail(const char* source, const std::string& target, const char* type, unsigned long flags,
+                   const char* data) {
   if (::mount(source, target.c_str(), type, flags, data) != 0) fail("mount on " + target);
 }
 
@@ -70,13 +68,9 @@ WirelessSandbox::WirelessSandbox() {
 
 WirelessSandbox::~WirelessSandbox() { ::umount2(std::string(mount_point).c_str(), MNT_DETACH); }
 
-void WirelessSandbox::write_config(std::string_view bytes) const {
-  write_file(directory() / "bluetooth.conf", bytes);
-}
+void WirelessSandbox::write_config(std::string_view bytes) const { write_file(directory() / "bluetooth.conf", bytes); }
 
-std::optional<std::string> WirelessSandbox::read_config() const {
-  return read_file(directory() / "bluetooth.conf");
-}
+std::optional<std::string> WirelessSandbox::read_config() const { return read_file(directory() / "bluetooth.conf"); }
 
 std::string WirelessSandbox::listing() const {
   std::vector<std::string> names;

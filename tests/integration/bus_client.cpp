@@ -65,8 +65,7 @@ std::string describe_value(DBusMessageIter& iter) {
       dbus_message_iter_next(&entry);
       return std::string(key) + "=" + describe_value(entry);
     }
-    default:
-      return "type " + std::string(1, static_cast<char>(dbus_message_iter_get_arg_type(&iter)));
+    default: return "type " + std::string(1, static_cast<char>(dbus_message_iter_get_arg_type(&iter)));
   }
 }
 
@@ -138,13 +137,15 @@ dbus::Message BusClient::next(std::chrono::milliseconds limit) {
   }
   for (;;) {
     if (DBusMessage* popped = dbus_connection_pop_message(connection_)) return dbus::Message::adopt(popped);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left <= 0ms) return {};
     if (!dbus_connection_read_write(connection_, static_cast<int>(std::min(left, 100ms).count()))) return {};
   }
 }
 
-dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>* before, std::chrono::milliseconds limit) {
+dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>* before,
+                              std::chrono::milliseconds limit) {
   const std::uint32_t serial = send(message);
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::vector<dbus::Message> others;
@@ -153,7 +154,8 @@ dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>
   };
   if (before == nullptr) before = &others;
   while (std::chrono::steady_clock::now() < deadline) {
-    dbus::Message incoming = next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+    dbus::Message incoming =
+        next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
     if (!incoming) break;
     if (dbus_message_get_reply_serial(incoming.get()) == serial) {
       keep_others();
@@ -211,7 +213,8 @@ dbus::Message set_range(std::int32_t level, const std::string& to) {
   dbus::MessageWriter args(call);
   args.append_string(legacy_interface);
   args.append_string("Range");
-  args.with_variant(dbus::Signature::from_constant("i"), [level](dbus::MessageWriter& value) { value.append_int32(level); });
+  args.with_variant(dbus::Signature::from_constant("i"),
+                    [level](dbus::MessageWriter& value) { value.append_int32(level); });
   return call;
 }
 
@@ -230,8 +233,7 @@ std::string describe(const dbus::Message& message) {
     }
     case DBUS_MESSAGE_TYPE_SIGNAL:
       return "signal " + std::string(dbus_message_get_member(raw)) + ": " + describe_arguments(raw);
-    default:
-      return describe_arguments(raw);
+    default: return describe_arguments(raw);
   }
 }
 

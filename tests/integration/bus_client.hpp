@@ -43,7 +43,7 @@ class BusClient {
   // Sends and waits for the reply to it. Whatever else arrived before it goes to `before`, or
   // stays for next() when that is null.
   dbus::Message call(dbus::Message& message, std::vector<dbus::Message>* before = nullptr,
-                    std::chrono::milliseconds limit = 10s);
+                     std::chrono::milliseconds limit = 10s);
 
   // org.freedesktop.DBus.RequestName on this connection: the bus daemon's reply code.
   std::uint32_t request_name(const std::string& name, std::uint32_t flags);

@@ -34,8 +34,8 @@ class ServiceOnTheBus : public testing::Test {
 };
 
 TEST_F(ServiceOnTheBus, AnswersGetAndGetAllWithTheStoredLevel) {
-  auto get = busctl({"get-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "com.orbo.Configuration.Legacy",
-                      "Range"});
+  auto get =
+      busctl({"get-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "com.orbo.Configuration.Legacy", "Range"});
   EXPECT_EQ(get.status, ExitStatus::exited(0)) << get.standard_error;
   EXPECT_EQ(get.standard_output, "i 7\n");
 
@@ -65,8 +65,8 @@ TEST_F(ServiceOnTheBus, AcceptsLevelsZeroToThirtyAndRewritesTheFile) {
     lines += harness::level_applied(level);
     EXPECT_TRUE(rig_->service().wait_for_output(Process::Stream::output, lines));
   }
-  auto get = busctl({"get-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "com.orbo.Configuration.Legacy",
-                      "Range"});
+  auto get =
+      busctl({"get-property", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "com.orbo.Configuration.Legacy", "Range"});
   EXPECT_EQ(get.standard_output, "i 25\n");
 }
 
@@ -77,19 +77,22 @@ TEST_F(ServiceOnTheBus, RefusesBadValuesWithTheirErrorsAndLeavesEverythingAlone)
     const char* value;
     const char* error;
   } rows[] = {
-      {"variant:int32:31", "InvalidArgs"}, {"variant:int32:-1", "InvalidArgs"},
-      {"variant:int32:2147483647", "InvalidArgs"}, {"variant:byte:5", "Failed"},
-      {"variant:int16:5", "Failed"}, {"variant:string:5", "Failed"}, {"int32:5", "InvalidArgs"},
+      {"variant:int32:31", "InvalidArgs"},
+      {"variant:int32:-1", "InvalidArgs"},
+      {"variant:int32:2147483647", "InvalidArgs"},
+      {"variant:byte:5", "Failed"},
+      {"variant:int16:5", "Failed"},
+      {"variant:string:5", "Failed"},
+      {"int32:5", "InvalidArgs"},
   };
   const auto calls_before = rig_->bridge().calls();
   BusClient watcher(rig_->bus());
   watcher.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.value);
-    auto set = rig_->client("/usr/bin/dbus-send",
-                            {"--system", "--print-reply", "--dest=com.orbo.RIDEviva", "/com/orbo/RIDEviva",
-                             "org.freedesktop.DBus.Properties.Set", "string:com.orbo.Configuration.Legacy",
-                             "string:Range", row.value});
+    auto set = rig_->client("/usr/bin/dbus-send", {"--system", "--print-reply", "--dest=com.orbo.RIDEviva",
+                                                   "/com/orbo/RIDEviva", "org.freedesktop.DBus.Properties.Set",
+                                                   "string:com.orbo.Configuration.Legacy", "string:Range", row.value});
     EXPECT_EQ(set.status, ExitStatus::exited(1));
     EXPECT_TRUE(set.standard_error.starts_with(std::string("Error org.freedesktop.DBus.Error.") + row.error + ": "))
         << set.standard_error;
@@ -183,8 +186,8 @@ TEST_F(ServiceOnTheBus, GivesItsExactIntrospectionDocument) {
     escaped += c;
   }
   escaped += "\"\n";
-  auto answer = busctl({"call", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "org.freedesktop.DBus.Introspectable",
-                        "Introspect"});
+  auto answer =
+      busctl({"call", "com.orbo.RIDEviva", "/com/orbo/RIDEviva", "org.freedesktop.DBus.Introspectable", "Introspect"});
   EXPECT_EQ(answer.status, ExitStatus::exited(0)) << answer.standard_error;
   EXPECT_EQ(answer.standard_output, escaped);
 }

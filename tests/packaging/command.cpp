@@ -13,9 +13,7 @@ harness::Finished run(const Command& command, std::chrono::milliseconds limit) {
   return harness::run_to_end("/usr/bin/env", std::move(options), limit);
 }
 
-bool succeeded(const harness::Finished& finished) {
-  return finished.status == harness::ExitStatus::exited(0);
-}
+bool succeeded(const harness::Finished& finished) { return finished.status == harness::ExitStatus::exited(0); }
 
 std::string describe(const Command& command, const harness::Finished& finished) {
   std::ostringstream text;

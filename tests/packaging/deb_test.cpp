@@ -129,7 +129,7 @@ TEST_F(DebianPackage, DependsOnThePackageOfEveryLibraryItsProgramsLoad) {
       if (line.find("(NEEDED)") == std::string::npos) continue;
       const std::string library = line.substr(line.find('[') + 1, line.find(']') - line.find('[') - 1);
       SCOPED_TRACE(std::string(program) + " needs " + library);
-      if (library == "libcfgkit.so" && BLE_SYSTEM_CFGKIT) continue;  // the device's own
+      if (library == "libcfgkit.so" && BLE_SYSTEM_CFGKIT) continue;         // the device's own
       if (fs::exists(contents() / "usr" / BLE_LIBDIR / library)) continue;  // packaged here
 
       auto owners = run({{"dpkg-query", "-S", "*/" + library}});

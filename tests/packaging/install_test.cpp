@@ -57,9 +57,7 @@ class InstalledTree : public testing::Test {
   }
 
   // Where a device path landed in the scratch root.
-  static fs::path staged(const fs::path& device_path) {
-    return destdir_->path() / device_path.relative_path();
-  }
+  static fs::path staged(const fs::path& device_path) { return destdir_->path() / device_path.relative_path(); }
   static std::string staged_text(const fs::path& device_path) {
     return harness::read_file(staged(device_path)).value_or("");
   }
@@ -132,8 +130,8 @@ TEST_F(InstalledTree, UnitsStartTheInstalledPrograms) {
 }
 
 TEST_F(InstalledTree, UnitsPassSystemdVerificationApartFromProgramsNotOnThisMachine) {
-  Command verify{{"systemd-analyze", "verify", "--man=no", staged(service_unit()).string(),
-                  staged(bridge_unit()).string()}};
+  Command verify{
+      {"systemd-analyze", "verify", "--man=no", staged(service_unit()).string(), staged(bridge_unit()).string()}};
   auto finished = run(verify);
   std::istringstream lines(finished.standard_error);
   for (std::string line; std::getline(lines, line);) {
@@ -170,13 +168,12 @@ TEST_F(InstalledTree, AccountsAgreeAcrossUnitsBusPolicyAndTheBridgesOwnCheck) {
   EXPECT_NE(service_user, bridge_user);
 
   EXPECT_EQ(xpath(range_policy(), "string(//policy[allow/@own='com.orbo.RIDEviva']/@user)"), service_user);
-  EXPECT_EQ(xpath(bridge_policy(), "string(//policy[allow/@own='com.orbo.ZozovoZorOrevov']/@user)"),
-            bridge_user);
+  EXPECT_EQ(xpath(bridge_policy(), "string(//policy[allow/@own='com.orbo.ZozovoZorOrevov']/@user)"), bridge_user);
   // Exactly the range service and root may call the bridge.
   EXPECT_EQ(xpath(bridge_policy(), "count(//policy[allow/@send_member='ExecuteHcitool'])"), "2");
-  EXPECT_EQ(xpath(bridge_policy(), "count(//policy[@user='" + service_user +
-                                       "']/allow[@send_member='ExecuteHcitool'])"),
-            "1");
+  EXPECT_EQ(
+      xpath(bridge_policy(), "count(//policy[@user='" + service_user + "']/allow[@send_member='ExecuteHcitool'])"),
+      "1");
   EXPECT_EQ(xpath(bridge_policy(), "count(//policy[@user='root']/allow[@send_member='ExecuteHcitool'])"), "1");
 
   const std::string bridge_command = unit_setting(staged_text(bridge_unit()), "ExecStart");
@@ -214,8 +211,8 @@ class FirstBoot : public InstalledTree {
     ASSERT_TRUE(succeeded(finished)) << finished.standard_error;
   }
   void create_configuration() {
-    auto finished = run({{"systemd-tmpfiles", "--create", "--root=" + root_.path().string(),
-                          staged(tmpfiles_file()).string()}});
+    auto finished =
+        run({{"systemd-tmpfiles", "--create", "--root=" + root_.path().string(), staged(tmpfiles_file()).string()}});
     ASSERT_TRUE(succeeded(finished)) << finished.standard_error;
   }
 

@@ -90,8 +90,13 @@ Reply call(const harness::PrivateBus& bus, const Account& account, std::vector<s
 constexpr std::string_view other_accounts = "the service, the bridge and their clients under other accounts";
 
 std::vector<std::string> execute_hcitool() {
-  return {std::string("--dest=") + bridge_name, bridge_path, std::string(bridge_name) + ".ExecuteHcitool",
-          "string:hci0", "string:0x3f", "string:0x0087", "string:0x0"};
+  return {std::string("--dest=") + bridge_name,
+          bridge_path,
+          std::string(bridge_name) + ".ExecuteHcitool",
+          "string:hci0",
+          "string:0x3f",
+          "string:0x0087",
+          "string:0x0"};
 }
 
 std::vector<std::string> request_name(const char* name) {
@@ -109,8 +114,8 @@ std::vector<std::string> get_range() {
 }
 
 std::vector<std::string> set_range(int level) {
-  return range_call("org.freedesktop.DBus.Properties.Set",
-                    {std::string("string:") + range_interface, "string:Range", "variant:int32:" + std::to_string(level)});
+  return range_call("org.freedesktop.DBus.Properties.Set", {std::string("string:") + range_interface, "string:Range",
+                                                            "variant:int32:" + std::to_string(level)});
 }
 
 // The shipped policy with the range service (level 20 stored) and the bridge running.
@@ -179,8 +184,8 @@ struct Ownership {
 
 TEST_F(ShippedPolicy, LetsNobodyButTheDedicatedAccountTakeEitherName) {
   const std::vector<Ownership> attempts = {
-      {root, range_name},           {ordinary_user, range_name}, {bridge_account, range_name},
-      {root, bridge_name},          {ordinary_user, bridge_name}, {service_account, bridge_name},
+      {root, range_name},  {ordinary_user, range_name},  {bridge_account, range_name},
+      {root, bridge_name}, {ordinary_user, bridge_name}, {service_account, bridge_name},
   };
   for (const auto& [who, name] : attempts) {
     SCOPED_TRACE(std::string(who.description) + " taking " + name);
@@ -219,7 +224,10 @@ TEST(OpenedBridgePolicy, BridgeItselfStillRefusesEveryoneButTheRangeServiceAndRo
   ASSERT_TRUE(bus.wait_for_name(bridge_name, bridge.get())) << bridge->standard_error();
 
   const std::vector<BridgeCall> calls = {
-      {service_account, true}, {root, true}, {ordinary_user, false}, {administrator, false},
+      {service_account, true},
+      {root, true},
+      {ordinary_user, false},
+      {administrator, false},
   };
   for (const auto& [who, served] : calls) {
     SCOPED_TRACE(who.description);

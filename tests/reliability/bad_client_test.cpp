@@ -118,11 +118,11 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
       {"GetAll with a number", get_all({int32_arg(1)}), mismatch(0, "i32")},
       {"GetAll with a byte", get_all({byte_arg(1)}), mismatch(0, "u8")},
       {"GetAll with extra arguments", get_all({string_arg(legacy), string_arg("x"), level(3)}), "[Range=i 7]"},
-      {"GetAll of an interface without properties", get_all({string_arg("org.freedesktop.DBus.Introspectable")}),
-       "[]"},
+      {"GetAll of an interface without properties", get_all({string_arg("org.freedesktop.DBus.Introspectable")}), "[]"},
       {"GetAll with a dot-less name", get_all({string_arg("Range")}), invalid_interface("Range")},
 
-      {"Set without a value", set({string_arg(legacy), string_arg("Range")}), error("InvalidArgs", "Invalid argument 2")},
+      {"Set without a value", set({string_arg(legacy), string_arg("Range")}),
+       error("InvalidArgs", "Invalid argument 2")},
       {"Set with a bare number", set({string_arg(legacy), string_arg("Range"), int32_arg(5)}),
        error("InvalidArgs", "Invalid argument 2")},
       {"Set with an array", set({string_arg(legacy), string_arg("Range"), string_array_arg({"5"})}),
@@ -148,31 +148,40 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
        error("UnknownProperty", "Unknown property Range")},
       {"Set with a number for the interface", set({int32_arg(1), string_arg("Range"), level(5)}), mismatch(0, "i32")},
       {"Set with a number for the property", set({string_arg(legacy), int32_arg(1), level(5)}), mismatch(1, "i32")},
-      {"Set with extra arguments after the value", set({string_arg(legacy), string_arg("Range"), level(7), string_arg("x")}),
-       "()"},
+      {"Set with extra arguments after the value",
+       set({string_arg(legacy), string_arg("Range"), level(7), string_arg("x")}), "()"},
 
-      {"Introspect with arguments", {.interface = "org.freedesktop.DBus.Introspectable", .member = "Introspect",
-                                     .args = {string_arg("x"), int32_arg(1)}},
+      {"Introspect with arguments",
+       {.interface = "org.freedesktop.DBus.Introspectable",
+        .member = "Introspect",
+        .args = {string_arg("x"), int32_arg(1)}},
        document_},
-      {"a member Properties lacks", {.member = "Frobnicate", .args = {string_arg(legacy)}},
+      {"a member Properties lacks",
+       {.member = "Frobnicate", .args = {string_arg(legacy)}},
        error("UnknownMethod", "Unknown method ")},
-      {"the change signal called as a method", {.member = "PropertiesChanged", .args = {string_arg(legacy)}},
+      {"the change signal called as a method",
+       {.member = "PropertiesChanged", .args = {string_arg(legacy)}},
        error("UnknownMethod", "Unknown method ")},
       {"Get on the Introspectable interface",
        {.interface = "org.freedesktop.DBus.Introspectable", .member = "Get", .args = {string_arg(legacy)}},
        error("UnknownMethod", "Unknown method ")},
-      {"the property called as a method", {.interface = legacy, .member = "Range", .args = {int32_arg(5)}},
+      {"the property called as a method",
+       {.interface = legacy, .member = "Range", .args = {int32_arg(5)}},
        error("UnknownMethod", "Unknown method ")},
-      {"Peer Ping on the object", {.interface = "org.freedesktop.DBus.Peer", .member = "Ping"},
+      {"Peer Ping on the object",
+       {.interface = "org.freedesktop.DBus.Peer", .member = "Ping"},
        error("UnknownInterface", "Unknown interface ")},
-      {"Peer GetMachineId on the object", {.interface = "org.freedesktop.DBus.Peer", .member = "GetMachineId"},
+      {"Peer GetMachineId on the object",
+       {.interface = "org.freedesktop.DBus.Peer", .member = "GetMachineId"},
        error("UnknownInterface", "Unknown interface ")},
-      {"Get without an interface header", {.interface = std::nullopt, .member = "Get",
-                                           .args = {string_arg(legacy), string_arg("Range")}},
+      {"Get without an interface header",
+       {.interface = std::nullopt, .member = "Get", .args = {string_arg(legacy), string_arg("Range")}},
        error("UnknownInterface", "Unknown interface ")},
-      {"Introspect without an interface header", {.interface = std::nullopt, .member = "Introspect"},
+      {"Introspect without an interface header",
+       {.interface = std::nullopt, .member = "Introspect"},
        error("UnknownInterface", "Unknown interface ")},
-      {"an interface nobody has", {.interface = "com.orbo.Nope", .member = "Get"},
+      {"an interface nobody has",
+       {.interface = "com.orbo.Nope", .member = "Get"},
        error("UnknownInterface", "Unknown interface ")},
   };
   ASSERT_TRUE(document_.starts_with("s <!DOCTYPE node PUBLIC")) << document_;
@@ -188,8 +197,8 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
 }
 
 TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
-  const char* paths[] = {"/", "/com", "/com/orbo", "/com/orbo/rideviva", "/com/orbo/RIDEviva/child",
-                         "/com/orbo/RIDEvivaX"};
+  const char* paths[] = {
+      "/", "/com", "/com/orbo", "/com/orbo/rideviva", "/com/orbo/RIDEviva/child", "/com/orbo/RIDEvivaX"};
   for (const char* path : paths) {
     SCOPED_TRACE(path);
     auto ignored = raw_call({.path = path, .member = "Get", .args = {string_arg(legacy), string_arg("Range")}});

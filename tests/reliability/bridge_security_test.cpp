@@ -33,7 +33,8 @@ using Args = std::vector<std::string>;
 // The fake tool answers every command as a controller would accept it: a Command Complete with
 // status 0 for the opcode it was given. The bridge's reply adds the status line.
 std::string tool_reply(const Args& args) {
-  const unsigned long opcode = ((std::stoul(args[1], nullptr, 16) & 63) << 10) | (std::stoul(args[2], nullptr, 16) & 1023);
+  const unsigned long opcode =
+      ((std::stoul(args[1], nullptr, 16) & 63) << 10) | (std::stoul(args[2], nullptr, 16) & 1023);
   char event[32];
   std::snprintf(event, sizeof event, "  01 %02lX %02lX 00 \n", opcode & 255, opcode >> 8);
   return "< HCI Command: ogf " + args[1] + ", ocf " + args[2] + ", plen 1\n  05 \n> HCI Event: 0x0e plen 4\n" + event +
@@ -121,11 +122,16 @@ TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
       {{"hci0", "0x3f", "0x0087", "'0x5'"}, bad_parameter},
       {{"hci0", "0x3f", "0x0087", "0x" + long_text}, bad_parameter},
       {{"hci" + long_text, "0x3f", "0x0087", "0x5"}, bad_controller},
-      {{"hci\xd9\xa0", "0x3f", "0x0087", "0x5"}, bad_controller},              // Arabic-Indic zero
-      {{"hci0", "0x3f", "0x0087", "0x\xef\xbc\x95"}, bad_parameter},           // fullwidth five
-      {{"hci0", "0x\xe2\x80\x8b" "3f", "0x0087", "0x5"}, bad_group},           // zero-width space
+      {{"hci\xd9\xa0", "0x3f", "0x0087", "0x5"}, bad_controller},     // Arabic-Indic zero
+      {{"hci0", "0x3f", "0x0087", "0x\xef\xbc\x95"}, bad_parameter},  // fullwidth five
+      {{"hci0",
+        "0x\xe2\x80\x8b"
+        "3f",
+        "0x0087", "0x5"},
+       bad_group},  // zero-width space
       {{"../../bin/hci0", "0x3f", "0x0087", "0x5"}, bad_controller},
-      {{"hci0", "0x3f", "0x0087"}, invalid + "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
+      {{"hci0", "0x3f", "0x0087"},
+       invalid + "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
       {{"hci0", "0x3f", "0x0087", "0x5", "-i"}, invalid + "ExecuteHcitool takes four strings, and more were given"},
       {{}, invalid + "Missing argument 1 (controller): ExecuteHcitool takes four strings"},
   };
@@ -137,8 +143,9 @@ TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
   }
   EXPECT_EQ(execute({string_arg("hci0"), string_arg("0x3f"), int32_arg(0x87), string_arg("0x5")}),
             invalid + "Argument 3 (command) must be a string, found i32");
-  EXPECT_EQ(execute({string_arg("hci0"), string_arg("0x3f"), string_arg("0x0087"), variant_arg("s", string_arg("0x5"))}),
-            invalid + "Argument 4 (command parameter) must be a string, found Variant");
+  EXPECT_EQ(
+      execute({string_arg("hci0"), string_arg("0x3f"), string_arg("0x0087"), variant_arg("s", string_arg("0x5"))}),
+      invalid + "Argument 4 (command parameter) must be a string, found Variant");
   EXPECT_TRUE(runs().empty());
   EXPECT_FALSE(bridge_->has_exited()) << bridge_->standard_error();
 }
@@ -156,9 +163,43 @@ TEST_F(BridgeSecurity, AnAcceptedCallRunsTheToolWithExactlyTheValidatedVector) {
 // four happen to have the strict forms, and then the tool gets exactly them.
 TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyValid) {
   const std::vector<std::string> pieces = {
-      "hci", "0", "7", "0x", "3f", "0087", "5", "ec", "-", "-i", "--", ";", "|", "&", "$(", ")", "`", "'", "\"",
-      " ", "\t", "\n", "*", "?", "~", "..", "/", "\\", "%s", "\xc3\xa9", "\xef\xbc\x90", "\xe2\x80\x8b", "cmd",
-      std::string(300, 'f'), "x", "X", "F",
+      "hci",
+      "0",
+      "7",
+      "0x",
+      "3f",
+      "0087",
+      "5",
+      "ec",
+      "-",
+      "-i",
+      "--",
+      ";",
+      "|",
+      "&",
+      "$(",
+      ")",
+      "`",
+      "'",
+      "\"",
+      " ",
+      "\t",
+      "\n",
+      "*",
+      "?",
+      "~",
+      "..",
+      "/",
+      "\\",
+      "%s",
+      "\xc3\xa9",
+      "\xef\xbc\x90",
+      "\xe2\x80\x8b",
+      "cmd",
+      std::string(300, 'f'),
+      "x",
+      "X",
+      "F",
   };
   std::mt19937 random(6);
   std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1), count(0, 4);
@@ -188,7 +229,8 @@ TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyVali
       EXPECT_EQ(started, std::vector<Args>{exact_vector(args)});
     } else {
       EXPECT_TRUE(answer.starts_with(invalid)) << shortened(answer);
-      EXPECT_TRUE(started.empty()) << "started for " << shortened(args[0] + "|" + args[1] + "|" + args[2] + "|" + args[3]);
+      EXPECT_TRUE(started.empty()) << "started for "
+                                   << shortened(args[0] + "|" + args[1] + "|" + args[2] + "|" + args[3]);
     }
   }
   RecordProperty("accepted", static_cast<int>(accepted));

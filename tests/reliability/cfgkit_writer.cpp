@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
   for (std::size_t generation = first; count == 0 || generation < first + count; ++generation) {
     const std::string contents = reliability::generation_contents(generation);
     GError* error = nullptr;
-    if (cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), ::getuid(),
-                                                ::getgid(), 0644, &error) == 0) {
+    if (cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), ::getuid(), ::getgid(),
+                                                0644, &error) == 0) {
       std::fprintf(stderr, "generation %zu: %s\n", generation, error != nullptr ? error->message : "no error record");
       g_clear_error(&error);
       return 1;

@@ -17,10 +17,10 @@ namespace {
 // Lower-casing for the generator's own alphabet, written out by hand.
 std::string lower_by_table(std::string_view text) {
   static const std::vector<std::pair<std::string, std::string>> table = {
-      {"\xc3\x84", "\xc3\xa4"},          // Ä ä
-      {"\xc4\xb0", "i\xcc\x87"},         // İ i + combining dot above
-      {"\xe1\xba\x9e", "\xc3\x9f"},      // ẞ ß
-      {"\xce\xa9", "\xcf\x89"},          // Ω ω
+      {"\xc3\x84", "\xc3\xa4"},      // Ä ä
+      {"\xc4\xb0", "i\xcc\x87"},     // İ i + combining dot above
+      {"\xe1\xba\x9e", "\xc3\x9f"},  // ẞ ß
+      {"\xce\xa9", "\xcf\x89"},      // Ω ω
   };
   std::string out;
   for (std::size_t at = 0; at < text.size();) {
@@ -58,24 +58,39 @@ class FileGenerator {
   std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_); }
   std::size_t pick(std::size_t n) { return below(n); }
   template <class T>
-  const T& one_of(const std::vector<T>& items) { return items[below(items.size())]; }
+  const T& one_of(const std::vector<T>& items) {
+    return items[below(items.size())];
+  }
 
   std::string blank() {
-    static const std::vector<std::string> blanks = {"", "", " ", "\t", "  ", "\xc2\xa0", "\xe3\x80\x80", "\xe2\x80\x83",
-                                                    "\x0b", "\xc2\x85"};
+    static const std::vector<std::string> blanks = {
+        "", "", " ", "\t", "  ", "\xc2\xa0", "\xe3\x80\x80", "\xe2\x80\x83", "\x0b", "\xc2\x85"};
     return one_of(blanks);
   }
   std::string name() {
-    static const std::vector<std::string> parts = {"Bluetooth", "RANGE", "range", "Range", "a", "Key", "x.y", "b-c",
-                                                   "\xc3\x84rger", "\xc4\xb0stanbul", "Stra\xe1\xba\x9e" "e", "\xce\xa9",
-                                                   "with space", "k:v", "7"};
+    static const std::vector<std::string> parts = {"Bluetooth",
+                                                   "RANGE",
+                                                   "range",
+                                                   "Range",
+                                                   "a",
+                                                   "Key",
+                                                   "x.y",
+                                                   "b-c",
+                                                   "\xc3\x84rger",
+                                                   "\xc4\xb0stanbul",
+                                                   "Stra\xe1\xba\x9e"
+                                                   "e",
+                                                   "\xce\xa9",
+                                                   "with space",
+                                                   "k:v",
+                                                   "7"};
     std::string made = one_of(parts);
     if (pick(4) == 0) made += one_of(parts);
     return made;
   }
   std::string value() {
-    static const std::vector<std::string> values = {"7", "25", "-1", "", "a=b", "Mixed Case", "x y", "\xc3\x84",
-                                                    "0x1e", "1 2", "]"};
+    static const std::vector<std::string> values = {"7",   "25",       "-1",   "",    "a=b", "Mixed Case",
+                                                    "x y", "\xc3\x84", "0x1e", "1 2", "]"};
     return one_of(values);
   }
   std::string comment() {
@@ -85,23 +100,19 @@ class FileGenerator {
   std::string line() {
     switch (pick(9)) {
       case 0:
-      case 1:
-        return blank() + "[" + blank() + name() + blank() + "]" + blank() + comment();
+      case 1: return blank() + "[" + blank() + name() + blank() + "]" + blank() + comment();
       case 2:
       case 3:
-      case 4:
-        return blank() + name() + blank() + "=" + blank() + value() + blank() + comment();
-      case 5:
-        return blank() + name() + blank() + comment();
-      case 6:
-        return blank() + comment();
+      case 4: return blank() + name() + blank() + "=" + blank() + value() + blank() + comment();
+      case 5: return blank() + name() + blank() + comment();
+      case 6: return blank() + comment();
       case 7: {  // near-valid lines
-        static const std::vector<std::string> odd = {"[Bluetooth", "= 5", "  =", "]x[", "text [a] more", "name = a[1]",
-                                                     "name = [x", "[]", "[ ]", "[a]]", "[[a]", "==", "k==v"};
+        static const std::vector<std::string> odd = {"[Bluetooth",  "= 5",       "  =", "]x[", "text [a] more",
+                                                     "name = a[1]", "name = [x", "[]",  "[ ]", "[a]]",
+                                                     "[[a]",        "==",        "k==v"};
         return blank() + one_of(odd) + blank();
       }
-      default:
-        return blank();
+      default: return blank();
     }
   }
 

@@ -67,8 +67,8 @@ TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
 
 struct BridgeFault {
   const char* name;
-  const char* control;                         // before the Set
-  std::function<void(ServiceRig&)> during;      // while the Set waits on the bridge
+  const char* control;                      // before the Set
+  std::function<void(ServiceRig&)> during;  // while the Set waits on the bridge
   std::string answer;
   bool bridge_survives;
 };
@@ -181,10 +181,7 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
   const StorageFault rows[] = {
       {"read-only", [](ServiceRig& rig) { rig.sandbox().make_read_only(); },
        "Error: Failed to create a temporary file for \"/etc/wireless/bluetooth.conf\": Read-only file system\n"},
-      {"missing",
-       [](ServiceRig& rig) {
-         std::filesystem::remove_all(rig.sandbox().directory());
-       },
+      {"missing", [](ServiceRig& rig) { std::filesystem::remove_all(rig.sandbox().directory()); },
        "Error: Failed to create a temporary file for \"/etc/wireless/bluetooth.conf\": No such file or directory\n"},
   };
   for (const auto& row : rows) {
@@ -224,7 +221,8 @@ TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary)
   EXPECT_EQ(call(client, integration::get_range()), "i 25");
   EXPECT_EQ(full.config(), harness::stored_file(7));
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator("/etc/wireless")) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator("/etc/wireless"))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"bluetooth.conf", "filler"}));
   EXPECT_FALSE(service.has_exited());

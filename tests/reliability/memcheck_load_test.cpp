@@ -20,11 +20,11 @@ bool reports(const std::string& log, const std::string& text) { return log.find(
 
 TEST(Memcheck, ServesTwelveHundredMixedRequestsWithoutMemoryErrorsOrLeaks) {
   REQUIRE_ROOT(harness::sandbox_mounts);
-  integration::ServiceRig rig({.config = harness::stored_file(25),
-                               .wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
-                                           "--show-leak-kinds=definite,indirect,possible",
-                                           "--errors-for-leak-kinds=definite,indirect,possible",
-                                           "--error-exitcode=99", "--track-fds=no"}});
+  integration::ServiceRig rig(
+      {.config = harness::stored_file(25),
+       .wrapper = {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
+                   "--show-leak-kinds=definite,indirect,possible", "--errors-for-leak-kinds=definite,indirect,possible",
+                   "--error-exitcode=99", "--track-fds=no"}});
   auto& service = rig.start_serving();
   LoadPlan plan{.bus_address = rig.bus().address()};
   plan.connections = 4;

@@ -20,7 +20,9 @@ using namespace std::chrono_literals;
 const std::string legacy = "com.orbo.Configuration.Legacy";
 const std::string error_prefix = "error org.freedesktop.DBus.Error.";
 
-CallShape properties(const char* member, std::vector<Append> args) { return {.member = member, .args = std::move(args)}; }
+CallShape properties(const char* member, std::vector<Append> args) {
+  return {.member = member, .args = std::move(args)};
+}
 
 struct Outstanding {
   dbus_uint32_t serial;
@@ -109,26 +111,22 @@ PlannedRequest planned_request(std::size_t index, const LoadPlan& plan) {
     return {integration::set_range(plan.held_level), "()", true};
   }
   switch (index % 10) {
-    case 0:
-      return {integration::get_range(), "i " + held, true};
-    case 1:
-      return {integration::get_all(), "[Range=i " + held + "]", true};
-    case 2:
-      return {integration::set_range(31), error_prefix + "InvalidArgs: " + harness::level_refused(31), false};
+    case 0: return {integration::get_range(), "i " + held, true};
+    case 1: return {integration::get_all(), "[Range=i " + held + "]", true};
+    case 2: return {integration::set_range(31), error_prefix + "InvalidArgs: " + harness::level_refused(31), false};
     case 3:
       return {raw_call(properties("Get", {string_arg(legacy), string_arg("range")})),
               error_prefix + "UnknownProperty: Unknown property range", false};
-    case 4:
-      return {integration::introspect(), plan.introspection, true};
-    case 5:
-      return {raw_call(properties("Frobnicate", {})), error_prefix + "UnknownMethod: Unknown method ", false};
+    case 4: return {integration::introspect(), plan.introspection, true};
+    case 5: return {raw_call(properties("Frobnicate", {})), error_prefix + "UnknownMethod: Unknown method ", false};
     case 6:
-      return {raw_call(properties("Set", {string_arg(legacy), string_arg("Range"),
-                                          variant_arg("s", string_arg(held))})),
-              error_prefix + "Failed: Property Range cannot change type", false};
+      return {
+          raw_call(properties("Set", {string_arg(legacy), string_arg("Range"), variant_arg("s", string_arg(held))})),
+          error_prefix + "Failed: Property Range cannot change type", false};
     case 7:
       return {raw_call(properties("Get", {})),
-              error_prefix + "Failed: D-Bus argument type mismatch at position 0: expected String, found nothing", false};
+              error_prefix + "Failed: D-Bus argument type mismatch at position 0: expected String, found nothing",
+              false};
     case 8:
       return {raw_call(properties("GetAll", {string_arg("x")})),
               error_prefix + "InvalidArgs: Invalid argument \"Interface name was not valid: 'x'\"", false};

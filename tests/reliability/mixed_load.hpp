@@ -17,10 +17,10 @@ struct LoadPlan {
   std::string bus_address;
   std::size_t connections = 20;
   std::size_t requests_per_connection = 500;
-  std::size_t window = 32;           // unanswered requests per connection at most
-  std::int32_t held_level = 25;      // what Get must answer throughout
-  std::string introspection{};       // the document, as integration::describe shows it
-  std::chrono::seconds limit{180};   // for the whole run
+  std::size_t window = 32;          // unanswered requests per connection at most
+  std::int32_t held_level = 25;     // what Get must answer throughout
+  std::string introspection{};      // the document, as integration::describe shows it
+  std::chrono::seconds limit{180};  // for the whole run
 };
 
 struct LoadResult {

@@ -70,7 +70,7 @@ TEST(PowerLoss, KillingAWriterAtRandomLeavesTheOldOrTheNewFileWholeAndNoTemporar
       ASSERT_EQ(*contents, generation_contents(finished + 1)) << "round " << round << ": partial or stale file";
       stored = finished + 1;
     }
-    struct stat status{};
+    struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0644u) << "round " << round;
 

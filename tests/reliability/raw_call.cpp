@@ -65,9 +65,9 @@ Append string_array_arg(std::vector<std::string> items) {
 }
 
 dbus::Message raw_call(const CallShape& shape) {
-  dbus::Message call = dbus::Message::adopt(dbus_message_new_method_call(
-      shape.destination.c_str(), shape.path.c_str(), shape.interface ? shape.interface->c_str() : nullptr,
-      shape.member.c_str()));
+  dbus::Message call = dbus::Message::adopt(
+      dbus_message_new_method_call(shape.destination.c_str(), shape.path.c_str(),
+                                   shape.interface ? shape.interface->c_str() : nullptr, shape.member.c_str()));
   if (!call) throw std::runtime_error("libdbus refused the test call");
   DBusMessageIter iter;
   dbus_message_iter_init_append(call.get(), &iter);

@@ -24,16 +24,9 @@ TEST(LastLine, DropsOneFinalLineFeedAndTheCarriageReturnBeforeIt) {
     const char* output;
     std::optional<std::string> line;
   } rows[] = {
-      {"", std::nullopt},
-      {"0", "0"},
-      {"a\nb", "b"},
-      {"a\nb\n", "b"},
-      {"a\n\n", ""},
-      {"\n", ""},
-      {"a\r\nb\r\n", "b"},
-      {"0\r\n", "0"},
-      {"a\r\n\r\n", ""},
-      {"x\r", "x\r"},  // a carriage return without its line feed stays
+      {"", std::nullopt},   {"0", "0"},     {"a\nb", "b"},     {"a\nb\n", "b"}, {"a\n\n", ""}, {"\n", ""},
+      {"a\r\nb\r\n", "b"},  {"0\r\n", "0"}, {"a\r\n\r\n", ""}, {"x\r", "x\r"},  // a carriage return without its line
+                                                                                // feed stays
       {"  \t \n", "  \t "},
   };
   for (const auto& row : rows) {
@@ -60,8 +53,12 @@ TEST(ControllerStatus, IsTheLastTokenOfTheLastLine) {
       {"status 7 then 3", 3},
       {"12\n0", 0},  // earlier lines do not count
       {"0\n12", 12},
-      {"\xC2\xA0" "4\xE2\x80\x83", 4},  // no-break space and em space are white space too
-      {"1\x0B" "2", 2},                 // as is the vertical tab
+      {"\xC2\xA0"
+       "4\xE2\x80\x83",
+       4},  // no-break space and em space are white space too
+      {"1\x0B"
+       "2",
+       2},  // as is the vertical tab
   };
   for (const auto& row : rows) {
     const auto status = controller_status(row.output);

@@ -34,10 +34,9 @@ std::string file_bytes(const std::filesystem::path& path) {
 }
 
 dbus::Message properties_call(const char* member) {
-  auto call = dbus::Message::method_call(dbus::BusName::from_constant("com.orbo.RIDEviva"),
-                                        dbus::BusPath::from_constant("/com/orbo/RIDEviva"),
-                                        dbus::InterfaceName::from_constant("org.freedesktop.DBus.Properties"),
-                                        dbus::MemberName::from_constant(member));
+  auto call = dbus::Message::method_call(
+      dbus::BusName::from_constant("com.orbo.RIDEviva"), dbus::BusPath::from_constant("/com/orbo/RIDEviva"),
+      dbus::InterfaceName::from_constant("org.freedesktop.DBus.Properties"), dbus::MemberName::from_constant(member));
   dbus_message_set_serial(call.get(), 41);  // replies refer to it
   return call;
 }
@@ -55,7 +54,8 @@ dbus::Message set_range_call(std::int32_t level) {
   dbus::MessageWriter args(call);
   args.append_string(legacy);
   args.append_string("Range");
-  args.with_variant(dbus::Signature::from_constant("i"), [level](dbus::MessageWriter& value) { value.append_int32(level); });
+  args.with_variant(dbus::Signature::from_constant("i"),
+                    [level](dbus::MessageWriter& value) { value.append_int32(level); });
   return call;
 }
 
@@ -162,7 +162,8 @@ TEST_F(RangeProperty, AcceptedSetSendsTheChangeBeforeTheReplyAndRewritesTheFile)
 }
 
 TEST_F(RangeProperty, RadioFailureAnswersFailedAndKeepsThePreviousLevelAndFile) {
-  const char* failures[] = {"Set BLE Power failed: 12", "D-Bus argument type mismatch at position 0: expected String, found nothing"};
+  const char* failures[] = {"Set BLE Power failed: 12",
+                            "D-Bus argument type mismatch at position 0: expected String, found nothing"};
   start(7, conf_);
   for (const char* failure : failures) {
     radio_failure_ = failure;

@@ -48,9 +48,7 @@ TEST(TxPowerCommand, WritesItsLinesWithSignedDecimals) {
 // while a level inside it gets as far as the connection.
 class TxPowerCommandWithoutBus : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/ble-ranged-test/bus", 1);
-  }
+  static void SetUpTestSuite() { ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/ble-ranged-test/bus", 1); }
 };
 
 TEST_F(TxPowerCommandWithoutBus, ChecksTheWindowBeforeItConnects) {

@@ -4,13 +4,13 @@
 
 namespace {
 
-using ranged::ParseIntError;
 using ranged::parse_i8;
+using ranged::ParseIntError;
 
 TEST(ParseI8, AcceptsOneOptionalSignAndDecimalDigitsOnly) {
   const std::pair<const char*, std::int8_t> accepted[] = {
-      {"0", 0},     {"-0", 0},      {"+7", 7},     {"007", 7},   {"30", 30},
-      {"127", 127}, {"-128", -128}, {"+0127", 127}, {"-1", -1},  {"0000000000000000000012", 12},
+      {"0", 0},     {"-0", 0},      {"+7", 7},      {"007", 7}, {"30", 30},
+      {"127", 127}, {"-128", -128}, {"+0127", 127}, {"-1", -1}, {"0000000000000000000012", 12},
   };
   for (const auto& [text, value] : accepted) {
     auto parsed = parse_i8(text);
@@ -34,8 +34,8 @@ TEST(ParseI8, LetsTheFirstOffendingCharacterDecideTheError) {
       {"\u0661", ParseIntError::invalid_digit},  // a digit of another script
       {"128", ParseIntError::too_large},
       {"1000", ParseIntError::too_large},
-      {"999a", ParseIntError::too_large},        // the overflow comes before the letter
-      {"12a9999", ParseIntError::invalid_digit}, // the letter comes before the overflow
+      {"999a", ParseIntError::too_large},         // the overflow comes before the letter
+      {"12a9999", ParseIntError::invalid_digit},  // the letter comes before the overflow
       {"-129", ParseIntError::too_small},
       {"-999x", ParseIntError::too_small},
       {"99999999999999999999", ParseIntError::too_large},

@@ -45,8 +45,7 @@ struct FailureCase {
 const std::string path(WirelessSandbox::config_path);
 
 const FailureCase failure_cases[] = {
-    {"a missing file", std::nullopt,
-     "Error: couldn't open " + path + ": No such file or directory (os error 2)\n"},
+    {"a missing file", std::nullopt, "Error: couldn't open " + path + ": No such file or directory (os error 2)\n"},
     {"a file that is not UTF-8", "[Bluetooth]\nRange = 7 ; caf\xE9\n",
      "Error: couldn't read " + path + ": stream did not contain valid UTF-8\n"},
     {"a header without closing bracket", "[Bluetooth\nRange = 7\n",

@@ -28,7 +28,7 @@ bool record(const dbus::Message& message, std::vector<std::string>& seen) {
 }
 
 dbus::Message call_to(const std::string& destination, dbus_uint32_t serial, std::string_view path,
-                     std::string_view member, const Args& args) {
+                      std::string_view member, const Args& args) {
   dbus::Message message = call(path, "org.freedesktop.DBus.Properties", member, args);
   dbus_message_set_destination(message.get(), destination.c_str());
   dbus_message_set_serial(message.get(), serial);

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PropertyRules,
                                          AccessCase{"NoGetter", A::readwrite, false, true, M::emits, false, true},
                                          AccessCase{"NoSetter", A::readwrite, true, false, M::emits, true, false},
                                          AccessCase{"Const", A::readwrite, true, true, M::constant, true, false},
-                                         AccessCase{"Invalidates", A::readwrite, true, true, M::invalidates, true, true},
+                                         AccessCase{"Invalidates", A::readwrite, true, true, M::invalidates, true,
+                                                    true},
                                          AccessCase{"False", A::readwrite, true, true, M::none, true, true}),
                          case_name<AccessCase>);
 
@@ -92,9 +93,9 @@ TEST(Building, OnlyAnInterfaceWithPropertiesBringsThePropertiesInterface) {
   with_property.add_property(int_property("P", &Values::level));
   tree::add_interface(object, std::move(with_property));
   tree::add_introspectable(object);
-  EXPECT_EQ(interface_names(object), (std::vector<std::string>{"com.test.Empty", "com.test.Full",
-                                                               "org.freedesktop.DBus.Introspectable",
-                                                               "org.freedesktop.DBus.Properties"}));
+  EXPECT_EQ(interface_names(object),
+            (std::vector<std::string>{"com.test.Empty", "com.test.Full", "org.freedesktop.DBus.Introspectable",
+                                      "org.freedesktop.DBus.Properties"}));
 }
 
 TEST(Building, KeepsAPropertiesInterfaceTheObjectAlreadyHas) {

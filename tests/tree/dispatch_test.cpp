@@ -65,14 +65,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "Twice",
                      {"signal /test/object com.test.Plain.Twice", "return \"Twice\""}},
         DispatchCase{"HandlerSendsNothing", object_path, "com.test.Plain", "Nothing", {}},
-        DispatchCase{"HandlerError", object_path, "com.test.Plain", "Refuse", {"error com.test.Error.Refused: not today"}}),
+        DispatchCase{
+            "HandlerError", object_path, "com.test.Plain", "Refuse", {"error com.test.Error.Refused: not today"}}),
     case_name<DispatchCase>);
 
 TEST(Dispatch, IgnoresMessagesThatAreNotMethodCalls) {
   const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
-  const dbus::Message signal =
-      dbus::Message::signal(dbus::BusPath::from_constant(object_path), dbus::InterfaceName::from_constant("com.test.Plain"),
-                           dbus::MemberName::from_constant("Twice"));
+  const dbus::Message signal = dbus::Message::signal(dbus::BusPath::from_constant(object_path),
+                                                     dbus::InterfaceName::from_constant("com.test.Plain"),
+                                                     dbus::MemberName::from_constant("Twice"));
   EXPECT_FALSE(tree.handle_call(signal).has_value());
 }
 

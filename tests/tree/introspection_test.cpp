@@ -6,9 +6,9 @@
 #include <string>
 
 #include "messages.hpp"
+#include "test_tree.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/service_document.hpp"
-#include "test_tree.hpp"
 #include "tree/introspection.hpp"
 
 namespace tree_test {
@@ -32,8 +32,10 @@ tree::ArgDef arg(std::optional<std::string> name, std::string_view type) {
 
 tree::MethodDef method(std::string_view name, std::vector<tree::ArgDef> in = {}, std::vector<tree::ArgDef> out = {}) {
   return tree::MethodDef{dbus::MemberName::from_constant(name),
-                         [](const tree::MethodContext&) -> tree::HandlerResult { return {}; }, std::move(in),
-                         std::move(out), {}};
+                         [](const tree::MethodContext&) -> tree::HandlerResult { return {}; },
+                         std::move(in),
+                         std::move(out),
+                         {}};
 }
 
 // The service's own object: one readwrite "i" property, Introspectable, and the Properties it brings.
@@ -108,7 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChildrenCase{"UnregisteredRootStillHasChildren", {"/a", "/b/c"}, "/a", {}},
         ChildrenCase{"LeafHasNone", {"/a", "/a/b"}, "/a/b", {}},
         ChildrenCase{"SiblingWithSamePrefixIsNoChild", {"/a", "/ab", "/ab/c"}, "/a", {}},
-        ChildrenCase{"LongerSiblingDoesNotHideGrandchild", {"/a", "/a/b", "/a/b/c", "/a/bc", "/a/bc/d"}, "/a",
+        ChildrenCase{"LongerSiblingDoesNotHideGrandchild",
+                     {"/a", "/a/b", "/a/b/c", "/a/bc", "/a/bc/d"},
+                     "/a",
                      {"/a/b", "/a/bc"}},
         ChildrenCase{"DeepChildWithoutRegisteredParent", {"/a", "/a/x/y/z", "/a/x1"}, "/a", {"/a/x/y/z", "/a/x1"}}),
     case_name<ChildrenCase>);
@@ -206,8 +210,7 @@ TEST_P(Elements, AreWrittenWithTheirIndentsAndOrder) {
   EXPECT_EQ(tree::introspect(tree.objects().at("/s"), tree), doctype + "<node name=\"/s\">\n" + c.lines + "</node>");
 }
 
-INSTANTIATE_TEST_SUITE_P(Definitions, Elements, testing::ValuesIn(element_cases()),
-                         case_name<ElementCase>);
+INSTANTIATE_TEST_SUITE_P(Definitions, Elements, testing::ValuesIn(element_cases()), case_name<ElementCase>);
 
 }  // namespace
 }  // namespace tree_test

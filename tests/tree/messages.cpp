@@ -74,17 +74,10 @@ std::string render(DBusMessageIter& iter) {
       dbus_message_iter_get_basic(&iter, &value);
       return "byte " + std::to_string(value);
     }
-    case DBUS_TYPE_VARIANT:
-      dbus_message_iter_recurse(&iter, &inner);
-      return "<" + render_all(inner, ", ") + ">";
-    case DBUS_TYPE_ARRAY:
-      dbus_message_iter_recurse(&iter, &inner);
-      return "[" + render_all(inner, ", ") + "]";
-    case DBUS_TYPE_DICT_ENTRY:
-      dbus_message_iter_recurse(&iter, &inner);
-      return "{" + render_all(inner, ": ") + "}";
-    default:
-      return "?" + std::string(1, static_cast<char>(dbus_message_iter_get_arg_type(&iter)));
+    case DBUS_TYPE_VARIANT: dbus_message_iter_recurse(&iter, &inner); return "<" + render_all(inner, ", ") + ">";
+    case DBUS_TYPE_ARRAY: dbus_message_iter_recurse(&iter, &inner); return "[" + render_all(inner, ", ") + "]";
+    case DBUS_TYPE_DICT_ENTRY: dbus_message_iter_recurse(&iter, &inner); return "{" + render_all(inner, ": ") + "}";
+    default: return "?" + std::string(1, static_cast<char>(dbus_message_iter_get_arg_type(&iter)));
   }
 }
 
@@ -119,8 +112,7 @@ dbus::Message call(std::string_view path, std::string_view interface, std::strin
 std::string describe(const dbus::Message& message) {
   DBusMessage* raw = message.get();
   switch (dbus_message_get_type(raw)) {
-    case DBUS_MESSAGE_TYPE_METHOD_RETURN:
-      return "return" + arguments(raw);
+    case DBUS_MESSAGE_TYPE_METHOD_RETURN: return "return" + arguments(raw);
     case DBUS_MESSAGE_TYPE_ERROR: {
       const char* text = nullptr;
       EXPECT_TRUE(dbus_message_get_args(raw, nullptr, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID));
@@ -130,8 +122,7 @@ std::string describe(const dbus::Message& message) {
       EXPECT_EQ(dbus_message_get_destination(raw), nullptr);
       return std::string("signal ") + dbus_message_get_path(raw) + " " + dbus_message_get_interface(raw) + "." +
              dbus_message_get_member(raw) + arguments(raw);
-    default:
-      return "unexpected message type";
+    default: return "unexpected message type";
   }
 }
 

@@ -28,10 +28,8 @@ std::vector<std::string> describe(const std::vector<dbus::Message>& messages);
 // Cases print as their `what` field (each test file brings this in with a using-declaration,
 // where argument-dependent lookup sees it).
 template <class Case>
-  requires requires(const Case& c) { c.what; }
-void PrintTo(const Case& c, std::ostream* out) {
-  *out << c.what;
-}
+requires requires(const Case& c) { c.what; }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.what; }
 
 // Names parameterised cases after their `what` field.
 template <class Case>

@@ -29,7 +29,10 @@ INSTANTIATE_TEST_SUITE_P(
                     QuoteCase{"ShortEscapes", std::string("\t\r\n\0|", 5), "\"\\t\\r\\n\\0|\""},
                     QuoteCase{"OtherControls", "\x01\x1b\x7f", "\"\\u{1}\\u{1b}\\u{7f}\""},
                     QuoteCase{"C1ControlNextLine", "\xC2\x85", "\"\\u{85}\""},
-                    QuoteCase{"NoBreakSpace", "a\xC2\xA0" "b", "\"a\\u{a0}b\""},
+                    QuoteCase{"NoBreakSpace",
+                              "a\xC2\xA0"
+                              "b",
+                              "\"a\\u{a0}b\""},
                     QuoteCase{"IdeographicSpace", "\xE3\x80\x80", "\"\\u{3000}\""},
                     QuoteCase{"LineAndParagraphSeparators", "\xE2\x80\xA8\xE2\x80\xA9", "\"\\u{2028}\\u{2029}\""},
                     QuoteCase{"FormatCharacters", "\xE2\x80\x8B\xEF\xBB\xBF", "\"\\u{200b}\\u{feff}\""},

@@ -15,12 +15,20 @@ MethodError test_error(std::string_view name, std::string message) {
 }
 
 tree::PropertyDef property(std::string name, std::string_view type, tree::PropertyAccess access) {
-  return tree::PropertyDef{std::move(name), dbus::Signature::from_constant(type), access,
-                           tree::EmitsChangedMode::emits, true, nullptr, nullptr, {}};
+  return tree::PropertyDef{std::move(name),
+                           dbus::Signature::from_constant(type),
+                           access,
+                           tree::EmitsChangedMode::emits,
+                           true,
+                           nullptr,
+                           nullptr,
+                           {}};
 }
 
 tree::InterfaceDef things() {
-  tree::InterfaceDef interface{dbus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}};
+  tree::InterfaceDef interface {
+    dbus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}
+  };
 
   tree::PropertyDef level = int_property("Level", &Values::level);
   level.setter = [](dbus::MessageReader& value, const tree::PropertyContext& context) -> Done {
@@ -80,7 +88,9 @@ tree::PropertyDef constant_int(std::string name, std::int32_t value) {
 }
 
 tree::InterfaceDef gauges() {
-  tree::InterfaceDef interface{dbus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}};
+  tree::InterfaceDef interface {
+    dbus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}
+  };
   interface.add_property(constant_int("a", 3));
   interface.add_property(constant_int("B", 1));
   tree::PropertyDef ba = property("Ba", "s", tree::PropertyAccess::read);
@@ -100,7 +110,9 @@ tree::MethodDef method(std::string_view name, tree::MethodHandler handler) {
 }
 
 tree::InterfaceDef plain() {
-  tree::InterfaceDef interface{dbus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}};
+  tree::InterfaceDef interface {
+    dbus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}
+  };
   interface.add_method(method("Refuse", [](const tree::MethodContext&) -> tree::HandlerResult {
     return std::unexpected(test_error("com.test.Error.Refused", "not today"));
   }));
