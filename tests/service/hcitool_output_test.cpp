@@ -24,10 +24,9 @@ TEST(LastLine, DropsOneFinalLineFeedAndTheCarriageReturnBeforeIt) {
     const char* output;
     std::optional<std::string> line;
   } rows[] = {
-      {"", std::nullopt},   {"0", "0"},     {"a\nb", "b"},     {"a\nb\n", "b"}, {"a\n\n", ""}, {"\n", ""},
-      {"a\r\nb\r\n", "b"},  {"0\r\n", "0"}, {"a\r\n\r\n", ""}, {"x\r", "x\r"},  // a carriage return without its line
-                                                                                // feed stays
-      {"  \t \n", "  \t "},
+      // A carriage return without its line feed stays ("x\r").
+      {"", std::nullopt},  {"0", "0"},     {"a\nb", "b"},     {"a\nb\n", "b"}, {"a\n\n", ""},        {"\n", ""},
+      {"a\r\nb\r\n", "b"}, {"0\r\n", "0"}, {"a\r\n\r\n", ""}, {"x\r", "x\r"},  {"  \t \n", "  \t "},
   };
   for (const auto& row : rows) {
     const auto line = last_line(row.output);
