@@ -166,11 +166,12 @@ tree::ArgDef string_arg(const char* name) { return {std::string(name), dbus::Sig
 }  // namespace
 
 tree::ObjectTree bridge_tree(BridgeContext context) {
-  tree::InterfaceDef interface {
-    .name = dbus::InterfaceName::from_constant(bridge_interface), .methods = {}, .signals = {}, .properties = {},
-    .annotations = {}
-  };
-  interface.add_method(tree::MethodDef{
+  tree::InterfaceDef definition{.name = dbus::InterfaceName::from_constant(bridge_interface),
+                                .methods = {},
+                                .signals = {},
+                                .properties = {},
+                                .annotations = {}};
+  definition.add_method(tree::MethodDef{
       .name = dbus::MemberName::from_constant(execute_member),
       .handler = execute_hcitool,
       .in_args = {string_arg("controller"), string_arg("group"), string_arg("command"), string_arg("parameter")},
@@ -182,7 +183,7 @@ tree::ObjectTree bridge_tree(BridgeContext context) {
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(context)};
-  tree::add_interface(object, std::move(interface));
+  tree::add_interface(object, std::move(definition));
   tree::add_introspectable(object);
 
   tree::ObjectTree bridge;

@@ -130,15 +130,13 @@ HandlerResult answer_introspect(const MethodContext& call) {
 }
 
 InterfaceDef build_introspectable_interface() {
-  InterfaceDef interface {
-    dbus::InterfaceName::from_constant(introspectable_interface_name), {}, {}, {}, {}
-  };
-  interface.add_method(MethodDef{dbus::MemberName::from_constant("Introspect"),
-                                 answer_introspect,
-                                 {},
-                                 {ArgDef{"xml_data", dbus::Signature::from_constant("s")}},
-                                 {}});
-  return interface;
+  InterfaceDef definition{dbus::InterfaceName::from_constant(introspectable_interface_name), {}, {}, {}, {}};
+  definition.add_method(MethodDef{dbus::MemberName::from_constant("Introspect"),
+                                  answer_introspect,
+                                  {},
+                                  {ArgDef{"xml_data", dbus::Signature::from_constant("s")}},
+                                  {}});
+  return definition;
 }
 
 }  // namespace

@@ -245,19 +245,17 @@ MethodDef method(std::string_view name, MethodHandler handler, std::vector<ArgDe
 }
 
 InterfaceDef build_properties_interface() {
-  InterfaceDef interface {
-    dbus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}
-  };
-  interface.add_method(
+  InterfaceDef definition{dbus::InterfaceName::from_constant(properties_interface_name), {}, {}, {}, {}};
+  definition.add_method(
       method("Get", get, {arg("interface_name", "s"), arg("property_name", "s")}, {arg("value", "v")}));
-  interface.add_method(method("GetAll", get_all, {arg("interface_name", "s")}, {arg("props", "a{sv}")}));
-  interface.add_method(
+  definition.add_method(method("GetAll", get_all, {arg("interface_name", "s")}, {arg("props", "a{sv}")}));
+  definition.add_method(
       method("Set", set, {arg("interface_name", "s"), arg("property_name", "s"), arg("value", "v")}, {}));
-  interface.add_signal(
+  definition.add_signal(
       SignalDef{dbus::MemberName::from_constant("PropertiesChanged"),
                 {arg("interface_name", "s"), arg("changed_properties", "a{sv}"), arg("invalidated_properties", "as")},
                 {}});
-  return interface;
+  return definition;
 }
 
 }  // namespace

@@ -58,14 +58,6 @@ bool has_unreaped_child() {
   return ::waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
 }
 
-TEST_F(ToolScripts, HandsTheToolExactlyItsArgumentVectorAndReturnsItsOutput) {
-  const std::string tool = script("echo-args", "for a in \"$@\"; do printf '[%s]' \"$a\"; done; echo\n");
-  // An output without an event is quoted whole in the error.
-  const auto output = run_hcitool(tool, level_25, quick);
-  ASSERT_FALSE(output.has_value());
-  EXPECT_EQ(output.error(), tool + " printed no HCI event: [-i][hci0][cmd][0x3f][0x0087][0x5]\n");
-}
-
 TEST_F(ToolScripts, ReportsEveryUnsuccessfulEndAsAFailureWithItsOwnText) {
   const struct {
     std::string name, body, message;

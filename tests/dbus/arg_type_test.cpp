@@ -14,26 +14,19 @@ TEST(ArgTypeTest, EveryLibdbusTypeCodeMapsToItsWord) {
     ArgType type;
     std::string_view word;
   };
+  // clang-format off
   const Row rows[] = {
-      {DBUS_TYPE_VARIANT, ArgType::variant, "Variant"},
-      {DBUS_TYPE_ARRAY, ArgType::array, "Array/Dict"},
-      {DBUS_TYPE_STRUCT, ArgType::structure, "Struct"},
-      {DBUS_TYPE_STRING, ArgType::string, "String"},
-      {DBUS_TYPE_DICT_ENTRY, ArgType::dict_entry, "Dict entry"},
-      {DBUS_TYPE_OBJECT_PATH, ArgType::object_path, "Path"},
-      {DBUS_TYPE_SIGNATURE, ArgType::signature, "Signature"},
-      {DBUS_TYPE_UNIX_FD, ArgType::unix_fd, "File"},
-      {DBUS_TYPE_BOOLEAN, ArgType::boolean, "bool"},
-      {DBUS_TYPE_BYTE, ArgType::byte, "u8"},
-      {DBUS_TYPE_INT16, ArgType::int16, "i16"},
-      {DBUS_TYPE_INT32, ArgType::int32, "i32"},
-      {DBUS_TYPE_INT64, ArgType::int64, "i64"},
-      {DBUS_TYPE_UINT16, ArgType::uint16, "u16"},
-      {DBUS_TYPE_UINT32, ArgType::uint32, "u32"},
-      {DBUS_TYPE_UINT64, ArgType::uint64, "u64"},
-      {DBUS_TYPE_DOUBLE, ArgType::double_, "f64"},
-      {DBUS_TYPE_INVALID, ArgType::nothing, "nothing"},
+      {DBUS_TYPE_VARIANT, ArgType::variant, "Variant"},       {DBUS_TYPE_ARRAY, ArgType::array, "Array/Dict"},
+      {DBUS_TYPE_STRUCT, ArgType::structure, "Struct"},       {DBUS_TYPE_STRING, ArgType::string, "String"},
+      {DBUS_TYPE_DICT_ENTRY, ArgType::dict_entry, "Dict entry"}, {DBUS_TYPE_OBJECT_PATH, ArgType::object_path, "Path"},
+      {DBUS_TYPE_SIGNATURE, ArgType::signature, "Signature"}, {DBUS_TYPE_UNIX_FD, ArgType::unix_fd, "File"},
+      {DBUS_TYPE_BOOLEAN, ArgType::boolean, "bool"},          {DBUS_TYPE_BYTE, ArgType::byte, "u8"},
+      {DBUS_TYPE_INT16, ArgType::int16, "i16"},               {DBUS_TYPE_INT32, ArgType::int32, "i32"},
+      {DBUS_TYPE_INT64, ArgType::int64, "i64"},               {DBUS_TYPE_UINT16, ArgType::uint16, "u16"},
+      {DBUS_TYPE_UINT32, ArgType::uint32, "u32"},             {DBUS_TYPE_UINT64, ArgType::uint64, "u64"},
+      {DBUS_TYPE_DOUBLE, ArgType::double_, "f64"},            {DBUS_TYPE_INVALID, ArgType::nothing, "nothing"},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.code);
     EXPECT_EQ(arg_type_from_code(row.code), row.type);

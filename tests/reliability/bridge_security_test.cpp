@@ -105,6 +105,8 @@ class BridgeSecurity : public ::testing::Test {
 
 TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
   const std::string long_text(1 << 20, 'f');
+  // One row per case reads better than one argument per line.
+  // clang-format off
   const struct {
     Args args;
     std::string answer;
@@ -122,19 +124,15 @@ TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
       {{"hci0", "0x3f", "0x0087", "'0x5'"}, bad_parameter},
       {{"hci0", "0x3f", "0x0087", "0x" + long_text}, bad_parameter},
       {{"hci" + long_text, "0x3f", "0x0087", "0x5"}, bad_controller},
-      {{"hci\xd9\xa0", "0x3f", "0x0087", "0x5"}, bad_controller},     // Arabic-Indic zero
-      {{"hci0", "0x3f", "0x0087", "0x\xef\xbc\x95"}, bad_parameter},  // fullwidth five
-      {{"hci0",
-        "0x\xe2\x80\x8b"
-        "3f",
-        "0x0087", "0x5"},
-       bad_group},  // zero-width space
+      {{"hci\xd9\xa0", "0x3f", "0x0087", "0x5"}, bad_controller},              // Arabic-Indic zero
+      {{"hci0", "0x3f", "0x0087", "0x\xef\xbc\x95"}, bad_parameter},           // fullwidth five
+      {{"hci0", "0x\xe2\x80\x8b" "3f", "0x0087", "0x5"}, bad_group},           // zero-width space
       {{"../../bin/hci0", "0x3f", "0x0087", "0x5"}, bad_controller},
-      {{"hci0", "0x3f", "0x0087"},
-       invalid + "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
+      {{"hci0", "0x3f", "0x0087"}, invalid + "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
       {{"hci0", "0x3f", "0x0087", "0x5", "-i"}, invalid + "ExecuteHcitool takes four strings, and more were given"},
       {{}, invalid + "Missing argument 1 (controller): ExecuteHcitool takes four strings"},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(shortened(row.args.empty() ? "" : row.args[0]) + " " +
                  shortened(row.args.size() > 3 ? row.args[3] : ""));

@@ -68,22 +68,11 @@ class FileGenerator {
     return one_of(blanks);
   }
   std::string name() {
-    static const std::vector<std::string> parts = {"Bluetooth",
-                                                   "RANGE",
-                                                   "range",
-                                                   "Range",
-                                                   "a",
-                                                   "Key",
-                                                   "x.y",
-                                                   "b-c",
-                                                   "\xc3\x84rger",
-                                                   "\xc4\xb0stanbul",
-                                                   "Stra\xe1\xba\x9e"
-                                                   "e",
-                                                   "\xce\xa9",
-                                                   "with space",
-                                                   "k:v",
-                                                   "7"};
+    // clang-format off
+    static const std::vector<std::string> parts = {"Bluetooth", "RANGE", "range", "Range", "a", "Key", "x.y", "b-c",
+                                                   "\xc3\x84rger", "\xc4\xb0stanbul", "Stra\xe1\xba\x9e\x65", "\xce\xa9",
+                                                   "with space", "k:v", "7"};
+    // clang-format on
     std::string made = one_of(parts);
     if (pick(4) == 0) made += one_of(parts);
     return made;

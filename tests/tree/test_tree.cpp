@@ -26,9 +26,7 @@ tree::PropertyDef property(std::string name, std::string_view type, tree::Proper
 }
 
 tree::InterfaceDef things() {
-  tree::InterfaceDef interface {
-    dbus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}
-  };
+  tree::InterfaceDef definition{dbus::InterfaceName::from_constant("com.test.Things"), {}, {}, {}, {}};
 
   tree::PropertyDef level = int_property("Level", &Values::level);
   level.setter = [](dbus::MessageReader& value, const tree::PropertyContext& context) -> Done {
@@ -38,44 +36,44 @@ tree::InterfaceDef things() {
     values_of(context).level = wanted * 2;
     return {};
   };
-  interface.add_property(std::move(level));
+  definition.add_property(std::move(level));
 
   tree::PropertyDef cached = int_property("Cached", &Values::cached);
   cached.emits_changed = tree::EmitsChangedMode::invalidates;
-  interface.add_property(std::move(cached));
+  definition.add_property(std::move(cached));
 
   tree::PropertyDef quiet = int_property("Quiet", &Values::quiet);
   quiet.emits_changed = tree::EmitsChangedMode::none;
-  interface.add_property(std::move(quiet));
+  definition.add_property(std::move(quiet));
 
   tree::PropertyDef silent = int_property("Silent", &Values::silent);
   silent.auto_emit = false;
-  interface.add_property(std::move(silent));
+  definition.add_property(std::move(silent));
 
   tree::PropertyDef constant = int_property("Constant", &Values::quiet);
   constant.emits_changed = tree::EmitsChangedMode::constant;
-  interface.add_property(std::move(constant));
+  definition.add_property(std::move(constant));
 
   tree::PropertyDef fixed = property("Fixed", "i", tree::PropertyAccess::read);
   fixed.getter = [](dbus::MessageWriter& out, const tree::PropertyContext&) -> Done {
     out.append_int32(5);
     return {};
   };
-  interface.add_property(std::move(fixed));
+  definition.add_property(std::move(fixed));
 
   tree::PropertyDef secret = property("Secret", "s", tree::PropertyAccess::write);
   secret.setter = [](dbus::MessageReader& value, const tree::PropertyContext& context) -> Done {
     values_of(context).secret = *value.read_string();
     return {};
   };
-  interface.add_property(std::move(secret));
+  definition.add_property(std::move(secret));
 
   tree::PropertyDef broken = int_property("Broken", &Values::broken);
   broken.getter = [](dbus::MessageWriter&, const tree::PropertyContext&) -> Done {
     return std::unexpected(test_error("com.test.Error.Broken", "getter broke"));
   };
-  interface.add_property(std::move(broken));
-  return interface;
+  definition.add_property(std::move(broken));
+  return definition;
 }
 
 tree::PropertyDef constant_int(std::string name, std::int32_t value) {
@@ -88,21 +86,19 @@ tree::PropertyDef constant_int(std::string name, std::int32_t value) {
 }
 
 tree::InterfaceDef gauges() {
-  tree::InterfaceDef interface {
-    dbus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}
-  };
-  interface.add_property(constant_int("a", 3));
-  interface.add_property(constant_int("B", 1));
+  tree::InterfaceDef definition{dbus::InterfaceName::from_constant("com.test.Gauges"), {}, {}, {}, {}};
+  definition.add_property(constant_int("a", 3));
+  definition.add_property(constant_int("B", 1));
   tree::PropertyDef ba = property("Ba", "s", tree::PropertyAccess::read);
   ba.getter = [](dbus::MessageWriter& out, const tree::PropertyContext&) -> Done {
     out.append_string("two");
     return {};
   };
-  interface.add_property(std::move(ba));
+  definition.add_property(std::move(ba));
   tree::PropertyDef hidden = int_property("Hidden", &Values::quiet);
   hidden.access = tree::PropertyAccess::write;
-  interface.add_property(std::move(hidden));
-  return interface;
+  definition.add_property(std::move(hidden));
+  return definition;
 }
 
 tree::MethodDef method(std::string_view name, tree::MethodHandler handler) {
@@ -110,13 +106,11 @@ tree::MethodDef method(std::string_view name, tree::MethodHandler handler) {
 }
 
 tree::InterfaceDef plain() {
-  tree::InterfaceDef interface {
-    dbus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}
-  };
-  interface.add_method(method("Refuse", [](const tree::MethodContext&) -> tree::HandlerResult {
+  tree::InterfaceDef definition{dbus::InterfaceName::from_constant("com.test.Plain"), {}, {}, {}, {}};
+  definition.add_method(method("Refuse", [](const tree::MethodContext&) -> tree::HandlerResult {
     return std::unexpected(test_error("com.test.Error.Refused", "not today"));
   }));
-  interface.add_method(method("Twice", [](const tree::MethodContext& call) -> tree::HandlerResult {
+  definition.add_method(method("Twice", [](const tree::MethodContext& call) -> tree::HandlerResult {
     std::vector<dbus::Message> out;
     out.push_back(dbus::Message::signal(call.object.path, call.interface.name, call.method.name));
     dbus::Message reply = dbus::Message::method_return(call.message);
@@ -124,8 +118,8 @@ tree::InterfaceDef plain() {
     out.push_back(std::move(reply));
     return out;
   }));
-  interface.add_method(method("Nothing", [](const tree::MethodContext&) -> tree::HandlerResult { return {}; }));
-  return interface;
+  definition.add_method(method("Nothing", [](const tree::MethodContext&) -> tree::HandlerResult { return {}; }));
+  return definition;
 }
 
 }  // namespace
