@@ -51,7 +51,7 @@ volatile sig_atomic_t stopping = 0;
 
 void request_stop(int) { stopping = 1; }
 
-// Return parameters after the status byte, as long as the core specification defines them
+// Return parameters after the status byte, as long as the Bluetooth core standard defines them
 // for the commands the kernel sends while it sets a controller up. Anything else gets none.
 Bytes return_parameters(std::uint16_t opcode) {
   switch (opcode) {
