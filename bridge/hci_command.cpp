@@ -10,13 +10,6 @@ namespace {
 
 bool is_decimal(char c) noexcept { return c >= '0' && c <= '9'; }
 
-std::optional<unsigned> hex_value(char c) noexcept {
-  if (c >= '0' && c <= '9') return unsigned(c - '0');
-  if (c >= 'a' && c <= 'f') return unsigned(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return unsigned(c - 'A' + 10);
-  return std::nullopt;
-}
-
 // "hci" and 1 to 3 decimal digits: nothing that the tool could take for an option or a path.
 bool is_controller(std::string_view text) noexcept {
   if (!text.starts_with("hci")) return false;
@@ -50,6 +43,13 @@ constexpr std::string_view opcode_form = "\"0x\" followed by 1 to 4 hex digits";
 constexpr std::string_view parameter_form = "\"0x\" followed by 1 or 2 hex digits";
 
 }  // namespace
+
+std::optional<unsigned> hex_value(char c) noexcept {
+  if (c >= '0' && c <= '9') return unsigned(c - '0');
+  if (c >= 'a' && c <= 'f') return unsigned(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return unsigned(c - 'A' + 10);
+  return std::nullopt;
+}
 
 std::string_view role_name(ArgumentRole role) noexcept {
   switch (role) {

@@ -3,6 +3,7 @@
 // tool's own argument parser understands unambiguously.
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ struct HciCommand {
   std::uint16_t command_value = 0;
   std::uint8_t parameter_value = 0;
 };
+
+// The value of one hex digit of either case, or nothing.
+std::optional<unsigned> hex_value(char c) noexcept;
 
 // Which of the four arguments, as the caller's message names it.
 enum class ArgumentRole { controller, group, command, parameter };

@@ -16,17 +16,10 @@ std::string printed(const ProcessResult& result) { return dbus::to_bus_text(resu
 constexpr std::string_view event_head = "> HCI Event: 0x";
 constexpr std::string_view byte_line_start = "  ";
 
-std::optional<unsigned> hex_digit(char c) noexcept {
-  if (c >= '0' && c <= '9') return unsigned(c - '0');
-  if (c >= 'a' && c <= 'f') return unsigned(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return unsigned(c - 'A' + 10);
-  return std::nullopt;
-}
-
 // "0e plen 4": the code and the length the tool announces.
 std::optional<std::pair<std::uint8_t, unsigned>> read_event_head(std::string_view rest) {
   if (rest.size() < 2) return std::nullopt;
-  const auto high = hex_digit(rest[0]), low = hex_digit(rest[1]);
+  const auto high = hex_value(rest[0]), low = hex_value(rest[1]);
   rest.remove_prefix(2);
   if (!high || !low || !rest.starts_with(" plen ")) return std::nullopt;
   rest.remove_prefix(6);
@@ -45,7 +38,7 @@ bool read_byte_line(std::string_view line, std::vector<std::uint8_t>& bytes) {
   line.remove_prefix(byte_line_start.size());
   if (line.empty() || line.size() % 3 != 0) return false;
   for (; !line.empty(); line.remove_prefix(3)) {
-    const auto high = hex_digit(line[0]), low = hex_digit(line[1]);
+    const auto high = hex_value(line[0]), low = hex_value(line[1]);
     if (!high || !low || line[2] != ' ') return false;
     bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
   }

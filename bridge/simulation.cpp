@@ -8,8 +8,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "bridge/concat.hpp"
 #include "bridge/hci_event.hpp"
@@ -49,29 +51,35 @@ std::expected<std::string, std::string> unescape(std::string_view value) {
   return text;
 }
 
+// One of a key's named values; the error lists them in order.
+template <class Choice>
+std::expected<Choice, std::string> parse_choice(std::string_view key, std::string_view value,
+                                                std::initializer_list<std::pair<std::string_view, Choice>> choices) {
+  std::string names;
+  for (const auto& [name, choice] : choices) {
+    if (name == value) return choice;
+    names += names.empty() ? "" : ", ";
+    names += name;
+  }
+  return std::unexpected(concat(key, " must be one of ", names));
+}
+
 std::expected<SimulatedReply, std::string> parse_reply(std::string_view value) {
-  if (value == "output") return SimulatedReply::output;
-  if (value == "error") return SimulatedReply::error;
-  if (value == "empty") return SimulatedReply::empty;
-  if (value == "uint32") return SimulatedReply::uint32;
-  if (value == "text") return SimulatedReply::text;
-  return std::unexpected(std::string("reply must be one of output, error, empty, uint32, text"));
+  using enum SimulatedReply;
+  return parse_choice<SimulatedReply>(
+      "reply", value, {{"output", output}, {"error", error}, {"empty", empty}, {"uint32", uint32}, {"text", text}});
 }
 
 std::expected<SimulatedAnswer, std::string> parse_answer(std::string_view value) {
-  if (value == "complete") return SimulatedAnswer::complete;
-  if (value == "status") return SimulatedAnswer::status;
-  if (value == "pending") return SimulatedAnswer::pending;
-  if (value == "none") return SimulatedAnswer::none;
-  return std::unexpected(std::string("answer must be one of complete, status, pending, none"));
+  using enum SimulatedAnswer;
+  return parse_choice<SimulatedAnswer>(
+      "answer", value, {{"complete", complete}, {"status", status}, {"pending", pending}, {"none", none}});
 }
 
 std::expected<SimulatedNoise, std::string> parse_noise(std::string_view value) {
-  if (value == "none") return SimulatedNoise::none;
-  if (value == "packets") return SimulatedNoise::packets;
-  if (value == "advertising") return SimulatedNoise::advertising;
-  if (value == "other") return SimulatedNoise::other;
-  return std::unexpected(std::string("before must be one of none, packets, advertising, other"));
+  using enum SimulatedNoise;
+  return parse_choice<SimulatedNoise>(
+      "before", value, {{"none", none}, {"packets", packets}, {"advertising", advertising}, {"other", other}});
 }
 
 // Bytes as two hex digits each, separated by blanks: "05 ff".
