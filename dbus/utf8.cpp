@@ -85,6 +85,13 @@ std::string repair_utf8(std::string_view text) {
   return repaired;
 }
 
+std::string_view leading_characters(std::string_view text, std::size_t limit) noexcept {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 std::string to_bus_text(std::string_view bytes) {
   std::string repaired = repair_utf8(bytes);
   if (repaired.find('\0') == std::string::npos) return repaired;

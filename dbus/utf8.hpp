@@ -15,6 +15,10 @@ bool is_utf8(std::string_view text) noexcept;
 // Standard recommends; well-formed text, U+0000 included, comes back unchanged.
 std::string repair_utf8(std::string_view text);
 
+// At most `limit` bytes from the start of the text, cut back so that no character is split:
+// what the text starts with, short enough to quote in a message.
+std::string_view leading_characters(std::string_view text, std::size_t limit) noexcept;
+
 // Arbitrary bytes (a tool's output, a file's text) as a D-Bus string can hold them: repaired as
 // above, and every NUL replaced by U+FFFD too, since libdbus would cut the string at the first.
 std::string to_bus_text(std::string_view bytes);

@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto model = oracle::controller_status(output);
   if (ours && model && *ours == *model) return 0;
   if (!ours && !model) {
+    // A longer output is quoted by its first characters (pinned by the unit test).
+    if (output.size() > ranged::longest_quoted_output) return 0;
     const std::string expected = "Failed to parse hcitool output: " + std::string(output);
     if (ours.error().message() != expected || !ours.error().causes().empty()) {
       oracle::mismatch("controller_status message", output, ours.error().message(), expected);

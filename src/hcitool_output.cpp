@@ -1,5 +1,6 @@
 #include "src/hcitool_output.hpp"
 
+#include "dbus/utf8.hpp"
 #include "src/parse_int.hpp"
 #include "src/unicode_text.hpp"
 
@@ -28,9 +29,15 @@ std::optional<std::string_view> last_line(std::string_view output) noexcept {
   return line;
 }
 
+std::string quoted_output(std::string_view output) {
+  if (output.size() <= longest_quoted_output) return std::string(output);
+  return std::string(dbus::leading_characters(output, longest_quoted_output)) + "... (" +
+         std::to_string(output.size()) + " bytes in all)";
+}
+
 std::expected<std::int8_t, Error> controller_status(std::string_view output) {
   const auto unparsable = [output] {
-    return std::unexpected(Error("Failed to parse hcitool output: " + std::string(output)));
+    return std::unexpected(Error("Failed to parse hcitool output: " + quoted_output(output)));
   };
   const auto line = last_line(output);
   if (!line) return unparsable();

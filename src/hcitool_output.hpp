@@ -1,5 +1,6 @@
 #pragma once
 // The power argument we hand to hcitool, and the controller status read back from what it printed.
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -19,8 +20,14 @@ std::string power_text(std::int8_t power);
 std::optional<std::string_view> last_line(std::string_view output) noexcept;
 
 // The controller's status: the last token of the last line as a signed 8-bit decimal.
-// Anything else is "Failed to parse hcitool output: " and the whole output.
+// Anything else is "Failed to parse hcitool output: " and the output, quoted by quoted_output.
 // `output` must be valid UTF-8 (a D-Bus string always is).
 std::expected<std::int8_t, Error> controller_status(std::string_view output);
+
+// The bridge's reply may be as large as a bus message; the error reply quoting it whole would
+// pass the bus's message limit, and the daemon would drop the service. So an output longer than
+// this is quoted by its first characters within it, then "... (N bytes in all)".
+inline constexpr std::size_t longest_quoted_output = 4096;
+std::string quoted_output(std::string_view output);
 
 }  // namespace ranged

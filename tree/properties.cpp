@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "dbus/utf8.hpp"
 #include "tree/method_errors.hpp"
 #include "tree/object_tree.hpp"
 
@@ -92,11 +93,7 @@ std::expected<std::string_view, MethodError> read_name(MessageReader& args) {
 // the daemon drop our connection. A cut inside a character leaves a shorter text that still
 // holds a non-ASCII character, which no valid name does.
 std::string_view checked_part(std::string_view name) {
-  constexpr std::size_t longest_checked = dbus::maximum_name_length + 1;
-  if (name.size() <= longest_checked) return name;
-  std::size_t end = longest_checked;
-  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xc0) == 0x80) --end;
-  return name.substr(0, end);
+  return dbus::leading_characters(name, dbus::maximum_name_length + 1);
 }
 
 std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, std::string_view name) {

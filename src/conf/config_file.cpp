@@ -29,7 +29,12 @@ std::string os_error_text(int error_number) {
   return std::string(text) + " (os error " + std::to_string(error_number) + ")";
 }
 
-// BLOCKS on the file system. Returns the errno value of the first failed read.
+// Far above any file we write (one section, one key), low enough that a device file or a
+// runaway file in its place cannot exhaust memory at start-up.
+constexpr std::size_t largest_config_file = 64 * 1024;
+
+// BLOCKS on the file system. The errno value of the first failed read, or EFBIG once the file
+// holds more than largest_config_file bytes.
 std::expected<std::string, int> read_all(int fd) {
   std::string bytes;
   std::array<char, 4096> chunk;
@@ -41,6 +46,7 @@ std::expected<std::string, int> read_all(int fd) {
     }
     if (got == 0) return bytes;
     bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    if (bytes.size() > largest_config_file) return std::unexpected(EFBIG);
   }
 }
 
@@ -122,6 +128,9 @@ std::expected<ConfigMap, std::string> load(const std::string& path) {
   if (!file) return std::unexpected("couldn't open " + path + ": " + os_error_text(errno));
 
   auto bytes = read_all(file.get());
+  if (!bytes && bytes.error() == EFBIG) {
+    return std::unexpected("couldn't read " + path + ": larger than " + std::to_string(largest_config_file) + " bytes");
+  }
   if (!bytes) return std::unexpected("couldn't read " + path + ": " + os_error_text(bytes.error()));
   if (!dbus::is_utf8(*bytes)) {
     return std::unexpected("couldn't read " + path + ": stream did not contain valid UTF-8");

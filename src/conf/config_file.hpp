@@ -21,7 +21,9 @@ using ConfigMap = std::unordered_map<std::string, KeyMap>;
 namespace config_file {
 
 // The whole file, or the one text that says why not ("couldn't open ...", "couldn't read ...",
-// "line N:M: ..."). BLOCKS on the file system.
+// "line N:M: ..."). A file over 64 KiB is refused unread beyond that ("couldn't read PATH:
+// larger than 65536 bytes"), so a device file in its place cannot exhaust memory.
+// BLOCKS on the file system.
 std::expected<ConfigMap, std::string> load(const std::string& path);
 // The INI rules on text that is already known to be UTF-8.
 std::expected<ConfigMap, std::string> parse(std::string_view utf8);

@@ -20,6 +20,10 @@ TEST(ConfigFileLoad, QuotesThePathAndTheSystemErrorWhenTheFileCannotBeRead) {
   const std::string directory = (scratch.path() / "as-directory").string();
   std::filesystem::create_directory(directory);
   const std::string in_missing_directory = (scratch.path() / "none" / "bluetooth.conf").string();
+  const std::string too_large = (scratch.path() / "too-large.conf").string();
+  harness::write_file(too_large, "[Bluetooth]\nRange = 7\n" + std::string(64 * 1024, ';'));
+  const std::string endless = (scratch.path() / "endless.conf").string();
+  std::filesystem::create_symlink("/dev/zero", endless);
 
   struct Case {
     std::string path;
@@ -29,6 +33,8 @@ TEST(ConfigFileLoad, QuotesThePathAndTheSystemErrorWhenTheFileCannotBeRead) {
       {missing, "couldn't open " + missing + ": No such file or directory (os error 2)"},
       {in_missing_directory, "couldn't open " + in_missing_directory + ": No such file or directory (os error 2)"},
       {directory, "couldn't read " + directory + ": Is a directory (os error 21)"},
+      {too_large, "couldn't read " + too_large + ": larger than 65536 bytes"},
+      {endless, "couldn't read " + endless + ": larger than 65536 bytes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

@@ -78,5 +78,14 @@ TEST(ControllerStatus, QuotesTheWholeOutputWhenTheLastTokenIsNoStatus) {
   }
 }
 
+TEST(ControllerStatus, QuotesALongOutputByItsFirstWholeCharactersAndItsLength) {
+  // "é" is two bytes; the one that would straddle the limit is left out whole.
+  const std::string head(longest_quoted_output - 1, 'x');
+  const std::string output = head + "\xC3\xA9" + std::string(33554312 - head.size() - 2, 'y');
+  const auto status = controller_status(output);
+  ASSERT_FALSE(status.has_value());
+  EXPECT_EQ(status.error().message(), "Failed to parse hcitool output: " + head + "... (33554312 bytes in all)");
+}
+
 }  // namespace
 }  // namespace ranged
