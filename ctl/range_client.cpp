@@ -1,6 +1,8 @@
 #include "ctl/range_client.hpp"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
@@ -35,12 +37,28 @@ dbus::MatchRule changes(bool with_sender) {
 
 std::expected<std::int32_t, dbus::BusError> int32_in_variant(const dbus::Message& reply) {
   dbus::MessageReader reader(reply);
+  const std::string signature = reader.current_signature();
   auto value = reader.enter_variant();
-  if (!value)
-    return std::unexpected(dbus::BusError::failed("the reply holds no variant: " + reader.current_signature()));
+  if (!value) return std::unexpected(dbus::BusError::failed("the reply holds no variant: " + signature));
   auto level = value->read_int32();
   if (!level) return std::unexpected(dbus::BusError::from(level.error()));
   return *level;
+}
+
+// The level a PropertiesChanged of the range interface announces, if it names Range.
+std::optional<std::int32_t> announced_range(const dbus::Message& signal) {
+  dbus::MessageReader reader(signal);
+  if (reader.read_string_view() != ranged::range_interface) return std::nullopt;
+  auto entries = reader.enter_array();
+  if (!entries) return std::nullopt;
+  while (auto entry = entries->enter_dict_entry()) {
+    if (entry->read_string_view() != ranged::range_property_name) continue;
+    auto value = entry->enter_variant();
+    if (!value) return std::nullopt;
+    const auto level = value->read_int32();
+    return level ? std::optional(*level) : std::nullopt;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -78,22 +96,6 @@ std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection,
   if (!current) return std::unexpected(std::move(current.error()));
   listener(*current);
   return dbus::pump_until_readable(connection, stop);  // BLOCKS until stopped or the bus is lost
-}
-
-std::optional<std::int32_t> announced_range(const dbus::Message& signal) {
-  dbus::MessageReader reader(signal);
-  if (reader.read_string_view() != ranged::range_interface) return std::nullopt;
-  auto entries = reader.enter_array();
-  if (!entries) return std::nullopt;
-  while (auto entry = entries->enter_dict_entry()) {
-    if (entry->read_string_view() != ranged::range_property_name) continue;
-    auto value = entry->enter_variant();
-    if (!value) return std::nullopt;
-    auto level = value->read_int32();
-    if (level) return *level;
-    return std::nullopt;
-  }
-  return std::nullopt;
 }
 
 }  // namespace rangectl

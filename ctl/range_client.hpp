@@ -4,11 +4,9 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
-#include <optional>
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/bus_error.hpp"
-#include "dbus/message.hpp"
 
 namespace rangectl {
 
@@ -29,8 +27,5 @@ using RangeListener = std::function<void(std::int32_t level)>;
 // may be told twice. BLOCKS until `stop` or the loss of the bus.
 std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop,
                                                 const RangeListener& listener);
-
-// The level a PropertiesChanged of the range interface announces, if it names Range.
-std::optional<std::int32_t> announced_range(const dbus::Message& signal);
 
 }  // namespace rangectl
