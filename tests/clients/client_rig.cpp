@@ -1,6 +1,7 @@
 #include "tests/clients/client_rig.hpp"
 
-#include <memory>
+#include <string>
+#include <vector>
 
 #include "tests/harness/sandbox.hpp"
 
