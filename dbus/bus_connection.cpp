@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
 // The daemon answers its own methods at once; this only bounds a daemon in trouble.
-constexpr std::chrono::seconds kRequestNameTimeout{5};
+constexpr std::chrono::seconds kDaemonTimeout{5};
 
 void append(MessageWriter& writer, const CallArg& arg) {
   std::visit(
@@ -112,12 +112,15 @@ std::expected<Message, BusError> BusConnection::call(const MethodTarget& target,
   Message request = Message::method_call(target.destination, target.path, interface, member);
   MessageWriter writer(request);
   for (const CallArg& arg : args) append(writer, arg);
+  return call(request, timeout);  // BLOCKS up to `timeout`
+}
 
+std::expected<Message, BusError> BusConnection::call(const Message& request, std::chrono::milliseconds timeout) const {
+  if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
   ErrorRecord record;
   // BLOCKS until the reply, an error reply, the timeout or the loss of the connection.
   DBusMessage* reply =
       dbus_connection_send_with_reply_and_block(connection_, request.get(), timeout_ms(timeout), record.out());
-  request = Message();
   if (reply == nullptr) return std::unexpected(record.take());
   return Message::adopt(reply);
 }
@@ -140,13 +143,20 @@ std::expected<std::uint32_t, BusError> BusConnection::daemon_number(const Member
 
 std::expected<std::uint32_t, BusError> BusConnection::request_name(const BusName& name, std::uint32_t flags) const {
   static const MemberName member = MemberName::from_constant("RequestName");
-  return daemon_number(member, {name.str(), flags}, kRequestNameTimeout);  // BLOCKS up to 5 s
+  return daemon_number(member, {name.str(), flags}, kDaemonTimeout);  // BLOCKS up to 5 s
 }
 
 std::expected<std::uint32_t, BusError> BusConnection::unix_user(std::string_view sender,
                                                                 std::chrono::milliseconds timeout) const {
   static const MemberName member = MemberName::from_constant("GetConnectionUnixUser");
   return daemon_number(member, {std::string(sender)}, timeout);  // BLOCKS up to `timeout`
+}
+
+std::expected<void, BusError> BusConnection::add_match(const MatchRule& rule) const {
+  static const MemberName member = MemberName::from_constant("AddMatch");
+  auto reply = call_daemon(member, {rule.text()}, kDaemonTimeout);  // BLOCKS up to 5 s
+  if (!reply) return std::unexpected(std::move(reply.error()));
+  return {};
 }
 
 std::string_view BusConnection::unique_name() const noexcept {
@@ -219,6 +229,24 @@ bool MatchRule::matches(const Message& message) const noexcept {
   return (!type || message.type() == *type) && field_matches(sender, message, &Message::sender) &&
          field_matches(path, message, &Message::path) && field_matches(interface, message, &Message::interface) &&
          field_matches(member, message, &Message::member);
+}
+
+std::string MatchRule::text() const {
+  std::string text;
+  const auto add = [&](std::string_view key, std::string_view value) {
+    if (!text.empty()) text += ',';
+    text.append(key).append("='");
+    // Inside quotes only the quote itself needs care: it ends the quote, is escaped, and opens
+    // a new one.
+    for (char c : value) text.append(c == '\'' ? std::string_view("'\\''") : std::string_view(&c, 1));
+    text += '\'';
+  };
+  if (type) add("type", dbus_message_type_to_string(static_cast<int>(*type)));
+  if (sender) add("sender", *sender);
+  if (path) add("path", *path);
+  if (interface) add("interface", *interface);
+  if (member) add("member", *member);
+  return text;
 }
 
 std::optional<Message> default_reply(const Message& message) {

@@ -42,12 +42,18 @@ inline constexpr std::uint32_t already_owner = DBUS_REQUEST_NAME_REPLY_ALREADY_O
 
 using ReceiverToken = std::uint64_t;
 
-// What a receiver takes. Unset fields match anything; this service sets only the type.
+// What a receiver takes, or what the bus daemon is asked to route here. Unset fields match
+// anything.
 struct MatchRule {
   std::optional<MessageType> type = std::nullopt;
   std::optional<std::string> sender = std::nullopt, path = std::nullopt, interface = std::nullopt,
                              member = std::nullopt;
+  // Compares the header fields as they came: a sender is a unique name there, so a receiver's
+  // rule names no well-known sender.
   bool matches(const Message& message) const noexcept;
+  // The rule as AddMatch takes it ("type='signal',sender='com.example',..."), set fields only.
+  // The daemon resolves a well-known sender to its current owner.
+  std::string text() const;
 };
 
 class BusConnection;
@@ -70,6 +76,8 @@ class BusConnection {
   std::expected<Message, BusError> call(const MethodTarget& target, const InterfaceName& interface,
                                         const MemberName& member, const std::vector<CallArg>& args,
                                         std::chrono::milliseconds timeout) const;
+  // The same for a call the caller built (one with container arguments, say). BLOCKS alike.
+  std::expected<Message, BusError> call(const Message& request, std::chrono::milliseconds timeout) const;
   // call() to a method of the bus daemon itself. BLOCKS up to `timeout`.
   std::expected<Message, BusError> call_daemon(const MemberName& member, const std::vector<CallArg>& args,
                                                std::chrono::milliseconds timeout) const;
@@ -80,6 +88,9 @@ class BusConnection {
   // GetConnectionUnixUser: the uid behind the unique name `sender`, as the daemon vouches for
   // it. BLOCKS up to `timeout`.
   std::expected<std::uint32_t, BusError> unix_user(std::string_view sender, std::chrono::milliseconds timeout) const;
+  // AddMatch: from now on the daemon routes here the messages `rule` names, signals sent to
+  // others included. They reach a receiver only through add_receiver. BLOCKS up to 5000 ms.
+  std::expected<void, BusError> add_match(const MatchRule& rule) const;
   // This connection's unique name (":1.42"); empty once it is closed.
   std::string_view unique_name() const noexcept;
 

@@ -71,8 +71,12 @@ std::expected<std::uint32_t, TypeMismatch> MessageReader::read_uint32() {
   return value;
 }
 
-std::optional<MessageReader> MessageReader::enter_variant() {
-  if (current_type() != ArgType::variant) return std::nullopt;
+std::optional<MessageReader> MessageReader::enter_variant() { return enter(ArgType::variant); }
+std::optional<MessageReader> MessageReader::enter_array() { return enter(ArgType::array); }
+std::optional<MessageReader> MessageReader::enter_dict_entry() { return enter(ArgType::dict_entry); }
+
+std::optional<MessageReader> MessageReader::enter(ArgType container) {
+  if (current_type() != container) return std::nullopt;
   DBusMessageIter content;
   dbus_message_iter_recurse(&iter_, &content);
   dbus_message_iter_next(&iter_);

@@ -25,9 +25,12 @@ class MessageReader {
   std::expected<std::int32_t, TypeMismatch> read_int32();
   std::expected<std::uint32_t, TypeMismatch> read_uint32();
 
-  // A reader over the variant's content (position 0), or nothing on a non-variant.
-  // The outer cursor moves past the variant.
+  // A reader over the content of the variant, array or dict entry at the cursor (from position
+  // 0; an empty array shows ArgType::nothing), or nothing when another type stands there. The
+  // outer cursor moves past the container.
   std::optional<MessageReader> enter_variant();
+  std::optional<MessageReader> enter_array();
+  std::optional<MessageReader> enter_dict_entry();
 
   ArgType current_type() const noexcept;
   // Signature of what remains at the cursor (for a variant's content reader: the contained type).
@@ -36,6 +39,7 @@ class MessageReader {
 
  private:
   MessageReader(const DBusMessageIter& iter, DBusMessage* message) noexcept;
+  std::optional<MessageReader> enter(ArgType container);
   DBusMessageIter iter_{};
   DBusMessage* message_ = nullptr;  // borrowed
   std::uint32_t position_ = 0;

@@ -150,6 +150,16 @@ const ErrorName& property_read_only() {
   return name;
 }
 
+const ErrorName& service_unknown() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_SERVICE_UNKNOWN);
+  return name;
+}
+
+const ErrorName& name_has_no_owner() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_NAME_HAS_NO_OWNER);
+  return name;
+}
+
 }  // namespace standard_error
 
 static_assert(maximum_name_length == DBUS_MAXIMUM_NAME_LENGTH);

@@ -55,8 +55,8 @@ using MemberName = ValidName<MemberNameCheck>;
 using ErrorName = ValidName<ErrorNameCheck>;
 using Signature = ValidName<SignatureCheck>;  // exactly one complete type
 
-// The standard error names this system answers with, as libdbus spells them; each is checked
-// once, on first use.
+// The standard error names this system answers with or tells apart, as libdbus spells them;
+// each is checked once, on first use.
 namespace standard_error {
 const ErrorName& failed();
 const ErrorName& invalid_args();
@@ -65,6 +65,9 @@ const ErrorName& unknown_method();
 const ErrorName& unknown_interface();
 const ErrorName& unknown_property();
 const ErrorName& property_read_only();
+// What the bus daemon answers for a call to a name nobody owns.
+const ErrorName& service_unknown();
+const ErrorName& name_has_no_owner();
 }  // namespace standard_error
 
 extern template class ValidName<BusNameCheck>;

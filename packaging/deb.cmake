@@ -9,7 +9,8 @@ set(CPACK_PACKAGE_DESCRIPTION
   "ble-ranged publishes the Bluetooth LE transmit range of controller hci0 on the
 D-Bus system bus as the property Range of /com/orbo/RIDEviva, keeps it in
 /etc/wireless/bluetooth.conf and applies it through hcitool-bridge, a separate
-service that alone holds the raw HCI right.")
+service that alone holds the raw HCI right. ble-rangectl shows, sets and
+watches the range from the command line.")
 set(CPACK_PACKAGE_CONTACT "${BLE_DEB_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

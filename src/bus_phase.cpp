@@ -5,13 +5,12 @@
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
+#include "src/range_interface.hpp"
 #include "src/range_property.hpp"
 
 namespace ranged {
 namespace {
 
-constexpr const char* well_known_name = "com.orbo.RIDEviva";
-constexpr const char* object_path = "/com/orbo/RIDEviva";
 // Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
 constexpr std::uint32_t request_name_flags = dbus::name_flag::replace_existing;
 constexpr int pump_wait_ms = 1000;
@@ -19,7 +18,7 @@ constexpr int pump_wait_ms = 1000;
 }  // namespace
 
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
-  tree::TreeObject object{.path = dbus::BusPath::from_constant(object_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(range_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(service)};
@@ -36,7 +35,7 @@ Error run_bus_phase(std::int8_t applied_level) {
 
   // BLOCKS up to 5 s. Being only queued behind another owner still counts: we serve our object
   // on our unique name meanwhile.
-  const auto answer = connection->request_name(dbus::BusName::from_constant(well_known_name), request_name_flags);
+  const auto answer = connection->request_name(dbus::BusName::from_constant(range_bus_name), request_name_flags);
   if (!answer) return to_error(answer.error());
   if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 

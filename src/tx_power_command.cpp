@@ -10,11 +10,11 @@
 #include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
 #include "src/hcitool_output.hpp"
+#include "src/range_interface.hpp"
 
 namespace ranged::tx_power_command {
 namespace {
 
-constexpr int level_to_power = -20;
 constexpr int lowest_power = -30;
 constexpr int highest_power = 20;
 

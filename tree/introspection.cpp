@@ -172,4 +172,12 @@ std::string introspect(const TreeObject& object, const ObjectTree& tree) {
   return out;
 }
 
+std::string interface_document(const InterfaceDef& interface) {
+  std::string out(dbus::introspection_doctype());
+  out += "<node>\n";
+  append_interface(out, interface.name.str(), interface);
+  out += "</node>\n";
+  return out;
+}
+
 }  // namespace tree

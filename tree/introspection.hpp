@@ -20,5 +20,8 @@ std::shared_ptr<const InterfaceDef> introspectable_interface();
 std::vector<const TreeObject*> children(const ObjectTree& tree, const TreeObject& object);
 // The document, generated anew on each call; no line feed after "</node>".
 std::string introspect(const TreeObject& object, const ObjectTree& tree);
+// One interface alone, the form code generators read from the system's interface directory:
+// the DOCTYPE, a <node> without a name around the interface's element, a line feed at the end.
+std::string interface_document(const InterfaceDef& interface);
 
 }  // namespace tree

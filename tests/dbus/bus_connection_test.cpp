@@ -1,11 +1,15 @@
 #include "dbus/bus_connection.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <future>
 #include <vector>
 
 #include "dbus/message_reader.hpp"
+#include "dbus/pump_until.hpp"
+#include "platform/fd/unique_fd.hpp"
 #include "tests/harness/private_bus.hpp"
 
 namespace dbus {
@@ -230,6 +234,43 @@ TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDi
   EXPECT_TRUE(moved.process_one(0));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(moved.add_receiver({}, [](Message, BusConnection&) { return true; }), 2u);
+}
+
+// The loop ends with success when told to stop, and with the failure when the bus is lost, also
+// when a call noticed it first: it never waits on a connection that is gone.
+TEST(BusConnectionTest, PumpingUntilReadableEndsOnTheStopDescriptorOrWithTheLossOfTheBus) {
+  enum class End { stop, bus_lost, bus_lost_before };
+  const std::pair<const char*, End> rows[] = {
+      {"stop written", End::stop}, {"bus lost", End::bus_lost}, {"bus lost before", End::bus_lost_before}};
+  for (const auto& [what, end] : rows) {
+    SCOPED_TRACE(what);
+    harness::PrivateBus bus({.this_process_too = true});
+    auto connection = BusConnection::open_system_bus();
+    ASSERT_TRUE(connection.has_value());
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const platform::UniqueFd stop(ends[0]), stopper(ends[1]);
+    if (end == End::bus_lost_before) {
+      bus.kill();
+      ASSERT_FALSE(call_daemon(*connection, "GetId"));
+    }
+    auto pumping = std::async(std::launch::async, [&] { return pump_until_readable(*connection, stop.get()); });
+
+    if (end == End::bus_lost) bus.kill();
+    if (end == End::stop) {
+      ASSERT_EQ(::write(stopper.get(), "x", 1), 1);
+    }
+    const bool ended = pumping.wait_for(10s) == std::future_status::ready;
+    if (!ended) {
+      ASSERT_EQ(::write(stopper.get(), "x", 1), 1);  // so that the thread ends
+    }
+    ASSERT_TRUE(ended);
+    const auto result = pumping.get();
+    EXPECT_EQ(result.has_value(), end == End::stop);
+    if (!result) {
+      EXPECT_EQ(result.error().text(), kDisconnected);
+    }
+  }
 }
 
 }  // namespace

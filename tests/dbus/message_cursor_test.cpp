@@ -109,7 +109,7 @@ TEST(MessageCursorTest, EnteringAVariantReadsItsContentFromPositionZero) {
   EXPECT_EQ(reader.read_uint32(), 9u);
 }
 
-TEST(MessageCursorTest, ADictionaryOfVariantsIsWrittenWithItsSignature) {
+TEST(MessageCursorTest, ADictionaryOfVariantsIsWrittenWithItsSignatureAndReadBackEntryByEntry) {
   Message message = empty_signal();
   MessageWriter writer(message);
   writer.append_string("com.orbo.Configuration.Legacy");
@@ -128,6 +128,18 @@ TEST(MessageCursorTest, ADictionaryOfVariantsIsWrittenWithItsSignature) {
   ASSERT_TRUE(reader.read_string());
   EXPECT_EQ(reader.current_type(), ArgType::array);
   EXPECT_EQ(reader.current_signature(), "a{sv}");
+  EXPECT_EQ(reader.enter_dict_entry(), std::nullopt);  // an array is no dict entry
+  auto entries = reader.enter_array();
+  ASSERT_TRUE(entries.has_value());
+  EXPECT_EQ(reader.position(), 2u);
+  for (std::int32_t level : {3, 30}) {
+    auto entry = entries->enter_dict_entry();
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(entry->read_string(), "Range");
+    EXPECT_EQ(entry->enter_variant()->read_int32(), level);
+  }
+  EXPECT_EQ(entries->current_type(), ArgType::nothing);
+  EXPECT_EQ(reader.read_string(), "ignored");
 }
 
 TEST(MessageCursorTest, StringsArePassedInPlaceOnlyWhenAlreadyTerminatedAndWellFormed) {

@@ -84,6 +84,8 @@ class DebianPackage : public testing::Test {
   static inline std::string failure_;
 };
 
+constexpr const char* shipped_programs[] = {"usr/sbin/ble-ranged", "usr/sbin/hcitool-bridge", "usr/bin/ble-rangectl"};
+
 struct PackagedFile {
   const char* path;
   const char* mode;  // as dpkg-deb -c prints it
@@ -101,6 +103,10 @@ TEST_F(DebianPackage, ListsTheProgramsUnitsBusPolicyAccountsAndManPagesUnderUsr)
       {"./usr/lib/tmpfiles.d/ble-ranged.conf", "-rw-r--r--"},
       {"./usr/share/man/man8/ble-ranged.8.gz", "-rw-r--r--"},
       {"./usr/share/man/man8/hcitool-bridge.8.gz", "-rw-r--r--"},
+      {"./usr/bin/ble-rangectl", "-rwxr-xr-x"},
+      {"./usr/share/man/man1/ble-rangectl.1.gz", "-rw-r--r--"},
+      {"./usr/share/bash-completion/completions/ble-rangectl", "-rw-r--r--"},
+      {"./usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml", "-rw-r--r--"},
   };
   const std::string library = "./usr/" + std::string(BLE_LIBDIR) + "/libcfgkit.so";
   if (!BLE_SYSTEM_CFGKIT) expected.push_back({library.c_str(), "-rw-r--r--"});
@@ -123,7 +129,7 @@ TEST_F(DebianPackage, ListsTheProgramsUnitsBusPolicyAccountsAndManPagesUnderUsr)
 
 TEST_F(DebianPackage, DependsOnThePackageOfEveryLibraryItsProgramsLoad) {
   const auto depends = depended_on();
-  for (const char* program : {"usr/sbin/ble-ranged", "usr/sbin/hcitool-bridge"}) {
+  for (const char* program : shipped_programs) {
     std::istringstream dynamic(output_of({{"readelf", "-d", (contents() / program).string()}}));
     for (std::string line; std::getline(dynamic, line);) {
       if (line.find("(NEEDED)") == std::string::npos) continue;
@@ -146,7 +152,7 @@ TEST_F(DebianPackage, DependsOnThePackageOfEveryLibraryItsProgramsLoad) {
 }
 
 TEST_F(DebianPackage, ShipsProgramsWithoutDebuggingSections) {
-  for (const char* program : {"usr/sbin/ble-ranged", "usr/sbin/hcitool-bridge"}) {
+  for (const char* program : shipped_programs) {
     const std::string sections = output_of({{"readelf", "-S", "-W", (contents() / program).string()}});
     EXPECT_EQ(sections.find(".debug_"), std::string::npos) << program;
   }
@@ -161,7 +167,7 @@ TEST_F(DebianPackage, IsBuiltForTheArchitectureOfItsPrograms) {
   } else {
     EXPECT_EQ(architecture, BLE_DEB_ARCHITECTURE);
   }
-  for (const char* program : {"usr/sbin/ble-ranged", "usr/sbin/hcitool-bridge"}) {
+  for (const char* program : shipped_programs) {
     const std::string header = output_of({{"readelf", "-h", (contents() / program).string()}});
     EXPECT_NE(header.find(machine), std::string::npos) << program << "\n" << header;
   }

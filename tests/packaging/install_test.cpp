@@ -39,7 +39,11 @@ fs::path range_policy() { return under_prefix(BLE_POLICYDIR) / "com.orbo.RIDEviv
 fs::path bridge_policy() { return under_prefix(BLE_POLICYDIR) / "com.orbo.ZozovoZorOrevov.conf"; }
 fs::path sysusers_file() { return under_prefix(BLE_SYSUSERSDIR) / "ble-ranged.conf"; }
 fs::path tmpfiles_file() { return under_prefix(BLE_TMPFILESDIR) / "ble-ranged.conf"; }
-fs::path man_page(const std::string& name) { return under_prefix(BLE_MANDIR) / "man8" / name; }
+// "ble-rangectl.1.gz" lies in man1.
+fs::path man_page(const std::string& name) {
+  return under_prefix(BLE_MANDIR) / ("man" + fs::path(name).stem().extension().string().substr(1)) / name;
+}
+fs::path completion() { return under_prefix(BLE_DATADIR) / "bash-completion/completions/ble-rangectl"; }
 
 class InstalledTree : public testing::Test {
  protected:
@@ -81,6 +85,7 @@ TEST_F(InstalledTree, HoldsEveryDeploymentFileAsARegularFileWithItsMode) {
   const std::vector<ExpectedFile> expected = {
       {under_prefix(BLE_SBINDIR) / "ble-ranged", true},
       {under_prefix(BLE_SBINDIR) / "hcitool-bridge", true},
+      {under_prefix(BLE_BINDIR) / "ble-rangectl", true},
       {service_unit(), false},
       {bridge_unit(), false},
       {range_policy(), false},
@@ -89,6 +94,9 @@ TEST_F(InstalledTree, HoldsEveryDeploymentFileAsARegularFileWithItsMode) {
       {tmpfiles_file(), false},
       {man_page("ble-ranged.8.gz"), false},
       {man_page("hcitool-bridge.8.gz"), false},
+      {man_page("ble-rangectl.1.gz"), false},
+      {completion(), false},
+      {under_prefix(BLE_DATADIR) / "dbus-1/interfaces/com.orbo.Configuration.Legacy.xml", false},
   };
   for (const auto& file : expected) {
     SCOPED_TRACE(file.device_path.string());
@@ -182,7 +190,8 @@ TEST_F(InstalledTree, AccountsAgreeAcrossUnitsBusPolicyAndTheBridgesOwnCheck) {
 
 // Installed compressed, as man-db reads them; groff and mandoc's checker both find nothing to say.
 TEST_F(InstalledTree, ManPagesRenderWithoutWarnings) {
-  for (const auto& page : {man_page("ble-ranged.8.gz"), man_page("hcitool-bridge.8.gz")}) {
+  for (const auto& page :
+       {man_page("ble-ranged.8.gz"), man_page("hcitool-bridge.8.gz"), man_page("ble-rangectl.1.gz")}) {
     SCOPED_TRACE(page.string());
     const std::string text = output_of({{"gzip", "-dc", staged(page).string()}});
     EXPECT_EQ(text.find('@'), std::string::npos) << "unrendered placeholder";
@@ -194,6 +203,34 @@ TEST_F(InstalledTree, ManPagesRenderWithoutWarnings) {
       EXPECT_TRUE(succeeded(finished)) << describe(check, finished);
       EXPECT_EQ(finished.standard_output + finished.standard_error, "") << describe(check, finished);
     }
+  }
+}
+
+struct Completion {
+  std::vector<std::string> words;  // after the program's name; the last is being completed
+  std::string offered;
+};
+
+// The installed script, as bash runs it for a tab after these words.
+TEST_F(InstalledTree, BashCompletionOffersCommandsAndOptionsUntilACommandIsGiven) {
+  const Completion completions[] = {
+      {{""}, "status set watch --system --help --version"},
+      {{"s"}, "status set"},
+      {{"--system", "w"}, "watch"},
+      {{"--"}, "--system --help --version"},
+      {{"set", ""}, ""},
+      {{"set", "-1", ""}, ""},
+  };
+  for (const auto& [words, offered] : completions) {
+    SCOPED_TRACE(testing::PrintToString(words));
+    Command bash{{"bash", "-c",
+                  "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _ble_rangectl; "
+                  "echo \"${COMPREPLY[*]}\"",
+                  "bash", staged(completion()).string(), "ble-rangectl"}};
+    bash.argv.insert(bash.argv.end(), words.begin(), words.end());
+    auto finished = run(bash);
+    EXPECT_TRUE(succeeded(finished)) << describe(bash, finished);
+    EXPECT_EQ(finished.standard_output, offered + "\n");
   }
 }
 

@@ -38,12 +38,17 @@ tree::MethodDef method(std::string_view name, std::vector<tree::ArgDef> in = {},
                          {}};
 }
 
-// The service's own object: one readwrite "i" property, Introspectable, and the Properties it brings.
-tree::ObjectTree service_shaped_tree() {
-  tree::TreeObject object = bare_object("/com/orbo/RIDEviva");
+// The service's interface: one readwrite "i" property.
+tree::InterfaceDef service_shaped_interface() {
   tree::InterfaceDef legacy = interface_named("com.orbo.Configuration.Legacy");
   legacy.add_property(int_property("Range", &Values::level));
-  tree::add_interface(object, std::move(legacy));
+  return legacy;
+}
+
+// The service's own object: its interface, Introspectable, and the Properties it brings.
+tree::ObjectTree service_shaped_tree() {
+  tree::TreeObject object = bare_object("/com/orbo/RIDEviva");
+  tree::add_interface(object, service_shaped_interface());
   tree::add_introspectable(object);
   tree::ObjectTree tree;
   tree.add_object(std::move(object));
@@ -66,15 +71,28 @@ TEST(Introspection, AnswersIntrospectWithTheDocumentAndIgnoresArguments) {
   EXPECT_EQ(describe(*replies), std::vector<std::string>{"return \"" + service_document + "\""});
 }
 
-TEST(Introspection, ServiceDocumentIsValidAgainstTheInstalledDtd) {
+// What code generators read: the interface alone, in a node without a name.
+TEST(Introspection, DocumentsOneInterfaceAloneForCodeGenerators) {
+  EXPECT_EQ(tree::interface_document(service_shaped_interface()),
+            doctype +
+                "<node>\n"
+                "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
+                "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
+                "  </interface>\n"
+                "</node>\n");
+}
+
+TEST(Introspection, DocumentsAreValidAgainstTheInstalledDtd) {
   const char* xmllint = "/usr/bin/xmllint";
   const char* dtd = "/usr/share/xml/dbus-1/introspect.dtd";
   if (!std::filesystem::exists(xmllint) || !std::filesystem::exists(dtd)) {
     GTEST_SKIP() << "xmllint or the introspection DTD is not installed";
   }
-  const auto check = harness::run_to_end(
-      xmllint, {.arguments = {"--noout", "--nonet", "--dtdvalid", dtd, "-"}, .standard_input = service_document});
-  EXPECT_EQ(check.status, harness::ExitStatus::exited(0)) << check.standard_error;
+  for (const std::string& document : {service_document, tree::interface_document(service_shaped_interface())}) {
+    const auto check = harness::run_to_end(
+        xmllint, {.arguments = {"--noout", "--nonet", "--dtdvalid", dtd, "-"}, .standard_input = document});
+    EXPECT_EQ(check.status, harness::ExitStatus::exited(0)) << document << check.standard_error;
+  }
 }
 
 struct ChildrenCase {

@@ -1,0 +1,30 @@
+#pragma once
+// How ble-rangectl ends when a request fails: the exit status that tells the kinds of failure
+// apart for scripts, and the one line it prints. The only place that reads D-Bus error names.
+#include <string>
+#include <string_view>
+
+#include "dbus/bus_error.hpp"
+
+namespace rangectl {
+
+// As ble-rangectl(1) documents them.
+namespace exit_status {
+inline constexpr int ok = 0;
+inline constexpr int failed = 1;          // anything else: no bus, the radio refused, no answer in time
+inline constexpr int usage = 2;           // the command line makes no request
+inline constexpr int refused = 3;         // the service refused the level (InvalidArgs)
+inline constexpr int not_permitted = 4;   // the bus policy refused the call (AccessDenied)
+inline constexpr int service_absent = 5;  // nobody owns the service's name
+}  // namespace exit_status
+
+struct Failure {
+  int status;
+  std::string message;  // without "Error: " and without a line feed
+};
+
+// What `action` ("read the range", "set the range to 31") ended in. The error's name decides the
+// status; the service's own words are kept where they say why.
+Failure failure_of(std::string_view action, const dbus::BusError& error);
+
+}  // namespace rangectl

@@ -1,0 +1,16 @@
+#pragma once
+// A loop that serves a connection's receivers until the caller's own descriptor says stop: a
+// signalfd, a pipe, an eventfd.
+#include <expected>
+
+#include "dbus/bus_connection.hpp"
+#include "dbus/bus_error.hpp"
+
+namespace dbus {
+
+// Hands every incoming message to its receiver (or answers it with default_reply) until `stop`
+// is readable, and returns then without reading it. Fails only when the connection is lost.
+// BLOCKS until one of the two.
+std::expected<void, BusError> pump_until_readable(BusConnection& connection, int stop);
+
+}  // namespace dbus

@@ -1,0 +1,35 @@
+/* Reads the Bluetooth LE range of ble-ranged through a proxy that gdbus-codegen writes from the
+ * installed interface description.
+ *
+ * Debian: apt install libglib2.0-dev libglib2.0-dev-bin, then
+ *   gdbus-codegen --interface-prefix com.orbo. --c-namespace Orbo --generate-c-code range-proxy \
+ *       /usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml
+ *   cc -o read_range read_range.c range-proxy.c $(pkg-config --cflags --libs gio-unix-2.0)
+ * GDBus takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
+ */
+#include <stdio.h>
+
+#include "range-proxy.h"
+
+int main(void) {
+  GError* error = NULL;
+  /* Reads every property once, when made; afterwards it follows the change signals. */
+  OrboConfigurationLegacy* proxy = orbo_configuration_legacy_proxy_new_for_bus_sync(
+      G_BUS_TYPE_SYSTEM, G_DBUS_PROXY_FLAGS_NONE, "com.orbo.RIDEviva", "/com/orbo/RIDEviva", NULL, &error);
+  if (proxy == NULL) {
+    fprintf(stderr, "Error: %s\n", error->message);
+    g_error_free(error);
+    return 1;
+  }
+  /* Without an owner there was nobody to read the properties from: the getter would say 0. */
+  gchar* owner = g_dbus_proxy_get_name_owner(G_DBUS_PROXY(proxy));
+  if (owner == NULL) {
+    fprintf(stderr, "Error: nobody owns com.orbo.RIDEviva: is ble-ranged running?\n");
+    g_object_unref(proxy);
+    return 1;
+  }
+  g_free(owner);
+  printf("%d\n", orbo_configuration_legacy_get_range(proxy));
+  g_object_unref(proxy);
+  return 0;
+}

@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""Reads, sets and watches the Bluetooth LE range of ble-ranged, with GLib's Gio.
+
+    range_client.py get         print the level
+    range_client.py set LEVEL   set it (as root or a member of the administrators' group)
+    range_client.py watch       print the level, then each new one, until SIGINT or SIGTERM
+
+Debian: apt install python3-gi. Gio takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
+"""
+import signal
+import sys
+
+from gi.repository import Gio, GLib
+
+NAME = "com.orbo.RIDEviva"
+PATH = "/com/orbo/RIDEviva"
+INTERFACE = "com.orbo.Configuration.Legacy"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+
+
+def get(bus):
+    reply = bus.call_sync(NAME, PATH, PROPERTIES, "Get", GLib.Variant("(ss)", (INTERFACE, "Range")),
+                          GLib.VariantType("(v)"), Gio.DBusCallFlags.NONE, -1, None)
+    return reply.unpack()[0]
+
+
+def set_level(bus, level):
+    value = GLib.Variant("(ssv)", (INTERFACE, "Range", GLib.Variant("i", level)))
+    bus.call_sync(NAME, PATH, PROPERTIES, "Set", value, None, Gio.DBusCallFlags.NONE, -1, None)
+
+
+def watch(bus):
+    def changed(_bus, _sender, _path, _interface, _signal, parameters):
+        interface, values, _invalidated = parameters.unpack()
+        if interface == INTERFACE and "Range" in values:
+            print(values["Range"], flush=True)
+
+    bus.signal_subscribe(NAME, PROPERTIES, "PropertiesChanged", PATH, None, Gio.DBusSignalFlags.NONE, changed)
+    print(get(bus), flush=True)  # only now: a change in between is not missed
+    loop = GLib.MainLoop()
+    for number in (signal.SIGINT, signal.SIGTERM):
+        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, number, loop.quit)
+    loop.run()
+
+
+def main(arguments):
+    try:
+        bus = Gio.bus_get_sync(Gio.BusType.SYSTEM, None)
+        if arguments == ["get"]:
+            print(get(bus))
+        elif len(arguments) == 2 and arguments[0] == "set":
+            set_level(bus, int(arguments[1]))
+        elif arguments == ["watch"]:
+            watch(bus)
+        else:
+            print(__doc__, file=sys.stderr)
+            return 2
+    except GLib.Error as error:
+        # The D-Bus error name, say org.freedesktop.DBus.Error.InvalidArgs for a level out of range.
+        name = Gio.DBusError.get_remote_error(error)
+        Gio.DBusError.strip_remote_error(error)
+        print(f"Error: {name}: {error.message}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
