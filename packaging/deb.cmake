@@ -23,6 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 # bring its own build of it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/preinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
   ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)

@@ -174,25 +174,34 @@ TEST_F(DebianPackage, IsBuiltForTheArchitectureOfItsPrograms) {
 }
 
 TEST_F(DebianPackage, MaintainerScriptsAreExecutableShellAndApplyThePackagedAccountsAndDirectories) {
-  for (const char* script : {"postinst", "prerm", "postrm"}) {
+  for (const char* script : {"preinst", "postinst", "prerm", "postrm"}) {
     SCOPED_TRACE(script);
     const fs::path path = control_dir() / script;
     EXPECT_EQ(::access(path.c_str(), X_OK), 0);
     auto syntax = run({{"sh", "-n", path.string()}});
     EXPECT_TRUE(succeeded(syntax)) << syntax.standard_error;
   }
-  // postinst names the packaged files by their base names, which the tools look up themselves.
-  const std::string postinst = harness::read_file(control_dir() / "postinst").value_or("");
-  for (const auto& [tool, dir] : {std::pair{"systemd-sysusers ", "usr/lib/sysusers.d"},
-                                  std::pair{"systemd-tmpfiles --create ", "usr/lib/tmpfiles.d"}}) {
+  // Each tool names a packaged file once: the accounts' entries before unpacking (by full path,
+  // the file being replaced), the directories after (by base name, which the tool looks up).
+  struct Step {
+    const char* script;
+    const char* tool;
+    const char* dir;
+  };
+  for (const auto& [script, tool, dir] : {Step{"preinst", "systemd-sysusers --replace=/", ""},
+                                          Step{"postinst", "systemd-tmpfiles --create ", "usr/lib/tmpfiles.d"}}) {
     SCOPED_TRACE(tool);
+    const std::string text = harness::read_file(control_dir() / script).value_or("");
     std::vector<std::string> named;
-    std::istringstream lines(postinst);
+    std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
       line.erase(0, line.find_first_not_of(' '));
-      if (line.starts_with(tool)) named.push_back(line.substr(std::string(tool).size()));
+      if (line.starts_with(tool)) {
+        const std::string rest = line.substr(std::string(tool).size());
+        named.push_back(rest.substr(0, rest.find(' ')));
+      }
     }
-    ASSERT_EQ(named.size(), 1u) << postinst;
+    ASSERT_EQ(named.size(), 1u) << text;
     EXPECT_TRUE(fs::is_regular_file(contents() / dir / named.front())) << named.front();
   }
 }

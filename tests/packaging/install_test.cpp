@@ -235,7 +235,7 @@ TEST_F(InstalledTree, BashCompletionOffersCommandsAndOptionsUntilACommandIsGiven
 }
 
 // The accounts and /etc/wireless as systemd-sysusers and systemd-tmpfiles make them at first
-// boot (or in the package's postinst), applied to a scratch root instead of this machine.
+// boot (or in the package's maintainer scripts), applied to a scratch root instead of this machine.
 class FirstBoot : public InstalledTree {
  protected:
   void SetUp() override {
