@@ -47,6 +47,8 @@ void Scheduler::powered_on(std::string_view controller) {
   memory_.write_again_if_failed();
   const std::string name(controller);
   Lane& queue = lane(name);
+  // The reset that came with the power-on ended what the controller had not answered.
+  if (queue.in_flight && queue.in_flight->given_up) queue.in_flight.reset();
   queue.restore_due = true;
   advance(name, queue, clock_.now());
 }
@@ -67,15 +69,18 @@ std::vector<int> Scheduler::fds() const {
 
 std::optional<TimePoint> Scheduler::wake_time() const {
   std::optional<TimePoint> soonest = nearest_deadline();
-  for (const auto& [controller, queue] : lanes_)
-    if (queue.in_flight) earliest(soonest, queue.in_flight->exchange->wake_time());
+  for (const auto& [controller, queue] : lanes_) {
+    if (!queue.in_flight) continue;
+    earliest(soonest, queue.in_flight->exchange->wake_time());
+    if (queue.in_flight->given_up) earliest(soonest, queue.in_flight->deadline);
+  }
   return soonest;
 }
 
 std::optional<TimePoint> Scheduler::nearest_deadline() const {
   std::optional<TimePoint> soonest;
   for (const auto& [controller, queue] : lanes_) {
-    if (queue.in_flight) earliest(soonest, queue.in_flight->deadline);
+    if (queue.in_flight && !queue.in_flight->given_up) earliest(soonest, queue.in_flight->deadline);
     // Calls wait in arrival order, so the first one's time runs out first.
     if (!queue.waiting.empty()) earliest(soonest, queue.waiting.front().arrival + limits_.call - limits_.least_to_send);
   }
@@ -109,11 +114,25 @@ void Scheduler::wait(std::span<pollfd> extra, std::chrono::milliseconds longest)
 
 void Scheduler::step_in_flight(Lane& queue, TimePoint now) {
   InFlight& flight = *queue.in_flight;
+  if (flight.given_up) {
+    // A late answer, or the end of the wait for one, only frees the controller.
+    if (flight.exchange->step(now) || now >= flight.deadline) queue.in_flight.reset();
+    return;
+  }
   // An answer taken after the deadline could no longer reach the caller in time: it is not one.
   if (now <= flight.deadline) {
     if (auto result = flight.exchange->step(now)) return finish(queue, std::move(*result));
   }
-  if (now >= flight.deadline) finish(queue, std::unexpected(flight.exchange->give_up()));
+  if (now >= flight.deadline) give_up(queue, now);
+}
+
+void Scheduler::give_up(Lane& queue, TimePoint now) {
+  InFlight& flight = *queue.in_flight;
+  std::string seen = flight.exchange->give_up();
+  // The controller keeps the lane a while longer, for its answer to the command it was sent.
+  InFlight late{std::move(flight.exchange), flight.command, now + limits_.settle, std::nullopt, false, true};
+  finish(queue, std::unexpected(std::move(seen)));
+  queue.in_flight = std::move(late);
 }
 
 void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint now) {
@@ -173,7 +192,6 @@ void Scheduler::start_restore(const std::string& controller, Lane& queue, TimePo
 void Scheduler::finish(Lane& queue, ExchangeResult result) {
   InFlight flight = std::move(*queue.in_flight);
   queue.in_flight.reset();
-  flight.exchange.reset();
   if (!flight.call) return finish_restore(flight.command, result);
 
   // Only a level the controller accepted in time, from the service, is kept for power-ons.

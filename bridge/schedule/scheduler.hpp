@@ -37,6 +37,10 @@ struct ScheduleLimits {
   // A call with less time left is not sent at all: no answer could come back in time, and a
   // command the caller is told failed should not reach the controller.
   std::chrono::milliseconds least_to_send{100};
+  // How long a controller is left to answer a command given up on before the next is sent,
+  // unless it powers on first: a late answer would be taken for the next one's. The kernel, too,
+  // sends the next command once 2 s have passed without an answer.
+  std::chrono::milliseconds settle{2000};
 };
 
 struct Call {
@@ -85,6 +89,7 @@ class Scheduler {
     TimePoint deadline;
     std::optional<Call> call;        // none: a restore
     bool took_over_restore = false;  // a restore was due when the call's command was sent
+    bool given_up = false;           // answered; only a late answer, or the deadline, is awaited
   };
   struct Lane {
     std::deque<Call> waiting;
@@ -99,6 +104,7 @@ class Scheduler {
   void start_restore(const std::string& controller, Lane& lane, TimePoint now);
   void step_in_flight(Lane& lane, TimePoint now);
   void finish(Lane& lane, ExchangeResult result);
+  void give_up(Lane& lane, TimePoint now);
   void finish_restore(const TransmitPower& command, const ExchangeResult& result);
 
   const Clock& clock_;

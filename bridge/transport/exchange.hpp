@@ -52,8 +52,9 @@ class Exchange {
   virtual std::optional<TimePoint> wake_time() const = 0;
   // Takes what has arrived and goes on; the result once the exchange has ended. Never blocks.
   virtual std::optional<ExchangeResult> step(TimePoint now) = 0;
-  // The time is over: ends the exchange (nothing more reaches the controller) and says what
-  // was seen of the answer.
+  // The time is over for whoever waits: nothing more is sent (a tool is ended) and what was
+  // seen of the answer is said. The exchange may still be stepped, and gives the late answer if
+  // it comes, which then only tells that the controller is free again.
   virtual std::string give_up() = 0;
 };
 

@@ -49,10 +49,7 @@ class SocketExchange final : public Exchange {
     }
   }
 
-  std::string give_up() override {
-    fd_.reset();
-    return reader_.no_answer(limit_);
-  }
+  std::string give_up() override { return reader_.no_answer(limit_); }
 
  private:
   platform::UniqueFd fd_;

@@ -84,10 +84,7 @@ class SimulatedExchange final : public Exchange {
     return std::nullopt;
   }
 
-  std::string give_up() override {
-    events_.clear();
-    return reader_.no_answer(limit_);
-  }
+  std::string give_up() override { return reader_.no_answer(limit_); }
 
  private:
   AnswerReader reader_;
