@@ -90,7 +90,7 @@ std::expected<std::vector<std::uint8_t>, std::string> parse_bytes(std::string_vi
     std::uint8_t byte{};
     const auto [end, ec] =
         std::from_chars(value.data(), value.data() + std::min<std::size_t>(2, value.size()), byte, 16);
-    const bool separated = value.size() == 2 || value[2] == ' ';
+    const bool separated = value.size() <= 2 || value[2] == ' ';
     if (ec != std::errc() || end != value.data() + 2 || !separated || bytes.size() == 250)
       return std::unexpected(
           std::string("extra must be at most 250 bytes of two hex digits each, separated by blanks"));
