@@ -44,7 +44,7 @@ const dbus::ErrorName& error_name(FailureKind kind) {
   return dbus::standard_error::failed();
 }
 
-tree::MethodError to_method_error(Failure failure) {
+tree::MethodError to_method_error(const Failure& failure) {
   // Messages may quote the control file or the tool, neither of which promises UTF-8.
   return {error_name(failure.kind), dbus::to_bus_text(failure.message)};
 }
@@ -104,8 +104,8 @@ dbus::Message string_reply(const dbus::Message& call, std::string_view text) {
   return reply;
 }
 
-dbus::Message error_reply(const dbus::Message& call, Failure failure) {
-  const tree::MethodError error = to_method_error(std::move(failure));
+dbus::Message error_reply(const dbus::Message& call, const Failure& failure) {
+  const tree::MethodError error = to_method_error(failure);
   return dbus::Message::error_reply(call, error.name, error.message);
 }
 

@@ -99,7 +99,7 @@ std::expected<void, std::string> write_state_file(const std::filesystem::path& f
   const std::filesystem::path next = file.string() + ".new";
   platform::UniqueFd fd = create_exclusively(next);
   if (!fd) return std::unexpected(os_error("Cannot create", next));
-  const auto abandon = [&](std::string why) {
+  const auto abandon = [&](std::string_view why) {
     ::unlink(next.c_str());
     return std::unexpected(concat("Cannot write ", next.string(), ": ", why));
   };

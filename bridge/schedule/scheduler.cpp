@@ -102,14 +102,15 @@ void Scheduler::step() {
 
 void Scheduler::wait(std::span<pollfd> extra, std::chrono::milliseconds longest) const {
   std::vector<pollfd> ready(extra.begin(), extra.end());
-  for (const int fd : fds()) ready.push_back({fd, POLLIN, 0});
+  for (const int fd : fds()) ready.push_back({fd, static_cast<short>(POLLIN), 0});
   auto timeout = longest.count();
   if (const auto due = wake_time()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - clock_.now()).count();
     timeout = std::clamp<decltype(timeout)>(left, 0, timeout);
   }
-  const int polled = ::poll(ready.data(), ready.size(), static_cast<int>(timeout));
-  for (std::size_t i = 0; i < extra.size(); ++i) extra[i].revents = polled > 0 ? ready[i].revents : 0;
+  if (::poll(ready.data(), ready.size(), static_cast<int>(timeout)) <= 0)
+    for (pollfd& entry : ready) entry.revents = 0;
+  for (std::size_t i = 0; i < extra.size(); ++i) extra[i].revents = ready[i].revents;
 }
 
 void Scheduler::step_in_flight(Lane& queue, TimePoint now) {
@@ -153,7 +154,7 @@ void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint no
   expire_waiting(queue, now);
 }
 
-void Scheduler::expire_waiting(Lane& queue, TimePoint now) {
+void Scheduler::expire_waiting(Lane& queue, TimePoint now) const {
   while (!queue.waiting.empty() && queue.waiting.front().arrival + limits_.call - limits_.least_to_send <= now) {
     Call call = std::move(queue.waiting.front());
     queue.waiting.pop_front();

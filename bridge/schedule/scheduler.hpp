@@ -98,13 +98,13 @@ class Scheduler {
   };
 
   Lane& lane(std::string_view controller);
-  void advance(const std::string& controller, Lane& lane, TimePoint now);
-  void expire_waiting(Lane& lane, TimePoint now);
-  void start_call(Lane& lane, Call call, TimePoint now);
-  void start_restore(const std::string& controller, Lane& lane, TimePoint now);
-  void step_in_flight(Lane& lane, TimePoint now);
-  void finish(Lane& lane, ExchangeResult result);
-  void give_up(Lane& lane, TimePoint now);
+  void advance(const std::string& controller, Lane& queue, TimePoint now);
+  void expire_waiting(Lane& queue, TimePoint now) const;
+  void start_call(Lane& queue, Call call, TimePoint now);
+  void start_restore(const std::string& controller, Lane& queue, TimePoint now);
+  void step_in_flight(Lane& queue, TimePoint now);
+  void finish(Lane& queue, ExchangeResult result);
+  void give_up(Lane& queue, TimePoint now);
   void finish_restore(const TransmitPower& command, const ExchangeResult& result);
 
   const Clock& clock_;
