@@ -1,14 +1,15 @@
-// The bridge's argument checks against a model of the four forms: the input is
-// cut into four arguments at NUL bytes. A command is accepted exactly when all four have their
-// strict forms, and then the tool's argument vector holds those four texts and nothing else.
+// The bridge's argument checks against a model of the one command it sends: the input is cut
+// into four arguments at NUL bytes. A command is accepted exactly when all four have their strict
+// forms and the transmit-power command's values, and then it is written back (the log, the state
+// file, the tool's argument vector) in the one form the model spells.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "bridge/hci_command.hpp"
-#include "bridge/hcitool.hpp"
+#include "bridge/transmit_power.hpp"
+#include "bridge/transport/hcitool.hpp"
 #include "fuzz/oracles/bridge_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 
@@ -24,16 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   args.emplace_back(input.substr(start));
 
-  const auto command = bridge::validate_command(args[0], args[1], args[2], args[3]);
-  const bool expected = oracle::strict_bridge_arguments(args);
-  if (command.has_value() != expected) {
-    oracle::mismatch("validate_command", input, command ? "accepted" : command.error(),
-                     expected ? "accepted" : "rejected");
+  const auto command = bridge::read_transmit_power(args[0], args[1], args[2], args[3]);
+  const auto expected = oracle::transmit_power_line(args);
+  if (command.has_value() != expected.has_value()) {
+    oracle::mismatch("read_transmit_power", input, command ? "accepted" : command.error(),
+                     expected ? *expected : "rejected");
   }
-  if (command) {
-    const auto argv = bridge::hcitool_argv("hcitool", *command);
-    const std::vector<std::string> only{"hcitool", "-i", args[0], "cmd", args[1], args[2], args[3]};
-    if (argv != only) oracle::mismatch("hcitool_argv", input, argv.back(), only.back());
-  }
+  if (!command) return 0;
+  if (bridge::command_line(*command) != *expected)
+    oracle::mismatch("command_line", input, bridge::command_line(*command), *expected);
+  std::string argv;
+  for (const auto& word : bridge::hcitool_argv("hcitool", *command)) argv += (argv.empty() ? "" : " ") + word;
+  const std::string model = "hcitool -i " + args[0] + " cmd" + expected->substr(args[0].size());
+  if (argv != model) oracle::mismatch("hcitool_argv", input, argv, model);
   return 0;
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/hci_event.hpp"
-#include "bridge/hcitool.hpp"
+#include "bridge/transport/hci_event.hpp"
+#include "bridge/transport/printed_event.hpp"
 #include "fuzz/oracles/hci_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "src/hcitool_output.hpp"
@@ -50,7 +50,7 @@ void check_packet(std::string_view input) {
     oracle::mismatch("interpret", input, meaning ? std::to_string(int(meaning->kind)) : meaning.error(), "differs");
   if (!meaning || meaning->kind != Kind::answered) return;
 
-  const auto command = *bridge::validate_command("hci0", "0x3f", "0x0087", "0x5");
+  const auto command = *bridge::read_transmit_power("hci0", "0x3f", "0x0087", "0x5");
   const std::string reply =
       bridge::print_command(command) + bridge::print_event(*ours) + bridge::status_line(meaning->status);
   const auto status = ranged::controller_status(reply);

@@ -49,6 +49,9 @@ struct MethodContext {
 
 // Messages to send, in order (normally one method return), or an error for the caller.
 using HandlerResult = std::expected<std::vector<dbus::Message>, MethodError>;
+// No message now: the handler keeps the call (dbus::Message::share) and sends its reply later
+// on the same connection (dbus::BusConnection::send).
+inline HandlerResult answered_later() { return std::vector<dbus::Message>{}; }
 using MethodHandler = std::function<HandlerResult(const MethodContext&)>;
 
 struct MethodDef {

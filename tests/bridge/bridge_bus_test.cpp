@@ -50,17 +50,32 @@ TEST_F(BridgeOnBus, AnswersWithTheSimulatedOutputAndLogsTheCommand) {
   EXPECT_EQ(bridge.calls(), std::vector<std::string>{"hci0 0x3f 0x0087 0x5"});
 }
 
-TEST_F(BridgeOnBus, RefusesBadArgumentsWithInvalidArgsAndRunsNothing) {
+// Everything but the transmit-power command, in the forms the strict texts allow.
+TEST_F(BridgeOnBus, RefusesEveryOtherCommandWithInvalidArgsAndSendsNothing) {
   REQUIRE_ROOT(harness::bridge_callers);
   harness::SimulatedBridge bridge(bus);
+  const std::string controller =
+      "Invalid controller: expected \"hci\" followed by an index of 1 to 3 decimal digits without leading zeros";
+  const std::string group = "Invalid command group: only 0x3f (vendor-specific) is allowed";
+  const std::string command = "Invalid command: only 0x0087 (set transmit power) is allowed";
+  const std::string power =
+      "Invalid command parameter: expected a transmit power from -30 to 20 dBm (0xe2 to 0xff or 0x0 to 0x14)";
   const struct {
     std::vector<std::string> arguments;
     std::string error;
   } cases[] = {
-      {{"string:hci0", "string:0x3f", "string:0x0087", "string:0x5;reboot"},
-       "Invalid command parameter: expected \"0x\" followed by 1 or 2 hex digits"},
-      {{"string:-i", "string:0x3f", "string:0x0087", "string:0x5"},
-       "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits"},
+      {{"string:hci0", "string:0x3", "string:0x3", "string:0x0"}, group},        // Reset
+      {{"string:hci0", "string:0x43", "string:0x0403", "string:0x0"}, group},    // Reset, in wide values
+      {{"string:hci0", "string:0x3", "string:0x1a", "string:0x3"}, group},       // Write Scan Enable
+      {{"string:hci0", "string:0x8", "string:0xa", "string:0x1"}, group},        // LE advertising on
+      {{"string:hci0", "string:0x7f", "string:0x0087", "string:0x5"}, group},    // 0xfc87 once masked
+      {{"string:hci0", "string:0x3f", "string:0x0487", "string:0x5"}, command},  // 0xfc87 once masked
+      {{"string:hci0", "string:0x3f", "string:0x0088", "string:0x5"}, command},
+      {{"string:hci0", "string:0x3f", "string:0x0087", "string:0x7f"}, power},  // +127 dBm
+      {{"string:hci0", "string:0x3f", "string:0x0087", "string:0x15"}, power},  // +21 dBm
+      {{"string:hci0", "string:0x3f", "string:0x0087", "string:0xe1"}, power},  // -31 dBm
+      {{"string:hci00", "string:0x3f", "string:0x0087", "string:0x5"}, controller},
+      {{"string:hci012", "string:0x3f", "string:0x0087", "string:0x5"}, controller},
       {{"string:hci0", "string:0x3f", "string:0x0087"},
        "Missing argument 4 (command parameter): ExecuteHcitool takes four strings"},
       {{"string:hci0", "int32:63", "string:0x0087", "string:0x5"},
@@ -159,6 +174,30 @@ TEST_F(BridgeOnBus, RunsTheToolAgainUntilItPrintsTheAnswerToTheCommand) {
             "   <-i><hci0><cmd><0x3f><0x0087><0x5>\n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: 0\n");
 }
 
+// A descendant in a session of its own survives the kill of the tool's process group; the
+// bridge takes it over, ends it and reaps it.
+TEST_F(BridgeOnBus, EndsAndReapsWhateverTheToolLeavesRunning) {
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::ScratchDirectory directory;
+  const auto tool = directory.path() / "hcitool";
+  const auto pid_file = directory.path() / "left.pid";
+  harness::write_file(tool, "#!/bin/sh\nsetsid sh -c 'echo $$ > \"$0\"; exec sleep 30' '" + pid_file.string() +
+                                "' &\nwhile [ ! -s '" + pid_file.string() +
+                                "' ]; do sleep 0.01; done\nprintf '> HCI Event: 0x0e plen 4\\n  01 87 FC 00 \\n'\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
+  ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
+
+  const Finished reply = execute(level_25);
+  EXPECT_EQ(reply.status, ExitStatus::exited(0)) << reply.standard_error;
+  std::string pid = harness::read_file(pid_file).value_or("");
+  pid = pid.substr(0, pid.find('\n'));
+  ASSERT_FALSE(pid.empty());
+  // Gone from /proc: ended and reaped, not left a zombie.
+  const std::filesystem::path left = "/proc/" + pid;
+  EXPECT_TRUE(bridge->wait_until([&] { return !std::filesystem::exists(left); }, 10s)) << left;
+}
+
 TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
   REQUIRE_ROOT(harness::bridge_callers);
   if (const int probe = ::socket(AF_BLUETOOTH, SOCK_RAW, 1); probe >= 0) {
@@ -179,10 +218,11 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEve
   const auto state = directory.path() / "state";
   const auto control = directory.path() / "control";
   std::filesystem::create_directory(state);
-  harness::write_file(state / "transmit-power", "hci0 0x3f 0x0087 0x5 and more\n");
+  harness::write_file(state / "transmit-power", "hci0 0x3 0x31 0x1\n");
   const auto start = [&] {
-    auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--simulate", "--control", control.string()},
-                                                        .environment = {{"STATE_DIRECTORY", state.string()}}});
+    auto bridge = bus.start(harness::bridge_program(),
+                            {.arguments = {"--simulate", "--control", control.string(), "--allow-user", "root"},
+                             .environment = {{"STATE_DIRECTORY", state.string()}}});
     if (!bus.wait_for_name(harness::bridge_bus_name, bridge.get())) ADD_FAILURE() << bridge->standard_error();
     return bridge;
   };
@@ -193,7 +233,8 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEve
   const std::string restored = "hci0 powered on: restored hci0 0x3f 0x0087 0x5\n";
 
   auto bridge = start();
-  // A corrupt file and a refused command leave nothing to restore: the first power-on does nothing.
+  // Another command in the file and a refused one leave nothing to restore: the first power-on
+  // does nothing.
   harness::write_file(control, "status=12\n");
   EXPECT_EQ(execute(level_25).status, ExitStatus::exited(0));
   bridge->send_signal(SIGUSR1);
@@ -206,8 +247,8 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainWhenTheControllerPowersOnEve
   power_on(*bridge, "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
   bridge->stop();
   EXPECT_EQ(bridge->standard_error(),
-            "Nothing to restore at power-on: " + (state / "transmit-power").string() +
-                " is corrupt (line 1 is not a command)\n" + restored +
+            "Nothing to restore at power-on: line 1 of " + (state / "transmit-power").string() +
+                " is not a transmit-power command\n" + restored +
                 "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12\n");
 
   // The next bridge knows it from the file.
@@ -238,8 +279,15 @@ TEST(BridgeCommandLine, RefusesBadOptionsAndDocumentsTheGoodOnes) {
   const Finished help = harness::run_to_end(harness::bridge_program(), {.arguments = {"--help"}});
   EXPECT_EQ(help.status, ExitStatus::exited(0));
   EXPECT_TRUE(help.standard_output.starts_with("Usage: hcitool-bridge [OPTION]...\n"));
-  for (const char* option : {"--hcitool", "--allow-user", "--simulate", "--control", "--log"})
+  for (const char* option : {"--hcitool", "--allow-user", "--simulate", "--control", "--log", "--version"})
     EXPECT_NE(help.standard_output.find(option), std::string::npos) << option;
+
+  // The service's version, after the bridge's name.
+  const Finished version = harness::run_to_end(harness::bridge_program(), {.arguments = {"--version"}});
+  const Finished service = harness::run_to_end(harness::service_program(), {.arguments = {"--version"}});
+  EXPECT_EQ(version.status, ExitStatus::exited(0));
+  EXPECT_EQ(version.standard_output,
+            "hcitool-bridge " + service.standard_output.substr(service.standard_output.find(' ') + 1));
 
   const Finished bad =
       harness::run_to_end(harness::bridge_program(), {.arguments = {"--allow-user", "no-such-user-x"}});

@@ -3,8 +3,7 @@
 
 #include <string>
 
-#include "bridge/call_log.hpp"
-#include "bridge/hci_command.hpp"
+#include "bridge/transmit_power.hpp"
 #include "dbus/utf8.hpp"
 
 namespace bridge {
@@ -15,11 +14,15 @@ struct Rejected {
   std::string message;
 };
 
-const std::string bad_controller = "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits";
-const std::string bad_group = "Invalid command group: expected \"0x\" followed by 1 to 4 hex digits";
-const std::string bad_command = "Invalid command: expected \"0x\" followed by 1 to 4 hex digits";
-const std::string bad_parameter = "Invalid command parameter: expected \"0x\" followed by 1 or 2 hex digits";
+const std::string bad_controller =
+    "Invalid controller: expected \"hci\" followed by an index of 1 to 3 decimal digits without leading zeros";
+const std::string bad_group = "Invalid command group: only 0x3f (vendor-specific) is allowed";
+const std::string bad_command = "Invalid command: only 0x0087 (set transmit power) is allowed";
+const std::string bad_parameter =
+    "Invalid command parameter: expected a transmit power from -30 to 20 dBm (0xe2 to 0xff or 0x0 to 0x14)";
 
+// Texts that are not of the strict forms; the values the forms may hold are refused on the bus,
+// where the controller is seen to receive nothing.
 TEST(CommandValidation, RejectsHostileOrMalformedArgumentsNamingTheFirstBadOne) {
   const Rejected cases[] = {
       {"", "0x3f", "0x0087", "0x5", bad_controller},
@@ -41,6 +44,7 @@ TEST(CommandValidation, RejectsHostileOrMalformedArgumentsNamingTheFirstBadOne) 
       {"hci0", "0x3f", "-i", "0x5", bad_command},
       {"hci0", "0x3f", "0x0087|sh", "0x5", bad_command},
       {"hci0", "0x3f", "0x0g87", "0x5", bad_command},
+      {"hci0", "0x3f", "0x00087", "0x5", bad_command},
       {"hci0", "0x3f", "0x0087", "0x005", bad_parameter},
       {"hci0", "0x3f", "0x0087", "0x", bad_parameter},
       {"hci0", "0x3f", "0x0087", "0X5", bad_parameter},
@@ -53,29 +57,33 @@ TEST(CommandValidation, RejectsHostileOrMalformedArgumentsNamingTheFirstBadOne) 
       {"hci" + std::string(100000, '0'), "0x3f", "0x0087", "0x5", bad_controller},
   };
   for (const Rejected& c : cases) {
-    const auto result = validate_command(c.controller, c.group, c.command, c.parameter);
+    const auto result = read_transmit_power(c.controller, c.group, c.command, c.parameter);
     ASSERT_FALSE(result.has_value()) << c.controller.substr(0, 20) << ' ' << c.parameter.substr(0, 20);
     EXPECT_EQ(result.error(), c.message) << c.controller.substr(0, 20) << ' ' << c.parameter.substr(0, 20);
   }
 }
 
-TEST(CommandValidation, AcceptsTheStrictFormsAndReadsTheirValues) {
-  struct Accepted {
+// Every spelling of the one command reads as its values, and is written back in one form.
+TEST(CommandValidation, AcceptsTheStrictFormsOfTheTransmitPowerCommandAndWritesItInOneForm) {
+  const struct {
     std::string controller, group, command, parameter;
-    unsigned group_value, command_value, parameter_value;
+    unsigned index;
+    int power;
+    std::string line;
+  } cases[] = {
+      {"hci0", "0x3f", "0x0087", "0x5", 0, 5, "hci0 0x3f 0x0087 0x5"},
+      {"hci999", "0x3F", "0x87", "0x05", 999, 5, "hci999 0x3f 0x0087 0x5"},
+      {"hci12", "0x003f", "0x0087", "0x14", 12, 20, "hci12 0x3f 0x0087 0x14"},
+      {"hci1", "0x3f", "0x0087", "0xE2", 1, -30, "hci1 0x3f 0x0087 0xe2"},
+      {"hci0", "0x3f", "0x0087", "0xff", 0, -1, "hci0 0x3f 0x0087 0xff"},
+      {"hci0", "0x3f", "0x0087", "0x0", 0, 0, "hci0 0x3f 0x0087 0x0"},
   };
-  const Accepted cases[] = {
-      {"hci0", "0x3f", "0x0087", "0x5", 0x3f, 0x87, 0x05},
-      {"hci999", "0x3F", "0xFFFF", "0xec", 0x3f, 0xffff, 0xec},
-      {"hci12", "0x0", "0x1", "0xFF", 0x0, 0x1, 0xff},
-  };
-  for (const Accepted& c : cases) {
-    const auto result = validate_command(c.controller, c.group, c.command, c.parameter);
+  for (const auto& c : cases) {
+    const auto result = read_transmit_power(c.controller, c.group, c.command, c.parameter);
     ASSERT_TRUE(result.has_value()) << result.error();
-    EXPECT_EQ(result->group_value, c.group_value);
-    EXPECT_EQ(result->command_value, c.command_value);
-    EXPECT_EQ(result->parameter_value, c.parameter_value);
-    EXPECT_EQ(call_log_line(*result), c.controller + ' ' + c.group + ' ' + c.command + ' ' + c.parameter);
+    EXPECT_EQ(result->index, c.index);
+    EXPECT_EQ(result->power_dbm, c.power);
+    EXPECT_EQ(command_line(*result), c.line);
   }
 }
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/options.hpp"
+#include "bridge/bus/options.hpp"
 
 namespace bridge {
 namespace {
@@ -21,6 +21,7 @@ TEST(BridgeOptions, RefusesMalformedCommandLinesWithAClearMessage) {
       {{"--log"}, "--log needs a value"},
       {{"--hcitool="}, "--hcitool needs a non-empty value"},
       {{"--simulate=yes"}, "--simulate takes no value"},
+      {{"--version=1"}, "--version takes no value"},
       {{"--control", "/tmp/c"}, "--control needs --simulate"},
       {{"--allow-user", "no-such-user-here"}, "Unknown user \"no-such-user-here\""},
       {{"--allow-user", "4294967295"}, "Invalid uid \"4294967295\""},
@@ -35,9 +36,10 @@ TEST(BridgeOptions, RefusesMalformedCommandLinesWithAClearMessage) {
 
 TEST(BridgeOptions, ReadsEveryOptionInBothSpellings) {
   const auto result = parse({"--simulate", "--control=/run/c", "--log", "/run/l", "--hcitool=/opt/hcitool",
-                             "--allow-user", "nobody", "--allow-user=1234"});
+                             "--allow-user", "nobody", "--allow-user=1234", "--version"});
   ASSERT_TRUE(result.has_value()) << result.error();
   EXPECT_TRUE(result->simulate);
+  EXPECT_TRUE(result->version);
   EXPECT_FALSE(result->help);
   EXPECT_EQ(result->control, "/run/c");
   EXPECT_EQ(result->log, "/run/l");
@@ -45,13 +47,25 @@ TEST(BridgeOptions, ReadsEveryOptionInBothSpellings) {
   EXPECT_EQ(result->allowed_users, (std::vector<uid_t>{65534, 1234}));
 }
 
-TEST(BridgeOptions, AllowsRootAlwaysAndOtherUsersOnlyWhenNamed) {
-  const auto options = parse({"--allow-user", "1234"});
-  ASSERT_TRUE(options.has_value());
-  EXPECT_TRUE(is_allowed(*options, 0));
-  EXPECT_TRUE(is_allowed(*options, 1234));
-  EXPECT_FALSE(is_allowed(*options, 65534));
-  EXPECT_FALSE(is_allowed(*parse({}), 1234));
+// Root is served always, but its levels are the service's only when it is named.
+TEST(BridgeOptions, ServesRootAlwaysAndRemembersOnlyTheLevelsOfNamedUsers) {
+  const struct {
+    std::vector<std::string_view> args;
+    uid_t uid;
+    bool served, remembered;
+  } cases[] = {
+      {{"--allow-user", "1234"}, 0, true, false},
+      {{"--allow-user", "1234"}, 1234, true, true},
+      {{"--allow-user", "1234"}, 65534, false, false},
+      {{"--allow-user", "root"}, 0, true, true},
+      {{}, 1234, false, false},
+  };
+  for (const auto& c : cases) {
+    const auto options = parse(c.args);
+    ASSERT_TRUE(options.has_value()) << options.error();
+    EXPECT_EQ(is_allowed(*options, c.uid), c.served) << c.uid;
+    EXPECT_EQ(is_remembered(*options, c.uid), c.remembered) << c.uid;
+  }
   EXPECT_EQ(parse({})->hcitool, std::nullopt);  // our own socket, no tool
 }
 

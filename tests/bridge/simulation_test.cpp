@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "bridge/simulation.hpp"
+#include "bridge/transport/control_file.hpp"
 
 namespace bridge {
 namespace {
@@ -37,7 +37,7 @@ TEST(SimulationControlFile, ReadsEveryKey) {
   EXPECT_EQ(control->text, "line 1\nline\t2\\n");
 }
 
-TEST(SimulationControlFile, DefaultsToASuccessfulShapedOutputWithoutDelay) {
+TEST(SimulationControlFile, DefaultsToAnImmediateAnswerOfStatusZero) {
   const auto control = parse_control("");
   ASSERT_TRUE(control.has_value());
   EXPECT_EQ(control->status, 0);

@@ -20,8 +20,8 @@ inline constexpr std::string_view bridge_callers = "hcitool-bridge serves root o
 
 class SimulatedBridge {
  public:
-  // Starts the bridge with --simulate, --control and --log (plus `extra_arguments`) and waits
-  // for its name; throws when the name does not appear in time.
+  // Starts the bridge with --simulate, --control, --log and --allow-user root (plus
+  // `extra_arguments`) and waits for its name; throws when the name does not appear in time.
   explicit SimulatedBridge(const PrivateBus& bus, std::vector<std::string> extra_arguments = {});
   SimulatedBridge(const SimulatedBridge&) = delete;
   SimulatedBridge& operator=(const SimulatedBridge&) = delete;

@@ -2,10 +2,12 @@
 // service takes its name, and every failure on that road ends it without the name ever owned.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/harness/expected_texts.hpp"
+#include "tests/harness/silent_bridge.hpp"
 #include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 
@@ -40,9 +42,12 @@ TEST(StartUpOnTheBus, AppliesTheStoredLevelBeforeTakingTheName) {
   }
 }
 
+// Who owns the bridge's name: nobody, the simulated bridge, or a peer that never replies.
+enum class Bridge { absent, simulated, silent };
+
 struct StartUpFailure {
   const char* what;
-  bool bridge;
+  Bridge bridge;
   const char* control;
   std::string report;
 };
@@ -52,28 +57,30 @@ const std::string no_reply_text =
     "bus security policy blocked the reply, the reply timeout expired, or the network connection was broken.";
 
 const StartUpFailure startup_failures[] = {
-    {"the bridge absent", false, "",
+    {"the bridge absent", Bridge::absent, "",
      "Error: The name com.orbo.ZozovoZorOrevov was not provided by any .service files\n"},
-    {"the controller refusing", true, "status=12\n", "Error: Set BLE Power failed: 12\n"},
-    {"a negative status", true, "status=-5\n", "Error: Set BLE Power failed: -5\n"},
-    {"unparsable output", true, "reply=text\ntext=HCI command failed\\nstatus: 0x0c\n",
+    {"the controller refusing", Bridge::simulated, "status=12\n", "Error: Set BLE Power failed: 12\n"},
+    {"a negative status", Bridge::simulated, "status=-5\n", "Error: Set BLE Power failed: -5\n"},
+    {"unparsable output", Bridge::simulated, "reply=text\ntext=HCI command failed\\nstatus: 0x0c\n",
      "Error: Failed to parse hcitool output: HCI command failed\nstatus: 0x0c\n"},
-    {"empty output", true, "reply=text\ntext=\n", "Error: Failed to parse hcitool output: \n"},
-    {"a reply without arguments", true, "reply=empty\n",
+    {"empty output", Bridge::simulated, "reply=text\ntext=\n", "Error: Failed to parse hcitool output: \n"},
+    {"a reply without arguments", Bridge::simulated, "reply=empty\n",
      "Error: D-Bus argument type mismatch at position 0: expected String, found nothing\n"},
-    {"a uint32 reply", true, "reply=uint32\n",
+    {"a uint32 reply", Bridge::simulated, "reply=uint32\n",
      "Error: D-Bus argument type mismatch at position 0: expected String, found u32\n"},
-    {"an error reply", true, "reply=error\nerror_name=com.orbo.Error.Denied\nerror_message=not for you\n",
+    {"an error reply", Bridge::simulated, "reply=error\nerror_name=com.orbo.Error.Denied\nerror_message=not for you\n",
      "Error: not for you\n"},
-    {"a reply slower than five seconds", true, "delay_ms=7000\n", "Error: " + no_reply_text + "\n"},
+    {"no reply within five seconds", Bridge::silent, "", "Error: " + no_reply_text + "\n"},
 };
 
 TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
   REQUIRE_ROOT(harness::sandbox_mounts);
   for (const auto& c : startup_failures) {
     SCOPED_TRACE(c.what);
-    ServiceRig rig({.with_bridge = c.bridge});
-    if (c.bridge) rig.bridge().set_control(c.control);
+    ServiceRig rig({.with_bridge = c.bridge == Bridge::simulated});
+    if (c.bridge == Bridge::simulated) rig.bridge().set_control(c.control);
+    std::optional<harness::SilentBridge> silent;
+    if (c.bridge == Bridge::silent) silent.emplace(rig.bus());
     const std::string before = *rig.config();
     BusClient watcher(rig.bus());
     watcher.add_match("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='com.orbo.RIDEviva'");

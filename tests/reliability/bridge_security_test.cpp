@@ -1,7 +1,7 @@
 // The real hcitool-bridge, running a stand-in tool that records the argument vector it gets:
 // hostile arguments over the bus (shell metacharacters, options, long and non-ASCII texts, wrong
-// arity and types) are refused before any tool runs, and an accepted call runs the tool with
-// exactly the validated vector.
+// arity and types, other commands) are refused before any tool runs, and an accepted call runs
+// the tool with exactly the transmit-power command in its one form.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,19 +33,16 @@ using Args = std::vector<std::string>;
 
 // The fake tool answers every command as a controller would accept it: a Command Complete with
 // status 0 for the opcode it was given. The bridge's reply adds the status line.
-std::string tool_reply(const Args& args) {
-  const unsigned long opcode =
-      ((std::stoul(args[1], nullptr, 16) & 63) << 10) | (std::stoul(args[2], nullptr, 16) & 1023);
-  char event[32];
-  std::snprintf(event, sizeof event, "  01 %02lX %02lX 00 \n", opcode & 255, opcode >> 8);
-  return "< HCI Command: ogf " + args[1] + ", ocf " + args[2] + ", plen 1\n  05 \n> HCI Event: 0x0e plen 4\n" + event +
-         "Status: 0\n";
-}
+const std::string accepted_reply =
+    "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: 0\n";
 const std::string invalid = "error org.freedesktop.DBus.Error.InvalidArgs: ";
-const std::string bad_controller = invalid + "Invalid controller: expected \"hci\" followed by 1 to 3 decimal digits";
-const std::string bad_group = invalid + "Invalid command group: expected \"0x\" followed by 1 to 4 hex digits";
-const std::string bad_command = invalid + "Invalid command: expected \"0x\" followed by 1 to 4 hex digits";
-const std::string bad_parameter = invalid + "Invalid command parameter: expected \"0x\" followed by 1 or 2 hex digits";
+const std::string bad_controller =
+    invalid +
+    "Invalid controller: expected \"hci\" followed by an index of 1 to 3 decimal digits without leading zeros";
+const std::string bad_group = invalid + "Invalid command group: only 0x3f (vendor-specific) is allowed";
+const std::string bad_command = invalid + "Invalid command: only 0x0087 (set transmit power) is allowed";
+const std::string bad_parameter =
+    invalid + "Invalid command parameter: expected a transmit power from -30 to 20 dBm (0xe2 to 0xff or 0x0 to 0x14)";
 
 class BridgeSecurity : public ::testing::Test {
  protected:
@@ -94,7 +92,16 @@ class BridgeSecurity : public ::testing::Test {
     return all;
   }
 
-  Args exact_vector(const Args& args) { return {tool_.string(), "-i", args[0], "cmd", args[1], args[2], args[3]}; }
+  // The tool gets the command in its one form: "hci12 0x3f 0x0087 0xec".
+  Args exact_vector(const std::string& line) {
+    Args argv{tool_.string(), "-i"};
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      argv.push_back(word);
+      if (argv.size() == 3) argv.push_back("cmd");
+    }
+    return argv;
+  }
 
   harness::PrivateBus bus_;
   harness::ScratchDirectory directory_;
@@ -149,16 +156,26 @@ TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
 }
 
 TEST_F(BridgeSecurity, AnAcceptedCallRunsTheToolWithExactlyTheValidatedVector) {
-  for (const Args& args : {Args{"hci0", "0x3f", "0x0087", "0x5"}, Args{"hci12", "0x3F", "0xFFFF", "0xec"},
-                           Args{"hci999", "0x0", "0x0", "0x0"}}) {
-    SCOPED_TRACE(args[0]);
-    EXPECT_EQ(execute(args), "s " + tool_reply(args));
-    EXPECT_EQ(runs(), std::vector<Args>{exact_vector(args)});
+  const struct {
+    Args args;
+    Args vector;  // after the tool's own name
+  } rows[] = {
+      {{"hci0", "0x3f", "0x0087", "0x5"}, {"-i", "hci0", "cmd", "0x3f", "0x0087", "0x5"}},
+      {{"hci12", "0x3F", "0x87", "0xEC"}, {"-i", "hci12", "cmd", "0x3f", "0x0087", "0xec"}},
+      {{"hci999", "0x003f", "0x0087", "0x14"}, {"-i", "hci999", "cmd", "0x3f", "0x0087", "0x14"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    EXPECT_EQ(execute(row.args), "s " + accepted_reply);
+    Args expected{tool_.string()};
+    expected.insert(expected.end(), row.vector.begin(), row.vector.end());
+    EXPECT_EQ(runs(), std::vector<Args>{expected});
   }
 }
 
 // Seeded random arguments from hostile pieces: each call is refused without a run, unless all
-// four happen to have the strict forms, and then the tool gets exactly them.
+// four happen to have the strict forms and the transmit-power command's values, and then the
+// tool gets exactly that command in its one form.
 TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyValid) {
   const std::vector<std::string> pieces = {
       "hci",
@@ -206,25 +223,29 @@ TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyVali
     for (std::size_t n = count(random); n > 0; --n) made += pieces[piece(random)];
     return made;
   };
-  // Most arguments are built from digits only, so that some calls come through whole.
+  // Most arguments are built from digits only, and groups and commands mostly spell the one
+  // value each, so that some calls come through whole.
   std::uniform_int_distribution<int> coin(0, 3), digits(1, 3);
   const auto number = [&](const char* prefix, const char* alphabet) {
     std::string made = prefix;
     for (int n = digits(random); n > 0; --n) made += alphabet[piece(random) % std::strlen(alphabet)];
     return made;
   };
+  const auto spelling = [&](std::vector<std::string> ways) { return ways[piece(random) % ways.size()]; };
   const auto hex = "0123456789abcdefABCDEF";
   std::size_t accepted = 0;
   for (int i = 0; i < 400; ++i) {
-    const Args args{coin(random) ? number("hci", "0123456789") : text(), coin(random) ? number("0x", hex) : text(),
-                    coin(random) ? number("0x", hex) : text(), coin(random) ? number("0x", hex) : text()};
-    const bool strict = oracle::strict_bridge_arguments(args);
+    const Args args{coin(random) ? number("hci", "0123456789") : text(),
+                    coin(random) ? spelling({"0x3f", "0x3F", "0x003f", "0x3e", "0x7f"}) : number("0x", hex),
+                    coin(random) ? spelling({"0x0087", "0x87", "0x087", "0x0487", "0x88"}) : text(),
+                    coin(random) ? number("0x", hex) : text()};
+    const auto line = oracle::transmit_power_line(args);
     const std::string answer = execute(args);
     const auto started = runs();
-    if (strict) {
+    if (line) {
       ++accepted;
-      EXPECT_EQ(answer, "s " + tool_reply(args));
-      EXPECT_EQ(started, std::vector<Args>{exact_vector(args)});
+      EXPECT_EQ(answer, "s " + accepted_reply);
+      EXPECT_EQ(started, std::vector<Args>{exact_vector(*line)});
     } else {
       EXPECT_TRUE(answer.starts_with(invalid)) << shortened(answer);
       EXPECT_TRUE(started.empty()) << "started for "

@@ -1,0 +1,187 @@
+// The bridge's scheduler on a fake clock with emulated controllers: what each controller
+// receives, when each call is answered and with what, what is logged and what stays remembered,
+// in the order it happens.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/memory/power_memory.hpp"
+#include "bridge/schedule/scheduler.hpp"
+#include "bridge/transport/simulation.hpp"
+
+namespace bridge {
+namespace {
+
+using namespace std::chrono_literals;
+
+class FakeClock final : public Clock {
+ public:
+  TimePoint now() const override { return now_; }
+  void set(TimePoint now) { now_ = now; }
+
+ private:
+  TimePoint now_{};
+};
+
+struct Event {
+  int at_ms;
+  // "call hci0 0xa" (an account given with --allow-user), "diagnosis hci0 0xa" (root, not
+  // given), "power-on hci0".
+  std::string what;
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<std::string> remembered;  // "hci0 0x5"
+  // How a controller answers ("hci0"), or answers one power ("hci0 0xa"); by default at once.
+  std::map<std::string, std::string> controls;
+  std::vector<Event> events;
+  std::vector<std::string> transcript;
+};
+
+TransmitPower power(const std::string& controller, const std::string& parameter) {
+  return *read_transmit_power(controller, "0x3f", "0x0087", parameter);
+}
+
+// "Status: 0" of a reply, which ends in a line feed.
+std::string last_line(std::string_view reply) {
+  reply.remove_suffix(1);
+  return std::string(reply.substr(reply.rfind('\n') + 1));
+}
+
+std::vector<std::string> play(const Scenario& scenario) {
+  FakeClock clock;
+  const TimePoint start = clock.now();
+  std::vector<std::string> transcript;
+  const auto note = [&](const std::string& line) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock.now() - start).count();
+    transcript.push_back(std::to_string(ms) + " ms: " + line);
+  };
+  SimulatedControllers controllers([&](const TransmitPower& command) {
+    note(command.controller + " receives " + parameter_text(command));
+    auto control = scenario.controls.find(command.controller + ' ' + parameter_text(command));
+    if (control == scenario.controls.end()) control = scenario.controls.find(command.controller);
+    return parse_control(control == scenario.controls.end() ? "" : control->second);
+  });
+  PowerMemory memory(std::nullopt, [](std::string_view) {});
+  for (const auto& entry : scenario.remembered) memory.remember(power(entry.substr(0, 4), entry.substr(5)));
+  Scheduler scheduler(clock, controllers, memory, [&](std::string_view line) { note(std::string(line)); });
+
+  // Steps at every time something is due, up to `until`.
+  const auto run_until = [&](TimePoint until) {
+    for (int turns = 0; turns < 1000; ++turns) {
+      const auto due = scheduler.wake_time();
+      if (!due || *due > until) break;
+      clock.set(std::max(*due, clock.now()));
+      scheduler.step();
+    }
+    clock.set(until);
+  };
+  int calls = 0;
+  for (const Event& event : scenario.events) {
+    run_until(start + std::chrono::milliseconds(event.at_ms));
+    std::istringstream words(event.what);
+    std::string kind, controller, parameter;
+    words >> kind >> controller >> parameter;
+    if (kind == "power-on") {
+      scheduler.powered_on(controller);
+      continue;
+    }
+    const std::string call = "call " + std::to_string(++calls) + ": ";
+    scheduler.submit({power(controller, parameter), kind == "call", clock.now(), [&, call](ExchangeResult result) {
+                        if (!result) return note(call + result.error());
+                        note(call + last_line(result->reply) + (result->instead ? " (replaced)" : ""));
+                      }});
+  }
+  run_until(start + 20s);
+  for (const auto& controller : memory.controllers())
+    transcript.push_back("remembered: " + command_line(*memory.last_for(controller)));
+  return transcript;
+}
+
+const std::string silent_0xa = "hci0: no answer to command 0x3f 0x0087 within 4500 ms";
+const std::string not_sent =
+    "hci0: not sent: the controller was busy with an earlier command until too late in the call's 4500 ms";
+
+const Scenario scenarios[] = {
+    {"a call behind a silent restore is answered by its deadline, and never sent",
+     {"hci0 0x5"},
+     {{"hci0", "answer=none"}},
+     {{0, "power-on hci0"}, {100, "call hci0 0xa"}},
+     {"0 ms: hci0 receives 0x5",
+      "4000 ms: hci0 powered on: cannot restore hci0 0x3f 0x0087 0x5: hci0: no answer to command 0x3f 0x0087 "
+      "within 4000 ms",
+      "4500 ms: call 1: " + not_sent, "remembered: hci0 0x3f 0x0087 0x5"}},
+    {"a command given up on keeps its controller until its late answer",
+     {},
+     {{"hci0 0xa", "delay_ms=6000"}},
+     {{0, "call hci0 0xa"}, {4600, "call hci0 0x14"}},
+     {"0 ms: hci0 receives 0xa", "4500 ms: call 1: " + silent_0xa, "6000 ms: hci0 receives 0x14",
+      "6000 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
+    {"a command given up on keeps its controller until it powers on",
+     {},
+     {{"hci0 0xa", "answer=none"}},
+     {{0, "call hci0 0xa"}, {5000, "power-on hci0"}, {5100, "call hci0 0x14"}},
+     {"0 ms: hci0 receives 0xa", "4500 ms: call 1: " + silent_0xa, "5100 ms: hci0 receives 0x14",
+      "5100 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
+    {"a call whose time runs out behind another is never sent",
+     {},
+     {{"hci0", "answer=none"}},
+     {{0, "call hci0 0xa"}, {50, "call hci0 0x14"}},
+     {"0 ms: hci0 receives 0xa", "4450 ms: call 2: " + not_sent, "4500 ms: call 1: " + silent_0xa}},
+    {"a late answer is not remembered: the next power-on restores the remembered level",
+     {"hci0 0x5"},
+     {{"hci0 0xa", "delay_ms=5000"}},
+     {{0, "call hci0 0xa"}, {5000, "power-on hci0"}},
+     {"0 ms: hci0 receives 0xa", "4500 ms: call 1: " + silent_0xa, "5000 ms: hci0 receives 0x5",
+      "5000 ms: hci0 powered on: restored hci0 0x3f 0x0087 0x5", "remembered: hci0 0x3f 0x0087 0x5"}},
+    {"power-ons while a restore waits give one restore, of what the call in flight left",
+     {},
+     {{"hci0", "delay_ms=1000"}},
+     {{0, "call hci0 0xa"}, {100, "power-on hci0"}, {200, "power-on hci0"}, {300, "power-on hci0"}},
+     {"0 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 0", "1000 ms: hci0 receives 0xa",
+      "2000 ms: hci0 powered on: restored hci0 0x3f 0x0087 0xa", "remembered: hci0 0x3f 0x0087 0xa"}},
+    {"a call refused after a power-on leaves the restore due",
+     {"hci0 0x5"},
+     {{"hci0", "delay_ms=1000"}, {"hci0 0xf", "delay_ms=1000\nstatus=12"}},
+     {{0, "call hci0 0xa"}, {100, "power-on hci0"}, {200, "call hci0 0xf"}},
+     {"0 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 0", "1000 ms: hci0 receives 0xf",
+      "2000 ms: call 2: Status: 12", "2000 ms: hci0 receives 0xa",
+      "3000 ms: hci0 powered on: restored hci0 0x3f 0x0087 0xa", "remembered: hci0 0x3f 0x0087 0xa"}},
+    {"a call accepted after a power-on takes the restore's place",
+     {"hci0 0x5"},
+     {{"hci0", "delay_ms=1000"}},
+     {{0, "call hci0 0xa"}, {100, "power-on hci0"}, {200, "call hci0 0x14"}},
+     {"0 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 0", "1000 ms: hci0 receives 0x14",
+      "2000 ms: hci0 powered on: a call has set hci0 0x3f 0x0087 0x14 since", "2000 ms: call 2: Status: 0",
+      "remembered: hci0 0x3f 0x0087 0x14"}},
+    {"a silent controller does not delay another",
+     {},
+     {{"hci0", "answer=none"}},
+     {{0, "call hci0 0xa"}, {10, "call hci1 0xa"}},
+     {"0 ms: hci0 receives 0xa", "10 ms: hci1 receives 0xa", "10 ms: call 2: Status: 0",
+      "4500 ms: call 1: " + silent_0xa, "remembered: hci1 0x3f 0x0087 0xa"}},
+    {"a diagnosis is carried out, not remembered, and undone by the next power-on",
+     {"hci0 0x5"},
+     {},
+     {{0, "diagnosis hci0 0x14"}, {100, "power-on hci0"}},
+     {"0 ms: hci0 receives 0x14", "0 ms: call 1: Status: 0", "100 ms: hci0 receives 0x5",
+      "100 ms: hci0 powered on: restored hci0 0x3f 0x0087 0x5", "remembered: hci0 0x3f 0x0087 0x5"}},
+    {"a reply put in place of the answer is never remembered",
+     {},
+     {{"hci0", "reply=text\ntext=x"}},
+     {{0, "call hci0 0xa"}},
+     {"0 ms: hci0 receives 0xa", "0 ms: call 1: Status: 0 (replaced)"}},
+};
+
+TEST(Scheduler, AnswersEveryCallInTimeAndKeepsTheRadioAtTheRememberedLevel) {
+  for (const Scenario& scenario : scenarios) EXPECT_EQ(play(scenario), scenario.transcript) << scenario.name;
+}
+
+}  // namespace
+}  // namespace bridge
