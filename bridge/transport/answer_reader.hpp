@@ -20,7 +20,7 @@ class AnswerReader {
   // about something else, or is a Command Status 0 saying that the completion is still to come.
   std::optional<ExchangeResult> take(std::span<const std::uint8_t> packet);
 
-  // "hci0: no answer to command 0x3f 0x0087 within 4500 ms", noting a command accepted but
+  // "hci0: no answer to command 0x3f 0x0087 within 4400 ms", noting a command accepted but
   // never completed.
   std::string no_answer(std::chrono::milliseconds limit) const;
 

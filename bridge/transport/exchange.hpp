@@ -38,7 +38,7 @@ using ExchangeResult = std::expected<HciAnswer, std::string>;
 
 struct ExchangeTerms {
   TimePoint deadline;               // nothing reaches the controller from then on
-  std::chrono::milliseconds limit;  // the time given, as messages quote it ("within 4500 ms")
+  std::chrono::milliseconds limit;  // the time given, as messages quote it ("within 4400 ms")
   // Try again, until the deadline, when the controller is reported down: a power-on may be
   // announced while the kernel still reports the controller down to others.
   bool retry_while_down = false;

@@ -104,9 +104,9 @@ std::vector<std::string> play(const Scenario& scenario) {
   return transcript;
 }
 
-const std::string silent_0xa = "hci0: no answer to command 0x3f 0x0087 within 4500 ms";
+const std::string silent_0xa = "hci0: no answer to command 0x3f 0x0087 within 4400 ms";
 const std::string not_sent =
-    "hci0: not sent: the controller was busy with an earlier command until too late in the call's 4500 ms";
+    "hci0: not sent: the controller was busy with an earlier command until too late in the call's 4400 ms";
 
 const Scenario scenarios[] = {
     {"a call behind a silent restore is answered by its deadline, and never sent",
@@ -116,29 +116,29 @@ const Scenario scenarios[] = {
      {"0 ms: hci0 receives 0x5",
       "4000 ms: hci0 powered on: cannot restore hci0 0x3f 0x0087 0x5: hci0: no answer to command 0x3f 0x0087 "
       "within 4000 ms",
-      "4500 ms: call 1: " + not_sent, "remembered: hci0 0x3f 0x0087 0x5"}},
+      "4400 ms: call 1: " + not_sent, "remembered: hci0 0x3f 0x0087 0x5"}},
     {"a command given up on keeps its controller until its late answer",
      {},
      {{"hci0 0xa", "delay_ms=6000"}},
      {{0, "call hci0 0xa"}, {4600, "call hci0 0x14"}},
-     {"0 ms: hci0 receives 0xa", "4500 ms: call 1: " + silent_0xa, "6000 ms: hci0 receives 0x14",
+     {"0 ms: hci0 receives 0xa", "4400 ms: call 1: " + silent_0xa, "6000 ms: hci0 receives 0x14",
       "6000 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
     {"a command given up on keeps its controller until it powers on",
      {},
      {{"hci0 0xa", "answer=none"}},
      {{0, "call hci0 0xa"}, {5000, "power-on hci0"}, {5100, "call hci0 0x14"}},
-     {"0 ms: hci0 receives 0xa", "4500 ms: call 1: " + silent_0xa, "5100 ms: hci0 receives 0x14",
+     {"0 ms: hci0 receives 0xa", "4400 ms: call 1: " + silent_0xa, "5100 ms: hci0 receives 0x14",
       "5100 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
     {"a call whose time runs out behind another is never sent",
      {},
      {{"hci0", "answer=none"}},
      {{0, "call hci0 0xa"}, {50, "call hci0 0x14"}},
-     {"0 ms: hci0 receives 0xa", "4450 ms: call 2: " + not_sent, "4500 ms: call 1: " + silent_0xa}},
+     {"0 ms: hci0 receives 0xa", "4350 ms: call 2: " + not_sent, "4400 ms: call 1: " + silent_0xa}},
     {"a late answer is not remembered: the next power-on restores the remembered level",
      {"hci0 0x5"},
      {{"hci0 0xa", "delay_ms=5000"}},
      {{0, "call hci0 0xa"}, {5000, "power-on hci0"}},
-     {"0 ms: hci0 receives 0xa", "4500 ms: call 1: " + silent_0xa, "5000 ms: hci0 receives 0x5",
+     {"0 ms: hci0 receives 0xa", "4400 ms: call 1: " + silent_0xa, "5000 ms: hci0 receives 0x5",
       "5000 ms: hci0 powered on: restored hci0 0x3f 0x0087 0x5", "remembered: hci0 0x3f 0x0087 0x5"}},
     {"power-ons while a restore waits give one restore, of what the call in flight left",
      {},
@@ -165,7 +165,7 @@ const Scenario scenarios[] = {
      {{"hci0", "answer=none"}},
      {{0, "call hci0 0xa"}, {10, "call hci1 0xa"}},
      {"0 ms: hci0 receives 0xa", "10 ms: hci1 receives 0xa", "10 ms: call 2: Status: 0",
-      "4500 ms: call 1: " + silent_0xa, "remembered: hci1 0x3f 0x0087 0xa"}},
+      "4400 ms: call 1: " + silent_0xa, "remembered: hci1 0x3f 0x0087 0xa"}},
     {"a diagnosis is carried out, not remembered, and undone by the next power-on",
      {"hci0 0x5"},
      {},
