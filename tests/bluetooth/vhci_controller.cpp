@@ -13,7 +13,13 @@
 //     command_status=0xNN  first send a Command Status; non-zero: nothing after it
 //     silent=1             no answer at all
 //     once=1               for the next command only: the file is removed once read
+//     late_ms=3000         send the answer that late; the kernel's own commands are still
+//                          answered at once meanwhile. A Reset (0x0c03) drops the answers
+//                          still due, as a controller forgets what it was doing.
 //   A missing file means status 0 and nothing else.
+//   A late answer adds a line to COMMAND_LOG when it is sent ("answered 0xfc87 0a"), dropped
+//   ("dropped 0xfc87 0a"), or refused by the kernel because the controller is down
+//   ("undelivered 0xfc87 0a").
 // SIGTERM ends it; closing /dev/vhci makes the kernel unregister the controller.
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +28,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -43,9 +50,24 @@ constexpr std::uint8_t command_status = 0x0f;
 constexpr std::uint8_t completed_packets = 0x13;
 constexpr std::uint8_t le_meta = 0x3e;
 
+constexpr std::uint16_t reset_opcode = 0x0c03;
 constexpr std::uint16_t transmit_power_opcode = 0xfc87;  // group 0x3f, command 0x0087
 
 using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// What to send for one transmit-power command, and how long after the command.
+struct Answer {
+  std::vector<Bytes> packets;
+  std::chrono::milliseconds late{0};
+};
+
+// An answer waiting for its time; `command` is the command as the log shows it.
+struct LateAnswer {
+  Clock::time_point due;
+  std::string command;
+  std::vector<Bytes> packets;
+};
 
 volatile sig_atomic_t stopping = 0;
 
@@ -132,28 +154,42 @@ std::map<std::string, std::string> read_behaviour(const char* path) {
   return settings;
 }
 
-// What to send for one transmit-power command, in order.
-std::vector<Bytes> transmit_power_answer(const char* behaviour_path) {
-  auto settings = read_behaviour(behaviour_path);
-  if (settings["once"] == "1") std::remove(behaviour_path);
+// The events that answer one transmit-power command, in order.
+std::vector<Bytes> transmit_power_packets(std::map<std::string, std::string>& settings) {
   if (settings["silent"] == "1") return {};
-  std::vector<Bytes> answer;
-  if (settings["before"] == "ncp") answer.push_back(completed_packets_event());
-  if (settings["before"] == "adv") answer.push_back(advertising_report());
+  std::vector<Bytes> packets;
+  if (settings["before"] == "ncp") packets.push_back(completed_packets_event());
+  if (settings["before"] == "adv") packets.push_back(advertising_report());
   if (!settings["command_status"].empty()) {
     const auto status = static_cast<std::uint8_t>(number(settings["command_status"]));
-    answer.push_back(status_event(transmit_power_opcode, status));
-    if (status != 0) return answer;
+    packets.push_back(status_event(transmit_power_opcode, status));
+    if (status != 0) return packets;
   }
   const auto status = static_cast<std::uint8_t>(settings["status"].empty() ? 0 : number(settings["status"]));
-  answer.push_back(complete(transmit_power_opcode, status, hex_bytes(settings["extra"])));
-  return answer;
+  packets.push_back(complete(transmit_power_opcode, status, hex_bytes(settings["extra"])));
+  return packets;
 }
 
-void log_command(std::FILE* log, std::uint16_t opcode, std::span<const std::uint8_t> parameters) {
-  std::fprintf(log, "0x%04x", opcode);
-  for (const auto byte : parameters) std::fprintf(log, " %02x", byte);
-  std::fputc('\n', log);
+Answer transmit_power_answer(const char* behaviour_path) {
+  auto settings = read_behaviour(behaviour_path);
+  if (settings["once"] == "1") std::remove(behaviour_path);
+  const std::chrono::milliseconds late{settings["late_ms"].empty() ? 0 : number(settings["late_ms"])};
+  return {transmit_power_packets(settings), late};
+}
+
+std::string command_text(std::uint16_t opcode, std::span<const std::uint8_t> parameters) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04x", opcode);
+  std::string line = text;
+  for (const auto byte : parameters) {
+    std::snprintf(text, sizeof text, " %02x", byte);
+    line += text;
+  }
+  return line;
+}
+
+void log_line(std::FILE* log, const std::string& line) {
+  std::fprintf(log, "%s\n", line.c_str());
   std::fflush(log);  // the test reads the log while we run
 }
 
@@ -161,6 +197,36 @@ bool send(int vhci, const Bytes& packet) {
   if (::write(vhci, packet.data(), packet.size()) == static_cast<ssize_t>(packet.size())) return true;
   std::fprintf(stderr, "vhci_controller: write: %s\n", std::strerror(errno));
   return false;
+}
+
+// How long ppoll may wait: until the first late answer is due; nullptr (for ever) if none is.
+const timespec* until_due(const std::vector<LateAnswer>& late, timespec& storage) {
+  if (late.empty()) return nullptr;
+  const auto wait = std::max(Clock::duration::zero(), late.front().due - Clock::now());
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+  storage.tv_sec = static_cast<time_t>(seconds.count());
+  storage.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(wait - seconds).count());
+  return &storage;
+}
+
+// Keeps the answers in the order they are due (commands with the same delay: in their order).
+void add_late(std::vector<LateAnswer>& late, LateAnswer answer) {
+  const auto place = std::upper_bound(late.begin(), late.end(), answer.due,
+                                      [](Clock::time_point due, const LateAnswer& other) { return due < other.due; });
+  late.insert(place, std::move(answer));
+}
+
+// Sends the late answers that are due, in the order of their commands. The kernel refuses
+// events while the controller is down; that answer is lost, as it would be on a real link.
+void send_due(int vhci, std::vector<LateAnswer>& late, std::FILE* log) {
+  const auto now = Clock::now();
+  auto answer = late.begin();
+  for (; answer != late.end() && answer->due <= now; ++answer) {
+    bool delivered = true;
+    for (const auto& packet : answer->packets) delivered = delivered && send(vhci, packet);
+    log_line(log, (delivered ? "answered " : "undelivered ") + answer->command);
+  }
+  late.erase(late.begin(), answer);
 }
 
 }  // namespace
@@ -200,14 +266,19 @@ int main(int argc, char** argv) {
   if (!send(vhci, {vendor_packet, 0x00})) return 1;
 
   std::uint8_t packet[1024];
+  std::vector<LateAnswer> late;
   while (!stopping) {
     pollfd readable{.fd = vhci, .events = POLLIN, .revents = 0};
-    // BLOCKS until the kernel sends a packet or SIGTERM arrives.
-    if (::ppoll(&readable, 1, nullptr, &waiting) < 0) {
+    timespec timeout{};
+    // BLOCKS until the kernel sends a packet, a late answer is due, or SIGTERM arrives.
+    const int ready = ::ppoll(&readable, 1, until_due(late, timeout), &waiting);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "vhci_controller: poll: %s\n", std::strerror(errno));
       return 1;
     }
+    send_due(vhci, late, log);
+    if (ready == 0) continue;
     const ssize_t length = ::read(vhci, packet, sizeof packet);
     if (length < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
@@ -224,12 +295,21 @@ int main(int argc, char** argv) {
     const std::size_t declared = packet[3];
     const std::size_t received = static_cast<std::size_t>(length) - 4;
     const std::span<const std::uint8_t> parameters(packet + 4, std::min(declared, received));
-    log_command(log, opcode, parameters);
+    const std::string command = command_text(opcode, parameters);
+    log_line(log, command);
+    if (opcode == reset_opcode) {
+      for (const auto& dropped : late) log_line(log, "dropped " + dropped.command);
+      late.clear();
+    }
 
-    const std::vector<Bytes> answer = opcode == transmit_power_opcode
-                                          ? transmit_power_answer(argv[2])
-                                          : std::vector<Bytes>{complete(opcode, 0, return_parameters(opcode))};
-    for (const auto& event_bytes : answer)
+    Answer answer = opcode == transmit_power_opcode
+                        ? transmit_power_answer(argv[2])
+                        : Answer{{complete(opcode, 0, return_parameters(opcode))}, std::chrono::milliseconds{0}};
+    if (answer.late > std::chrono::milliseconds{0} && !answer.packets.empty()) {
+      add_late(late, {Clock::now() + answer.late, command, std::move(answer.packets)});
+      continue;
+    }
+    for (const auto& event_bytes : answer.packets)
       if (!send(vhci, event_bytes)) return 1;
   }
   ::close(vhci);
