@@ -10,6 +10,9 @@ set(BLE_SYSUSERSDIR "lib/sysusers.d" CACHE STRING "sysusers.d entries (relative 
 set(BLE_TMPFILESDIR "lib/tmpfiles.d" CACHE STRING "tmpfiles.d entries (relative to the prefix)")
 set(BLE_DBUS_POLICYDIR "${CMAKE_INSTALL_DATADIR}/dbus-1/system.d" CACHE STRING
   "system bus policy files (relative to the prefix)")
+# The manual pages, one entry each, rendered from man/<page>.in (a global, as this file is read
+# once for the whole project).
+set(BLE_MAN_PAGES ble-ranged.8 hcitool-bridge.8 ble-rangectl.1 CACHE INTERNAL "Manual pages")
 
 # The Maintainer of the Debian package, and the contact in its copyright file and changelog.
 set(BLE_DEB_MAINTAINER "ble-ranged maintainers <ble-ranged@orbo.com>" CACHE STRING

@@ -8,7 +8,6 @@ rig_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 rig_name=$(realpath --relative-to="$rig_root" "$0")
 rig_started=()  # pids, stopped in reverse order
 rig_pin=()      # a prefix for every program rig_start starts, such as taskset -c 0
-rig_made_mount_point=false
 rig_work=""
 
 # rig_init NAME: makes the scratch directory $rig_work, /tmp/NAME.XXXXXX, and sets the traps. A
@@ -57,8 +56,7 @@ rig_cleanup() {
   local status=$? i
   if declare -F rig_on_exit >/dev/null; then rig_on_exit "$status"; fi
   for ((i = ${#rig_started[@]} - 1; i >= 0; i--)); do rig_stop "${rig_started[i]}"; done
-  # The bind mounts lived in the programs' namespaces and went with them.
-  if $rig_made_mount_point; then rmdir /etc/wireless 2>/dev/null || true; fi
+  # The mounts lived in the programs' namespaces and went with them.
   if [ -n "$rig_work" ]; then rm -rf "$rig_work"; fi
 }
 
@@ -103,14 +101,15 @@ rig_start_bus() {
 
 # rig_sandbox DIR: sets rig_sandbox to the prefix that runs a program in a mount namespace of
 # its own, which ends with it, with DIR bind-mounted over /etc/wireless; the pid stays the
-# program's. The real /etc/wireless is never written; a missing mount point is made and removed.
+# program's. Nothing on the host changes, a missing /etc/wireless included: in the namespace,
+# /etc is an overlay with the real /etc below and, above it, a tmpfs layer that holds the
+# mount point (its empty mount point on the host is in the scratch directory).
 # shellcheck disable=SC2016,SC2034  # the inner script expands in sh; the callers use the array
 rig_sandbox() {
-  if [ ! -e /etc/wireless ]; then
-    mkdir /etc/wireless
-    rig_made_mount_point=true
-  fi
-  [ -d /etc/wireless ] || rig_fail "/etc/wireless is not a directory"
-  rig_sandbox=(unshare --mount --propagation private sh -c 'mount --bind "$1" /etc/wireless && shift && exec "$@"'
-    sh "$1")
+  local layer=$rig_work/etc-layer
+  mkdir -p "$layer"
+  rig_sandbox=(unshare --mount --propagation private sh -c '
+    mount -t tmpfs -o mode=0755 etc-layer "$1" && mkdir -p "$1/upper/wireless" "$1/work" &&
+    mount -t overlay etc -o "lowerdir=/etc,upperdir=$1/upper,workdir=$1/work" /etc &&
+    mount --bind "$2" /etc/wireless && shift 2 && exec "$@"' sh "$layer" "$1")
 }

@@ -41,6 +41,7 @@ ScratchDirectory::ScratchDirectory() {
 }
 
 ScratchDirectory::~ScratchDirectory() {
+  if (::getpid() != owner_) return;  // a forked child that exits normally leaves it to us
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }
@@ -57,12 +58,46 @@ void SmallFileSystem::make_read_only() {
   mount_or_fail(nullptr, path().string(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
 }
 
+namespace {
+
+// /etc as the rest of the machine sees it, with an empty directory "wireless" to mount on, in our
+// namespace only: the real /etc is the lower layer of an overlay whose upper layer lives on a
+// tmpfs of our own. A machine without /etc/wireless is left without one, and nothing written
+// to /etc in here reaches the real one. Made once per process, undone when it exits.
+class EtcWithMountPoint {
+ public:
+  EtcWithMountPoint() {
+    mount_or_fail("tmpfs", layer_.path().string(), "tmpfs", 0, "mode=0755");
+    try {
+      const auto upper = layer_.path() / "upper";
+      const auto work = layer_.path() / "work";
+      std::filesystem::create_directories(upper / std::filesystem::path(WirelessSandbox::mount_point).filename());
+      std::filesystem::create_directory(work);
+      const std::string options = "lowerdir=/etc,upperdir=" + upper.string() + ",workdir=" + work.string();
+      mount_or_fail("overlay", "/etc", "overlay", 0, options.c_str());
+    } catch (...) {
+      ::umount2(layer_.path().c_str(), MNT_DETACH);  // so that the scratch directory can go
+      throw;
+    }
+  }
+  EtcWithMountPoint(const EtcWithMountPoint&) = delete;
+  EtcWithMountPoint& operator=(const EtcWithMountPoint&) = delete;
+  ~EtcWithMountPoint() {
+    if (::getpid() != owner_) return;  // a forked child shares our namespace: leave it alone
+    ::umount2("/etc", MNT_DETACH);
+    ::umount2(layer_.path().c_str(), MNT_DETACH);
+  }
+
+ private:
+  pid_t owner_ = ::getpid();
+  ScratchDirectory layer_;  // empty on the host; removed after the unmounts
+};
+
+}  // namespace
+
 WirelessSandbox::WirelessSandbox() {
   enter_private_mount_namespace();
-  // The mount point itself stays empty on the host; only our namespace sees files in it.
-  std::error_code error;
-  std::filesystem::create_directories(std::string(mount_point), error);
-  if (error) throw std::system_error(error, "create " + std::string(mount_point));
+  static const EtcWithMountPoint etc;
   mount_or_fail(directory().c_str(), std::string(mount_point), nullptr, MS_BIND, nullptr);
 }
 

@@ -37,6 +37,7 @@ class ScratchDirectory {
 
  private:
   std::filesystem::path path_;
+  pid_t owner_ = ::getpid();
 };
 
 // A tmpfs of a fixed size mounted on a fresh scratch directory: a small, fillable or read-only
@@ -56,7 +57,8 @@ class SmallFileSystem {
 };
 
 // A scratch directory bind-mounted over /etc/wireless, for this process and the children it
-// starts from now on.
+// starts from now on. A machine without /etc/wireless is left without one: the mount point
+// exists in our namespace only.
 class WirelessSandbox {
  public:
   static constexpr std::string_view mount_point = "/etc/wireless";
