@@ -5,17 +5,17 @@
 #include <cstdint>
 #include <string_view>
 
-#include "dbus/utf8.hpp"
 #include "fuzz/oracles/ini_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "fuzz/oracles/utf8_model.hpp"
 #include "src/conf/config_file.hpp"
 #include "src/unicode_text.hpp"
+#include "text/utf8.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const bool well_formed = oracle::decode_utf8(text).has_value();
-  if (dbus::is_utf8(text) != well_formed) {
+  if (text::is_utf8(text) != well_formed) {
     oracle::mismatch("is_utf8", text, well_formed ? "invalid" : "valid", well_formed ? "valid" : "invalid");
   }
   if (!well_formed) return 0;

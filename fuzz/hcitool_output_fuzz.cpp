@@ -5,14 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "dbus/utf8.hpp"
 #include "fuzz/oracles/hcitool_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "src/hcitool_output.hpp"
+#include "text/utf8.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view output(reinterpret_cast<const char*>(data), size);
-  if (!dbus::is_utf8(output)) return -1;  // not worth keeping in the corpus
+  if (!text::is_utf8(output)) return -1;  // not worth keeping in the corpus
 
   const auto ours = ranged::controller_status(output);
   const auto model = oracle::controller_status(output);

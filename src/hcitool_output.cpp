@@ -1,8 +1,8 @@
 #include "src/hcitool_output.hpp"
 
-#include "dbus/utf8.hpp"
 #include "src/parse_int.hpp"
 #include "src/unicode_text.hpp"
+#include "text/utf8.hpp"
 
 namespace ranged {
 
@@ -31,7 +31,7 @@ std::optional<std::string_view> last_line(std::string_view output) noexcept {
 
 std::string quoted_output(std::string_view output) {
   if (output.size() <= longest_quoted_output) return std::string(output);
-  return std::string(dbus::leading_characters(output, longest_quoted_output)) + "... (" +
+  return std::string(text::leading_characters(output, longest_quoted_output)) + "... (" +
          std::to_string(output.size()) + " bytes in all)";
 }
 

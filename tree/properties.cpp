@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 #include "tree/method_errors.hpp"
 #include "tree/object_tree.hpp"
 
@@ -93,7 +93,7 @@ std::expected<std::string_view, MethodError> read_name(MessageReader& args) {
 // the daemon drop our connection. A cut inside a character leaves a shorter text that still
 // holds a non-ASCII character, which no valid name does.
 std::string_view checked_part(std::string_view name) {
-  return dbus::leading_characters(name, dbus::maximum_name_length + 1);
+  return text::leading_characters(name, dbus::maximum_name_length + 1);
 }
 
 std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, std::string_view name) {

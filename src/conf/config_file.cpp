@@ -12,10 +12,10 @@
 #include <cstring>
 #include <utility>
 
-#include "dbus/utf8.hpp"
 #include "platform/cfgkit/cfgkit.h"
 #include "platform/fd/unique_fd.hpp"
 #include "src/unicode_text.hpp"
+#include "text/utf8.hpp"
 
 namespace ranged::config_file {
 namespace {
@@ -96,7 +96,7 @@ class ErrorRecord {
 
 std::string complaint(const GError* record) {
   if (record == nullptr) return "Unknown error occurred.\n";
-  return "Error: " + dbus::repair_utf8(record->message ? record->message : "") + "\n";
+  return "Error: " + text::repair_utf8(record->message ? record->message : "") + "\n";
 }
 
 }  // namespace
@@ -132,7 +132,7 @@ std::expected<ConfigMap, std::string> load(const std::string& path) {
     return std::unexpected("couldn't read " + path + ": larger than " + std::to_string(largest_config_file) + " bytes");
   }
   if (!bytes) return std::unexpected("couldn't read " + path + ": " + os_error_text(bytes.error()));
-  if (!dbus::is_utf8(*bytes)) {
+  if (!text::is_utf8(*bytes)) {
     return std::unexpected("couldn't read " + path + ": stream did not contain valid UTF-8");
   }
   return parse(*bytes);

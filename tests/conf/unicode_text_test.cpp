@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "dbus/utf8.hpp"
 #include "src/unicode_text.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 
@@ -82,7 +82,7 @@ TEST(UnicodeText, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
       {"\xC3", false},     {std::string("\0\xC3", 2), false}, {"\xED\xA0\x80", false},
       {"\xC0\x80", false}, {"\xF4\x90\x80\x80", false},
   };
-  for (const auto& [bytes, valid] : cases) EXPECT_EQ(dbus::is_utf8(bytes), valid) << bytes;
+  for (const auto& [bytes, valid] : cases) EXPECT_EQ(text::is_utf8(bytes), valid) << bytes;
 }
 
 }  // namespace
