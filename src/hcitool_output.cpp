@@ -1,8 +1,8 @@
 #include "src/hcitool_output.hpp"
 
 #include "src/parse_int.hpp"
-#include "src/unicode_text.hpp"
 #include "text/utf8.hpp"
+#include "text/white_space.hpp"
 
 namespace ranged {
 
@@ -41,7 +41,7 @@ std::expected<std::int8_t, Error> controller_status(std::string_view output) {
   };
   const auto line = last_line(output);
   if (!line) return unparsable();
-  const auto token = last_token(*line);
+  const auto token = text::last_token(*line);
   if (!token) return unparsable();
   const auto status = parse_i8(*token);
   if (!status) return unparsable();

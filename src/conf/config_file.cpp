@@ -14,8 +14,9 @@
 
 #include "platform/cfgkit/cfgkit.h"
 #include "platform/fd/unique_fd.hpp"
-#include "src/unicode_text.hpp"
+#include "text/lower_case.hpp"
 #include "text/utf8.hpp"
+#include "text/white_space.hpp"
 
 namespace ranged::config_file {
 namespace {
@@ -65,16 +66,16 @@ std::expected<void, std::string> read_line(std::string_view line, std::size_t nu
     if (close == std::string_view::npos || close < open) {
       return std::unexpected(line_error(number, open, "Found opening bracket but no closing bracket"));
     }
-    section = lower_case(trim_white_space(line.substr(open + 1, close - open - 1)));
+    section = text::lower_case(text::trim_white_space(line.substr(open + 1, close - open - 1)));
     return {};
   }
   if (auto equals = line.find('='); equals != std::string_view::npos) {
-    std::string key = lower_case(trim_white_space(line.substr(0, equals)));
+    std::string key = text::lower_case(text::trim_white_space(line.substr(0, equals)));
     if (key.empty()) return std::unexpected(line_error(number, equals, "Key cannot be empty"));
-    map[section][std::move(key)] = std::string(trim_white_space(line.substr(equals + 1)));
+    map[section][std::move(key)] = std::string(text::trim_white_space(line.substr(equals + 1)));
     return {};
   }
-  map[section][lower_case(line)] = std::nullopt;
+  map[section][text::lower_case(line)] = std::nullopt;
   return {};
 }
 
@@ -111,7 +112,7 @@ std::expected<ConfigMap, std::string> parse(std::string_view utf8) {
     if (feed != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
     utf8.remove_prefix(feed == std::string_view::npos ? utf8.size() : feed + 1);
 
-    std::string_view content = trim_white_space(without_comment(line));
+    std::string_view content = text::trim_white_space(without_comment(line));
     if (!content.empty()) {
       if (auto read = read_line(content, number, section, map); !read) {
         return std::unexpected(std::move(read.error()));

@@ -75,6 +75,15 @@ TEST(Utf8Test, ReadsOneSequenceWithItsCodePointOrItsMaximalIllFormedPart) {
   }
 }
 
+TEST(Utf8Test, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
+  const std::pair<std::string, bool> cases[] = {
+      {"", true},          {std::string("a\0b", 3), true},    {"\u00E9\U0010FFFF", true},
+      {"\xC3", false},     {std::string("\0\xC3", 2), false}, {"\xED\xA0\x80", false},
+      {"\xC0\x80", false}, {"\xF4\x90\x80\x80", false},
+  };
+  for (const auto& [bytes, valid] : cases) EXPECT_EQ(text::is_utf8(bytes), valid) << bytes;
+}
+
 TEST(Utf8Test, FindsABadByteAtEveryPlaceInLongAsciiText) {
   // Long ASCII runs are checked a word at a time; a bad byte must be seen at any offset.
   const std::string ascii(40, 'a');
