@@ -1,6 +1,6 @@
 #include "src/hcitool_output.hpp"
 
-#include "src/parse_int.hpp"
+#include "text/parse_int.hpp"
 #include "text/utf8.hpp"
 #include "text/white_space.hpp"
 
@@ -43,7 +43,7 @@ std::expected<std::int8_t, Error> controller_status(std::string_view output) {
   if (!line) return unparsable();
   const auto token = text::last_token(*line);
   if (!token) return unparsable();
-  const auto status = parse_i8(*token);
+  const auto status = text::parse_i8(*token);
   if (!status) return unparsable();
   return *status;
 }

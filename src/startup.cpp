@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "src/parse_int.hpp"
 #include "src/range_service.hpp"
+#include "text/parse_int.hpp"
 
 namespace ranged {
 namespace {
@@ -53,8 +53,8 @@ std::expected<std::int8_t, Error> stored_level(const ConfigMap& config) {
   if (key == section->second.end()) return std::unexpected(Error("No key"));
   if (!key->second) return std::unexpected(Error("No value"));
 
-  auto level = parse_i8(*key->second);
-  if (!level) return std::unexpected(Error(std::string(message(level.error()))));
+  auto level = text::parse_i8(*key->second);
+  if (!level) return std::unexpected(Error(std::string(text::message(level.error()))));
   return checked_level(*level);
 }
 
