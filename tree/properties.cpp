@@ -19,22 +19,12 @@ namespace {
 using dbus::Message;
 using dbus::MessageReader;
 using dbus::MessageWriter;
-using Done = std::expected<void, MethodError>;
+// Values written into a reply, or the getter's error.
+using Appended = std::expected<void, MethodError>;
 
 const dbus::Signature& dict_entry_of_variants() {
   static const dbus::Signature sv = dbus::Signature::from_constant("{sv}");
   return sv;
-}
-
-// Runs `fill` on a freshly opened container and closes it on the parent whatever `fill` returns.
-template <class Fill>
-Done fill_container(MessageWriter& parent, MessageWriter child, Fill&& fill) {
-  struct Closer {
-    MessageWriter& parent;
-    MessageWriter& child;
-    ~Closer() { parent.close(child); }
-  } closer{parent, child};
-  return fill(child);
 }
 
 // A view into the call, which outlives every use of it.
@@ -69,7 +59,7 @@ std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDe
 }
 
 // The property's current value as one variant; the getter's failure is passed on unchanged.
-Done append_value(MessageWriter& out, const PropertyContext& context) {
+Appended append_value(MessageWriter& out, const PropertyContext& context) {
   const PropertyDef& property = context.property;
   return out.with_variant(property.signature, [&](MessageWriter& value) { return property.getter(value, context); });
 }
@@ -92,9 +82,10 @@ std::expected<Target, MethodError> select_target(const MethodContext& call, Mess
   return Target{*interface, *property};
 }
 
-std::vector<Message> messages(Message first) {
+// What a Get or GetAll answers with: the reply alone.
+std::vector<Message> reply_only(Message reply) {
   std::vector<Message> list;
-  list.push_back(std::move(first));
+  list.push_back(std::move(reply));
   return list;
 }
 
@@ -110,7 +101,7 @@ HandlerResult get(const MethodContext& call) {
   if (auto appended = append_value(out, PropertyContext{call, *target->interface, property}); !appended) {
     return std::unexpected(appended.error());
   }
-  return messages(std::move(reply));
+  return reply_only(std::move(reply));
 }
 
 HandlerResult get_all(const MethodContext& call) {
@@ -122,10 +113,10 @@ HandlerResult get_all(const MethodContext& call) {
 
   Message reply = Message::method_return(call.message);
   MessageWriter out(reply);
-  Done filled = fill_container(out, out.open_array(dict_entry_of_variants()), [&](MessageWriter& entries) -> Done {
+  Appended filled = out.with_array(dict_entry_of_variants(), [&](MessageWriter& entries) -> Appended {
     for (const auto& [name, property] : (*interface)->properties) {
       if (!property.readable()) continue;
-      Done entry = fill_container(entries, entries.open_dict_entry(), [&](MessageWriter& pair) {
+      Appended entry = entries.with_dict_entry([&](MessageWriter& pair) {
         pair.append_string(name);
         return append_value(pair, PropertyContext{call, **interface, property});
       });
@@ -134,7 +125,7 @@ HandlerResult get_all(const MethodContext& call) {
     return {};
   });
   if (!filled) return std::unexpected(filled.error());
-  return messages(std::move(reply));
+  return reply_only(std::move(reply));
 }
 
 // PropertiesChanged for a property that was just set, or nothing when its mode asks for none.
@@ -150,9 +141,9 @@ std::expected<std::optional<Message>, MethodError> change_signal(const PropertyC
   Message signal = Message::signal(context.object().path, interface, member);
   MessageWriter out(signal);
   out.append_string(context.interface.name.view());
-  Done changed = fill_container(out, out.open_array(dict_entry_of_variants()), [&](MessageWriter& entries) -> Done {
+  Appended changed = out.with_array(dict_entry_of_variants(), [&](MessageWriter& entries) -> Appended {
     if (mode != EmitsChangedMode::emits || !property.readable()) return {};
-    return fill_container(entries, entries.open_dict_entry(), [&](MessageWriter& pair) {
+    return entries.with_dict_entry([&](MessageWriter& pair) {
       pair.append_string(property.name);
       return append_value(pair, context);
     });
