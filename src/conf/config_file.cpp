@@ -81,23 +81,23 @@ std::expected<void, std::string> read_line(std::string_view line, std::size_t nu
 
 constexpr mode_t config_file_mode = 0644;
 
-// Owns the library's error record, if it leaves one.
-class ErrorRecord {
+// Owns the GError that libcfgkit leaves for a failed write, if it leaves one.
+class CfgkitError {
  public:
-  ErrorRecord() = default;
-  ErrorRecord(const ErrorRecord&) = delete;
-  ErrorRecord& operator=(const ErrorRecord&) = delete;
-  ~ErrorRecord() { g_clear_error(&record_); }
-  GError** out() noexcept { return &record_; }
-  const GError* get() const noexcept { return record_; }
+  CfgkitError() = default;
+  CfgkitError(const CfgkitError&) = delete;
+  CfgkitError& operator=(const CfgkitError&) = delete;
+  ~CfgkitError() { g_clear_error(&error_); }
+  GError** out() noexcept { return &error_; }
+  const GError* get() const noexcept { return error_; }
 
  private:
-  GError* record_ = nullptr;
+  GError* error_ = nullptr;
 };
 
-std::string complaint(const GError* record) {
-  if (record == nullptr) return "Unknown error occurred.\n";
-  return "Error: " + text::repair_utf8(record->message ? record->message : "") + "\n";
+std::string complaint(const GError* error) {
+  if (error == nullptr) return "Unknown error occurred.\n";
+  return "Error: " + text::repair_utf8(error->message ? error->message : "") + "\n";
 }
 
 }  // namespace
@@ -143,7 +143,7 @@ std::string contents_for(std::int8_t level) { return "[Bluetooth]\nRange = " + s
 
 void store(const std::string& path, std::int8_t level) {
   const std::string contents = contents_for(level);
-  ErrorRecord error;
+  CfgkitError error;
   // BLOCKS until the file and its directory are on storage.
   int stored = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), ::getuid(),
                                                        ::getgid(), config_file_mode, error.out());
