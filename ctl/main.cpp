@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "contract/range_interface.hpp"
 #include "ctl/command_line.hpp"
 #include "ctl/failure.hpp"
 #include "ctl/range_client.hpp"
 #include "ctl/stop_signals.hpp"
 #include "dbus/bus_connection.hpp"
-#include "src/range_interface.hpp"
 
 namespace {
 
@@ -54,7 +54,7 @@ int complain(const rangectl::Failure& failure) { return complain(failure.status,
 
 // "Range: 25 (5 dBm)". Computed wide: a level the service would never hold still prints truly.
 std::string range_line(std::int32_t level) {
-  const long long power = static_cast<long long>(level) + ranged::level_to_power;
+  const long long power = static_cast<long long>(level) + contract::level_to_power;
   return "Range: " + std::to_string(level) + " (" + std::to_string(power) + " dBm)\n";
 }
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <utility>
 
+#include "contract/range_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
-#include "src/range_interface.hpp"
 #include "src/range_property.hpp"
 
 namespace ranged {
@@ -18,7 +18,7 @@ constexpr int pump_wait_ms = 1000;
 }  // namespace
 
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
-  tree::TreeObject object{.path = dbus::BusPath::from_constant(range_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(contract::range_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(service)};
@@ -35,7 +35,8 @@ Error run_bus_phase(std::int8_t applied_level) {
 
   // BLOCKS up to 5 s. Being only queued behind another owner still counts: we serve our object
   // on our unique name meanwhile.
-  const auto answer = connection->request_name(dbus::BusName::from_constant(range_bus_name), request_name_flags);
+  const auto answer =
+      connection->request_name(dbus::BusName::from_constant(contract::range_bus_name), request_name_flags);
   if (!answer) return to_error(answer.error());
   if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 

@@ -5,11 +5,11 @@
 #include <optional>
 #include <vector>
 
-#include "bridge/bridge_interface.hpp"
+#include "contract/bridge_interface.hpp"
+#include "contract/range_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
-#include "src/range_interface.hpp"
 #include "text/parse_int.hpp"
 #include "text/utf8.hpp"
 #include "text/white_space.hpp"
@@ -38,12 +38,12 @@ std::expected<std::string, Error> printed_output(dbus::Message reply) {
 // BLOCKS up to the reply timeout.
 std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& connection, std::int8_t power) {
   const dbus::MethodTarget target{
-      .destination = dbus::BusName::from_constant(bridge::bridge_bus_name),
-      .path = dbus::BusPath::from_constant(bridge::bridge_path),
+      .destination = dbus::BusName::from_constant(contract::bridge_bus_name),
+      .path = dbus::BusPath::from_constant(contract::bridge_path),
   };
   auto reply =
-      connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
-                      dbus::MemberName::from_constant(bridge::execute_member), vendor_command(power), reply_timeout);
+      connection.call(target, dbus::InterfaceName::from_constant(contract::bridge_interface),
+                      dbus::MemberName::from_constant(contract::execute_member), vendor_command(power), reply_timeout);
   if (!reply) return std::unexpected(to_error(reply.error()));
   return printed_output(std::move(*reply));
 }
@@ -57,7 +57,7 @@ void print_line(const std::string& line) noexcept {
 }  // namespace
 
 std::expected<std::int8_t, Error> power_for(std::int8_t level) {
-  const int power = level + level_to_power;
+  const int power = level + contract::level_to_power;
   if (power < lowest_power || power > highest_power) {
     return std::unexpected(Error("BLE Power " + std::to_string(power) + " must be in the range of " +
                                  std::to_string(lowest_power) + " to " + std::to_string(highest_power)));

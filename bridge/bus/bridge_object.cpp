@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "bridge/bridge_interface.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/transmit_power.hpp"
+#include "contract/bridge_interface.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
@@ -163,20 +163,20 @@ tree::ArgDef string_arg(const char* name) { return {std::string(name), dbus::Sig
 }  // namespace
 
 tree::ObjectTree bridge_tree(BridgeContext context) {
-  tree::InterfaceDef definition{.name = dbus::InterfaceName::from_constant(bridge_interface),
+  tree::InterfaceDef definition{.name = dbus::InterfaceName::from_constant(contract::bridge_interface),
                                 .methods = {},
                                 .signals = {},
                                 .properties = {},
                                 .annotations = {}};
   definition.add_method(tree::MethodDef{
-      .name = dbus::MemberName::from_constant(execute_member),
+      .name = dbus::MemberName::from_constant(contract::execute_member),
       .handler = execute_hcitool,
       .in_args = {string_arg("controller"), string_arg("group"), string_arg("command"), string_arg("parameter")},
       .out_args = {string_arg("output")},
       .annotations = {},
   });
 
-  tree::TreeObject object{.path = dbus::BusPath::from_constant(bridge_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(contract::bridge_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(context)};
