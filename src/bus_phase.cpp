@@ -1,12 +1,16 @@
 #include "src/bus_phase.hpp"
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "contract/range_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
+#include "src/conf/config_file.hpp"
 #include "src/range_property.hpp"
+#include "src/tx_power_command.hpp"
 
 namespace ranged {
 namespace {
@@ -16,6 +20,11 @@ constexpr std::uint32_t request_name_flags = dbus::name_flag::replace_existing;
 constexpr int pump_wait_ms = 1000;
 
 }  // namespace
+
+std::shared_ptr<RangeService> make_range_service(std::int8_t applied_level) {
+  return std::make_shared<RangeService>(applied_level, std::make_unique<BridgeRadio>(),
+                                        std::make_unique<ConfigFileStore>(std::string(config_file_path)));
+}
 
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
   tree::TreeObject object{.path = dbus::BusPath::from_constant(contract::range_path),
@@ -40,7 +49,7 @@ Error run_bus_phase(std::int8_t applied_level) {
   if (!answer) return to_error(answer.error());
   if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 
-  tree::attach(service_objects(RangeService::create(applied_level)), *connection);
+  tree::attach(service_objects(make_range_service(applied_level)), *connection);
 
   for (;;) {
     // BLOCKS up to pump_wait_ms when nothing is queued.

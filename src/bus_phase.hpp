@@ -9,6 +9,10 @@
 
 namespace ranged {
 
+// The service as it runs: levels go to hci0 through the bridge (BridgeRadio) and are kept in
+// /etc/wireless/bluetooth.conf (ConfigFileStore).
+std::shared_ptr<RangeService> make_range_service(std::int8_t applied_level);
+
 // /com/orbo/RIDEviva with Introspectable, com.orbo.Configuration.Legacy (and so Properties),
 // `service` as its data.
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service);

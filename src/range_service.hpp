@@ -1,11 +1,10 @@
 #pragma once
-// The state behind /com/orbo/RIDEviva: the held range level and the file that keeps it.
+// The state behind /com/orbo/RIDEviva: the held range level, the radio it is applied to and
+// the store that keeps it.
 #include <cstdint>
 #include <expected>
-#include <functional>
 #include <memory>
 #include <shared_mutex>
-#include <string>
 
 #include "src/error.hpp"
 
@@ -22,31 +21,38 @@ struct RangeRefusal {
   Error error;
 };
 
+// Puts a level on the radio. Production: BridgeRadio (src/tx_power_command.hpp).
+class Radio {
+ public:
+  virtual ~Radio() = default;
+  // May BLOCK for seconds.
+  virtual std::expected<void, Error> apply(std::int8_t level) = 0;
+};
+
+// Keeps a level for the next start. Production: ConfigFileStore (src/conf/config_file.hpp).
+class LevelStore {
+ public:
+  virtual ~LevelStore() = default;
+  // Reports its own failures and hands none back: the level held in memory stays the truth.
+  // May BLOCK on the file system.
+  virtual void store(std::int8_t level) = 0;
+};
+
 class RangeService {
  public:
-  // Puts a level on the radio (production: tx_power_command::run). May BLOCK for seconds.
-  using RadioStep = std::function<std::expected<void, Error>(std::int8_t level)>;
-  // Persists a level (production: config_file::store, which reports its own failures).
-  using FileStep = std::function<void(const std::string& path, std::int8_t level)>;
-
-  // The production service: tx_power_command::run, config_file::store and the configuration file.
-  static std::shared_ptr<RangeService> create(std::int8_t applied_level);
-
-  RangeService(std::string config_path, std::int8_t applied_level, RadioStep radio, FileStep file);
+  RangeService(std::int8_t applied_level, std::unique_ptr<Radio> radio, std::unique_ptr<LevelStore> store);
 
   std::int8_t range() const;
-  const std::string& config_path() const noexcept { return config_path_; }
 
-  // Applies the level to the radio and, only once the radio took it, holds and persists it.
-  // Holds the lock exclusively throughout, so it BLOCKS as long as the radio step does.
+  // Applies the level to the radio and, only once the radio took it, holds and stores it.
+  // Holds the lock exclusively throughout, so it BLOCKS as long as the radio does.
   std::expected<void, RangeRefusal> set_range(std::int32_t requested);
 
  private:
   mutable std::shared_mutex lock_;
-  std::string config_path_;
   std::int8_t range_;
-  RadioStep radio_;
-  FileStep file_;
+  std::unique_ptr<Radio> radio_;
+  std::unique_ptr<LevelStore> store_;
 };
 
 }  // namespace ranged

@@ -10,8 +10,10 @@
 #include <string_view>
 
 #include "src/error.hpp"
+#include "src/range_service.hpp"
 
-namespace ranged::tx_power_command {
+namespace ranged {
+namespace tx_power_command {
 
 // Opens a private system-bus connection of its own, asks the privileged service to run the
 // vendor command, and closes the connection again on every path. On success one line has been
@@ -45,4 +47,13 @@ std::expected<std::int8_t, Error> controller_status(std::string_view output);
 inline constexpr std::size_t longest_quoted_output = 4096;
 std::string quoted_output(std::string_view output);
 
-}  // namespace ranged::tx_power_command
+}  // namespace tx_power_command
+
+// The radio of hci0 as the service reaches it: every level goes through tx_power_command::run.
+class BridgeRadio final : public Radio {
+ public:
+  // BLOCKS up to 5 s on the bridge.
+  std::expected<void, Error> apply(std::int8_t level) override { return tx_power_command::run(level); }
+};
+
+}  // namespace ranged

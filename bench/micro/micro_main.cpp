@@ -16,7 +16,6 @@
 #include "dbus/message_writer.hpp"
 #include "src/bus_phase.hpp"
 #include "src/conf/config_file.hpp"
-#include "src/range_service.hpp"
 #include "tree/introspection.hpp"
 #include "tree/object_tree.hpp"
 
@@ -25,7 +24,7 @@ namespace {
 constexpr std::int8_t stored_level = 20;
 
 // The service's own tree: Set is never called here, so the radio and the file are never touched.
-tree::ObjectTree service_tree() { return ranged::service_objects(ranged::RangeService::create(stored_level)); }
+tree::ObjectTree service_tree() { return ranged::service_objects(ranged::make_range_service(stored_level)); }
 
 dbus::Message incoming_call(const char* interface, const char* member) {
   dbus::Message call = dbus::Message::method_call(
