@@ -15,7 +15,7 @@
 #include "dbus/message.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "src/bus_phase.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
 #include "src/conf/config_file.hpp"
-#include "src/range_property.hpp"
+#include "src/conf/range_property.hpp"
 #include "src/tx_power_command.hpp"
 
 namespace ranged {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "src/conf/range_service.hpp"
 #include "src/error.hpp"
-#include "src/range_service.hpp"
 #include "tree/object_tree.hpp"
 
 namespace ranged {

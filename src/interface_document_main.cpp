@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "src/range_property.hpp"
+#include "src/conf/range_property.hpp"
 #include "tree/introspection.hpp"
 
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 #include "text/parse_int.hpp"
 
 namespace ranged {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "src/conf/range_service.hpp"
 #include "src/error.hpp"
-#include "src/range_service.hpp"
 
 namespace ranged {
 namespace tx_power_command {

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
 namespace ranged {
 

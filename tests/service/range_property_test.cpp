@@ -19,7 +19,7 @@
 #include "dbus/names.hpp"
 #include "src/bus_phase.hpp"
 #include "src/conf/config_file.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
 namespace ranged {
 namespace {

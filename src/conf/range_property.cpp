@@ -1,4 +1,4 @@
-#include "src/range_property.hpp"
+#include "src/conf/range_property.hpp"
 
 #include <memory>
 #include <string>
@@ -6,7 +6,7 @@
 #include "contract/range_interface.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/names.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 #include "tree/method_errors.hpp"
 
 namespace ranged {

@@ -1,4 +1,4 @@
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
 #include <mutex>
 #include <string>
