@@ -5,7 +5,7 @@
 
 namespace text {
 
-// "\"text\"" with Rust-style escapes: \" \\ \t \r \n \0, and \u{hex} for every other control,
+// "\"text\"" with escapes: \" \\ \t \r \n \0, and \u{hex} for every other control,
 // format character, unassigned or private-use code point and separator but the plain space.
 // Bytes that are not UTF-8 become U+FFFD each, so the result is always valid UTF-8.
 std::string quoted(std::string_view text);
