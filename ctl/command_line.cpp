@@ -12,7 +12,7 @@ std::string in_quotes(std::string_view text) { return "\"" + std::string(text) +
 
 // "-1", "-007": a value. "-h", "--system", "-": options (the last an unknown one).
 bool is_option(std::string_view argument) {
-  return argument.size() > 1 && argument[0] == '-' && !(argument[1] >= '0' && argument[1] <= '9');
+  return argument.size() > 1 && argument[0] == '-' && (argument[1] < '0' || argument[1] > '9');
 }
 
 std::expected<std::int32_t, std::string> level_from(std::string_view text) {
