@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-namespace rangectl {
+namespace ctl {
 namespace {
 
 // The word as typed, between double quotes: the person at the prompt sees what they wrote.
@@ -65,4 +65,4 @@ std::expected<Request, std::string> read_command_line(std::span<const std::strin
   return from_words(words);
 }
 
-}  // namespace rangectl
+}  // namespace ctl

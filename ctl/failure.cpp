@@ -3,7 +3,7 @@
 #include "contract/range_interface.hpp"
 #include "dbus/names.hpp"
 
-namespace rangectl {
+namespace ctl {
 namespace {
 
 Failure make(int status, std::string_view action, std::string_view why) {
@@ -30,4 +30,4 @@ Failure failure_of(std::string_view action, const dbus::BusError& error) {
   return make(exit_status::failed, action, error.message());
 }
 
-}  // namespace rangectl
+}  // namespace ctl

@@ -11,7 +11,7 @@
 #include "dbus/pump_until.hpp"
 #include "tree/properties.hpp"
 
-namespace rangectl {
+namespace ctl {
 namespace {
 
 const dbus::MethodTarget& service() {
@@ -98,4 +98,4 @@ std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection,
   return dbus::pump_until_readable(connection, stop);  // BLOCKS until stopped or the bus is lost
 }
 
-}  // namespace rangectl
+}  // namespace ctl

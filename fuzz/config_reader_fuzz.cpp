@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!well_formed) return 0;
 
-  const auto ours = ranged::config_file::parse(bytes);
+  const auto ours = src::config_file::parse(bytes);
   const auto model = oracle::parse_ini(bytes, [](std::string_view name) { return text::lower_case(name); });
   if (ours && model) {
     const auto read = oracle::sorted(*ours);

@@ -28,13 +28,13 @@ struct Recorder {
   std::optional<std::int8_t> last_taken;
 };
 
-class RecordingRadio final : public ranged::Radio {
+class RecordingRadio final : public src::Radio {
  public:
   explicit RecordingRadio(Recorder& recorder) : recorder_(recorder) {}
-  std::expected<void, ranged::Error> apply(std::int8_t level) override {
+  std::expected<void, src::Error> apply(std::int8_t level) override {
     recorder_.radio.push_back(level);
     // Every third level is refused, so both ways out of the setter are taken.
-    if (level % 3 == 2) return std::unexpected(ranged::Error("Set BLE Power failed: 12"));
+    if (level % 3 == 2) return std::unexpected(src::Error("Set BLE Power failed: 12"));
     recorder_.last_taken = level;
     return {};
   }
@@ -43,7 +43,7 @@ class RecordingRadio final : public ranged::Radio {
   Recorder& recorder_;
 };
 
-class RecordingStore final : public ranged::LevelStore {
+class RecordingStore final : public src::LevelStore {
  public:
   explicit RecordingStore(Recorder& recorder) : recorder_(recorder) {}
   void store(std::int8_t level) override { recorder_.file.push_back(level); }
@@ -52,9 +52,9 @@ class RecordingStore final : public ranged::LevelStore {
   Recorder& recorder_;
 };
 
-std::shared_ptr<ranged::RangeService> recording_service(Recorder& recorder) {
-  return std::make_shared<ranged::RangeService>(start_level, std::make_unique<RecordingRadio>(recorder),
-                                                std::make_unique<RecordingStore>(recorder));
+std::shared_ptr<src::RangeService> recording_service(Recorder& recorder) {
+  return std::make_shared<src::RangeService>(start_level, std::make_unique<RecordingRadio>(recorder),
+                                             std::make_unique<RecordingStore>(recorder));
 }
 
 std::size_t marshalled_size(DBusMessage* message) {
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Recorder recorder;
   auto service = recording_service(recorder);
-  const tree::ObjectTree objects = ranged::service_objects(service);
+  const tree::ObjectTree objects = src::service_objects(service);
   const auto replies = objects.handle_call(call);
 
   const bool ours =

@@ -53,7 +53,7 @@ void check_packet(std::string_view input) {
   const auto command = *bridge::read_transmit_power("hci0", "0x3f", "0x0087", "0x5");
   const std::string reply =
       bridge::print_command(command) + bridge::print_event(*ours) + bridge::status_line(meaning->status);
-  const auto status = ranged::tx_power_command::controller_status(reply);
+  const auto status = src::tx_power_command::controller_status(reply);
   if (!status || *status != static_cast<std::int8_t>(*expected.status))
     oracle::mismatch("the service's reading of the reply", input,
                      status ? std::to_string(*status) : status.error().message(),

@@ -12,7 +12,7 @@
 #include "src/conf/range_property.hpp"
 #include "src/tx_power_command.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 // Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
@@ -57,4 +57,4 @@ Error run_bus_phase(std::int8_t applied_level) {
   }
 }
 
-}  // namespace ranged
+}  // namespace src

@@ -7,7 +7,7 @@
 #include "src/error.hpp"
 #include "tree/object_tree.hpp"
 
-namespace ranged {
+namespace src {
 
 // The service as it runs: levels go to hci0 through the bridge (BridgeRadio) and are kept in
 // /etc/wireless/bluetooth.conf (ConfigFileStore).
@@ -21,4 +21,4 @@ tree::ObjectTree service_objects(std::shared_ptr<RangeService> service);
 // start-up applied. BLOCKS for the life of the service: it returns only with the reason it stopped.
 Error run_bus_phase(std::int8_t applied_level);
 
-}  // namespace ranged
+}  // namespace src

@@ -12,7 +12,7 @@
 #include "src/conf/range_service.hpp"
 #include "text/parse_int.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 constexpr std::string_view level_section = "bluetooth";
@@ -78,4 +78,4 @@ void exit_with_report(const Error& error) {
   std::exit(1);
 }
 
-}  // namespace ranged
+}  // namespace src

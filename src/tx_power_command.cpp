@@ -14,7 +14,7 @@
 #include "text/utf8.hpp"
 #include "text/white_space.hpp"
 
-namespace ranged::tx_power_command {
+namespace src::tx_power_command {
 namespace {
 
 constexpr int lowest_power = -30;
@@ -132,4 +132,4 @@ std::expected<void, Error> run(std::int8_t level) {
   return {};
 }
 
-}  // namespace ranged::tx_power_command
+}  // namespace src::tx_power_command

@@ -12,7 +12,7 @@
 #include "src/conf/range_service.hpp"
 #include "src/error.hpp"
 
-namespace ranged {
+namespace src {
 namespace tx_power_command {
 
 // Opens a private system-bus connection of its own, asks the privileged service to run the
@@ -56,4 +56,4 @@ class BridgeRadio final : public Radio {
   std::expected<void, Error> apply(std::int8_t level) override { return tx_power_command::run(level); }
 };
 
-}  // namespace ranged
+}  // namespace src

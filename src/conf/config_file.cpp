@@ -18,7 +18,7 @@
 #include "text/utf8.hpp"
 #include "text/white_space.hpp"
 
-namespace ranged::config_file {
+namespace src::config_file {
 namespace {
 
 // The operating system's words for an errno value, as our messages quote them:
@@ -153,4 +153,4 @@ void store(const std::string& path, std::int8_t level) {
   std::fflush(stderr);
 }
 
-}  // namespace ranged::config_file
+}  // namespace src::config_file

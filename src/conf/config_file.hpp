@@ -11,7 +11,7 @@
 
 #include "src/conf/range_service.hpp"
 
-namespace ranged {
+namespace src {
 
 inline constexpr std::string_view config_file_path = "/etc/wireless/bluetooth.conf";
 
@@ -51,4 +51,4 @@ class ConfigFileStore final : public LevelStore {
   std::string path_;
 };
 
-}  // namespace ranged
+}  // namespace src

@@ -9,7 +9,7 @@
 #include "src/conf/range_service.hpp"
 #include "tree/method_errors.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 RangeService& service_of(const tree::PropertyContext& context) {
@@ -66,4 +66,4 @@ tree::InterfaceDef legacy_configuration_interface() {
   return legacy;
 }
 
-}  // namespace ranged
+}  // namespace src

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-namespace ranged {
+namespace src {
 namespace {
 
 Error not_between(std::int32_t requested) {
@@ -40,4 +40,4 @@ std::expected<void, RangeRefusal> RangeService::set_range(std::int32_t requested
   return {};
 }
 
-}  // namespace ranged
+}  // namespace src

@@ -8,7 +8,7 @@
 
 #include "src/error.hpp"
 
-namespace ranged {
+namespace src {
 
 // The range levels the service takes, whether stored in the file or set on the bus.
 inline constexpr std::int32_t lowest_level = 0;
@@ -55,4 +55,4 @@ class RangeService {
   std::unique_ptr<LevelStore> store_;
 };
 
-}  // namespace ranged
+}  // namespace src

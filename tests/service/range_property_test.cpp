@@ -21,7 +21,7 @@
 #include "src/conf/config_file.hpp"
 #include "src/conf/range_service.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 constexpr const char* legacy = "com.orbo.Configuration.Legacy";
@@ -206,4 +206,4 @@ TEST_F(RangeProperty, UnwritableFileIsComplainedAboutButTheLevelStillApplies) {
 }
 
 }  // namespace
-}  // namespace ranged
+}  // namespace src

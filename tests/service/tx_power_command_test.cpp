@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace ranged {
+namespace src {
 namespace {
 
 TEST(TxPowerCommand, TurnsLevelsInsideTheWindowIntoPowersTwentyBelow) {
@@ -151,4 +151,4 @@ TEST_F(TxPowerCommandWithoutBus, ReportsTheConnectionFailureAndPrintsNothing) {
 }
 
 }  // namespace
-}  // namespace ranged
+}  // namespace src
