@@ -4,21 +4,22 @@
 #include <optional>
 #include <vector>
 
-namespace rangectl {
+namespace ctl {
 namespace {
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// The word as typed, between double quotes: the person at the prompt sees what they wrote.
+std::string in_quotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 // "-1", "-007": a value. "-h", "--system", "-": options (the last an unknown one).
 bool is_option(std::string_view argument) {
-  return argument.size() > 1 && argument[0] == '-' && !(argument[1] >= '0' && argument[1] <= '9');
+  return argument.size() > 1 && argument[0] == '-' && (argument[1] < '0' || argument[1] > '9');
 }
 
 std::expected<std::int32_t, std::string> level_from(std::string_view text) {
   std::int32_t level = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), level);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    return std::unexpected("level " + quoted(text) + " is not a 32-bit whole number");
+    return std::unexpected("level " + in_quotes(text) + " is not a 32-bit whole number");
   }
   return level;
 }
@@ -28,10 +29,10 @@ std::expected<Request, std::string> from_words(std::span<const std::string_view>
   const std::string_view command = words.front();
   const std::size_t needed = command == "set" ? 2 : 1;
   if (command != "status" && command != "set" && command != "watch") {
-    return std::unexpected("unknown command " + quoted(command));
+    return std::unexpected("unknown command " + in_quotes(command));
   }
   if (words.size() < needed) return std::unexpected("set needs the level to set");
-  if (words.size() > needed) return std::unexpected("unexpected argument " + quoted(words[needed]));
+  if (words.size() > needed) return std::unexpected("unexpected argument " + in_quotes(words[needed]));
   if (command == "status") return Request{Command::status};
   if (command == "watch") return Request{Command::watch};
   auto level = level_from(words[1]);
@@ -56,7 +57,7 @@ std::expected<Request, std::string> read_command_line(std::span<const std::strin
     } else if (argument == "--version") {
       informational = informational.value_or(Command::version);
     } else if (argument != "--system" && !unknown) {
-      unknown = "unknown option " + quoted(argument);
+      unknown = "unknown option " + in_quotes(argument);
     }
   }
   if (informational) return Request{*informational};
@@ -64,4 +65,4 @@ std::expected<Request, std::string> read_command_line(std::span<const std::strin
   return from_words(words);
 }
 
-}  // namespace rangectl
+}  // namespace ctl

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace rangectl {
+namespace ctl {
 
 enum class Command { status, set, watch, help, version };
 
@@ -21,4 +21,4 @@ struct Request {
 // --help and --version win over everything else on the line.
 std::expected<Request, std::string> read_command_line(std::span<const std::string_view> arguments);
 
-}  // namespace rangectl
+}  // namespace ctl

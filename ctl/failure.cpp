@@ -1,9 +1,9 @@
 #include "ctl/failure.hpp"
 
+#include "contract/range_interface.hpp"
 #include "dbus/names.hpp"
-#include "src/range_interface.hpp"
 
-namespace rangectl {
+namespace ctl {
 namespace {
 
 Failure make(int status, std::string_view action, std::string_view why) {
@@ -25,9 +25,9 @@ Failure failure_of(std::string_view action, const dbus::BusError& error) {
   }
   if (name == standard::service_unknown().view() || name == standard::name_has_no_owner().view()) {
     return make(exit_status::service_absent, action,
-                "ble-ranged is not running (nobody owns " + std::string(ranged::range_bus_name) + " on the bus)");
+                "ble-ranged is not running (nobody owns " + std::string(contract::range_bus_name) + " on the bus)");
   }
   return make(exit_status::failed, action, error.message());
 }
 
-}  // namespace rangectl
+}  // namespace ctl

@@ -6,7 +6,7 @@
 
 #include "dbus/bus_error.hpp"
 
-namespace rangectl {
+namespace ctl {
 
 // As ble-rangectl(1) documents them.
 namespace exit_status {
@@ -27,4 +27,4 @@ struct Failure {
 // status; the service's own words are kept where they say why.
 Failure failure_of(std::string_view action, const dbus::BusError& error);
 
-}  // namespace rangectl
+}  // namespace ctl

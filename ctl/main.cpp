@@ -5,17 +5,17 @@
 #include <string_view>
 #include <vector>
 
+#include "contract/range_interface.hpp"
 #include "ctl/command_line.hpp"
 #include "ctl/failure.hpp"
 #include "ctl/range_client.hpp"
 #include "ctl/stop_signals.hpp"
 #include "dbus/bus_connection.hpp"
-#include "src/range_interface.hpp"
 
 namespace {
 
-using rangectl::Command;
-namespace exit_status = rangectl::exit_status;
+using ctl::Command;
+namespace exit_status = ctl::exit_status;
 
 constexpr std::string_view help =
     "Usage: ble-rangectl [--system] [status]\n"
@@ -50,42 +50,41 @@ int complain(int status, std::string_view message) {
   return status;
 }
 
-int complain(const rangectl::Failure& failure) { return complain(failure.status, failure.message); }
+int complain(const ctl::Failure& failure) { return complain(failure.status, failure.message); }
 
 // "Range: 25 (5 dBm)". Computed wide: a level the service would never hold still prints truly.
 std::string range_line(std::int32_t level) {
-  const long long power = static_cast<long long>(level) + ranged::level_to_power;
+  const long long power = static_cast<long long>(level) + contract::level_to_power;
   return "Range: " + std::to_string(level) + " (" + std::to_string(power) + " dBm)\n";
 }
 
 int status(const dbus::BusConnection& connection) {
-  const auto level = rangectl::read_range(connection);  // BLOCKS up to the call timeout
-  if (!level) return complain(rangectl::failure_of("read the range", level.error()));
+  const auto level = ctl::read_range(connection);  // BLOCKS up to the call timeout
+  if (!level) return complain(ctl::failure_of("read the range", level.error()));
   return print(range_line(*level));
 }
 
 int set(const dbus::BusConnection& connection, std::int32_t level) {
   // BLOCKS up to the call timeout, the service's radio call included.
-  if (auto taken = rangectl::set_range(connection, level); !taken) {
-    return complain(rangectl::failure_of("set the range to " + std::to_string(level), taken.error()));
+  if (auto taken = ctl::set_range(connection, level); !taken) {
+    return complain(ctl::failure_of("set the range to " + std::to_string(level), taken.error()));
   }
   return exit_status::ok;
 }
 
 int watch(dbus::BusConnection& connection) {
-  auto stop = rangectl::StopSignals::open();
+  auto stop = ctl::StopSignals::open();
   if (!stop) return complain(exit_status::failed, "cannot wait for SIGINT and SIGTERM: " + stop.error());
   // BLOCKS until SIGINT or SIGTERM, or the loss of the bus.
-  auto watched =
-      rangectl::watch_range(connection, stop->fd(), [](std::int32_t level) { (void)print(range_line(level)); });
-  if (!watched) return complain(rangectl::failure_of("watch the range", watched.error()));
+  auto watched = ctl::watch_range(connection, stop->fd(), [](std::int32_t level) { (void)print(range_line(level)); });
+  if (!watched) return complain(ctl::failure_of("watch the range", watched.error()));
   return exit_status::ok;
 }
 
-int run(const rangectl::Request& request) {
+int run(const ctl::Request& request) {
   // BLOCKS while connecting. libdbus reads DBUS_SYSTEM_BUS_ADDRESS itself.
   auto connection = dbus::BusConnection::open_system_bus();
-  if (!connection) return complain(rangectl::failure_of("reach the system bus", connection.error()));
+  if (!connection) return complain(ctl::failure_of("reach the system bus", connection.error()));
   switch (request.command) {
     case Command::set: return set(*connection, request.level);
     case Command::watch: return watch(*connection);
@@ -97,7 +96,7 @@ int run(const rangectl::Request& request) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const auto request = rangectl::read_command_line(arguments);
+  const auto request = ctl::read_command_line(arguments);
   if (!request) return complain(exit_status::usage, request.error() + " (see ble-rangectl --help)");
   if (request->command == Command::help) return print(help);
   if (request->command == Command::version) return print("ble-rangectl " BLE_VERSION "\n");

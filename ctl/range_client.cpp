@@ -4,19 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "contract/range_interface.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
 #include "dbus/names.hpp"
 #include "dbus/pump_until.hpp"
-#include "src/range_interface.hpp"
 #include "tree/properties.hpp"
 
-namespace rangectl {
+namespace ctl {
 namespace {
 
 const dbus::MethodTarget& service() {
-  static const dbus::MethodTarget target{dbus::BusName::from_constant(ranged::range_bus_name),
-                                         dbus::BusPath::from_constant(ranged::range_path)};
+  static const dbus::MethodTarget target{dbus::BusName::from_constant(contract::range_bus_name),
+                                         dbus::BusPath::from_constant(contract::range_path)};
   return target;
 }
 
@@ -29,8 +29,8 @@ const dbus::InterfaceName& properties() {
 // receiver takes them whoever the owner is now.
 dbus::MatchRule changes(bool with_sender) {
   return dbus::MatchRule{.type = dbus::MessageType::signal,
-                         .sender = with_sender ? std::optional(std::string(ranged::range_bus_name)) : std::nullopt,
-                         .path = std::string(ranged::range_path),
+                         .sender = with_sender ? std::optional(std::string(contract::range_bus_name)) : std::nullopt,
+                         .path = std::string(contract::range_path),
                          .interface = std::string(tree::properties_interface_name),
                          .member = "PropertiesChanged"};
 }
@@ -48,11 +48,11 @@ std::expected<std::int32_t, dbus::BusError> int32_in_variant(const dbus::Message
 // The level a PropertiesChanged of the range interface announces, if it names Range.
 std::optional<std::int32_t> announced_range(const dbus::Message& signal) {
   dbus::MessageReader reader(signal);
-  if (reader.read_string_view() != ranged::range_interface) return std::nullopt;
+  if (reader.read_string_view() != contract::range_interface) return std::nullopt;
   auto entries = reader.enter_array();
   if (!entries) return std::nullopt;
   while (auto entry = entries->enter_dict_entry()) {
-    if (entry->read_string_view() != ranged::range_property_name) continue;
+    if (entry->read_string_view() != contract::range_property_name) continue;
     auto value = entry->enter_variant();
     if (!value) return std::nullopt;
     const auto level = value->read_int32();
@@ -64,8 +64,8 @@ std::optional<std::int32_t> announced_range(const dbus::Message& signal) {
 }  // namespace
 
 std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection& connection) {
-  const std::vector<dbus::CallArg> args = {std::string(ranged::range_interface),
-                                           std::string(ranged::range_property_name)};
+  const std::vector<dbus::CallArg> args = {std::string(contract::range_interface),
+                                           std::string(contract::range_property_name)};
   auto reply = connection.call(service(), properties(), dbus::MemberName::from_constant("Get"), args,
                                call_timeout);  // BLOCKS up to call_timeout
   if (!reply) return std::unexpected(std::move(reply.error()));
@@ -76,8 +76,8 @@ std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connect
   dbus::Message request = dbus::Message::method_call(service().destination, service().path, properties(),
                                                      dbus::MemberName::from_constant("Set"));
   dbus::MessageWriter writer(request);
-  writer.append_string(ranged::range_interface);
-  writer.append_string(ranged::range_property_name);
+  writer.append_string(contract::range_interface);
+  writer.append_string(contract::range_property_name);
   writer.with_variant(dbus::Signature::from_constant("i"),
                       [&](dbus::MessageWriter& value) { value.append_int32(level); });
   auto reply = connection.call(request, call_timeout);  // BLOCKS up to call_timeout
@@ -98,4 +98,4 @@ std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection,
   return dbus::pump_until_readable(connection, stop);  // BLOCKS until stopped or the bus is lost
 }
 
-}  // namespace rangectl
+}  // namespace ctl

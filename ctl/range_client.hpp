@@ -8,7 +8,7 @@
 #include "dbus/bus_connection.hpp"
 #include "dbus/bus_error.hpp"
 
-namespace rangectl {
+namespace ctl {
 
 // Long enough for a Set queued behind others, each of which may wait 5 s for the radio.
 inline constexpr std::chrono::seconds call_timeout{25};
@@ -28,4 +28,4 @@ using RangeListener = std::function<void(std::int32_t level)>;
 std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop,
                                                 const RangeListener& listener);
 
-}  // namespace rangectl
+}  // namespace ctl

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace rangectl {
+namespace ctl {
 
 std::expected<StopSignals, std::string> StopSignals::open() {
   sigset_t stops;
@@ -19,4 +19,4 @@ std::expected<StopSignals, std::string> StopSignals::open() {
   return StopSignals(std::move(fd));
 }
 
-}  // namespace rangectl
+}  // namespace ctl

@@ -6,7 +6,7 @@
 
 #include "platform/fd/unique_fd.hpp"
 
-namespace rangectl {
+namespace ctl {
 
 class StopSignals {
  public:
@@ -22,4 +22,4 @@ class StopSignals {
   platform::UniqueFd fd_;
 };
 
-}  // namespace rangectl
+}  // namespace ctl

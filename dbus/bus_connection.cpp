@@ -12,9 +12,9 @@
 namespace dbus {
 namespace {
 
-constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
+constexpr std::string_view disconnected_message = "Failed to read/write data, disconnected from D-Bus?";
 // The daemon answers its own methods at once; this only bounds a daemon in trouble.
-constexpr std::chrono::seconds kDaemonTimeout{5};
+constexpr std::chrono::seconds daemon_timeout{5};
 
 void append(MessageWriter& writer, const CallArg& arg) {
   std::visit(
@@ -108,7 +108,7 @@ void BusConnection::close() noexcept {
 std::expected<Message, BusError> BusConnection::call(const MethodTarget& target, const InterfaceName& interface,
                                                      const MemberName& member, const std::vector<CallArg>& args,
                                                      std::chrono::milliseconds timeout) const {
-  if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
+  if (connection_ == nullptr) return std::unexpected(BusError::failed(disconnected_message));
   Message request = Message::method_call(target.destination, target.path, interface, member);
   MessageWriter writer(request);
   for (const CallArg& arg : args) append(writer, arg);
@@ -116,7 +116,7 @@ std::expected<Message, BusError> BusConnection::call(const MethodTarget& target,
 }
 
 std::expected<Message, BusError> BusConnection::call(const Message& request, std::chrono::milliseconds timeout) const {
-  if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
+  if (connection_ == nullptr) return std::unexpected(BusError::failed(disconnected_message));
   ErrorRecord record;
   // BLOCKS until the reply, an error reply, the timeout or the loss of the connection.
   DBusMessage* reply =
@@ -143,7 +143,7 @@ std::expected<std::uint32_t, BusError> BusConnection::daemon_number(const Member
 
 std::expected<std::uint32_t, BusError> BusConnection::request_name(const BusName& name, std::uint32_t flags) const {
   static const MemberName member = MemberName::from_constant("RequestName");
-  return daemon_number(member, {name.str(), flags}, kDaemonTimeout);  // BLOCKS up to 5 s
+  return daemon_number(member, {name.str(), flags}, daemon_timeout);  // BLOCKS up to 5 s
 }
 
 std::expected<std::uint32_t, BusError> BusConnection::unix_user(std::string_view sender,
@@ -154,7 +154,7 @@ std::expected<std::uint32_t, BusError> BusConnection::unix_user(std::string_view
 
 std::expected<void, BusError> BusConnection::add_match(const MatchRule& rule) const {
   static const MemberName member = MemberName::from_constant("AddMatch");
-  auto reply = call_daemon(member, {rule.text()}, kDaemonTimeout);  // BLOCKS up to 5 s
+  auto reply = call_daemon(member, {rule.text()}, daemon_timeout);  // BLOCKS up to 5 s
   if (!reply) return std::unexpected(std::move(reply.error()));
   return {};
 }
@@ -193,12 +193,12 @@ bool BusConnection::has_messages_to_send() const noexcept {
 }
 
 std::expected<void, BusError> BusConnection::process_one(int timeout_ms) {
-  if (connection_ == nullptr) return std::unexpected(BusError::failed(kDisconnected));
+  if (connection_ == nullptr) return std::unexpected(BusError::failed(disconnected_message));
   Message message = Message::adopt(dbus_connection_pop_message(connection_));
   if (!message) {
     // BLOCKS up to timeout_ms; read only once the queue is empty, so queued messages go first.
     if (!dbus_connection_read_write(connection_, timeout_ms)) {
-      return std::unexpected(BusError::failed(kDisconnected));
+      return std::unexpected(BusError::failed(disconnected_message));
     }
     message = Message::adopt(dbus_connection_pop_message(connection_));
     if (!message) return {};

@@ -4,7 +4,7 @@
 
 #include "dbus/fatal.hpp"
 #include "dbus/message_writer.hpp"
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace dbus {
 namespace {
@@ -21,7 +21,7 @@ std::optional<std::string_view> header_field(DBusMessage* raw, HeaderGetter get)
   const char* text = get(raw);
   if (text == nullptr) return std::nullopt;
   std::string_view view(text);
-  if (!is_utf8(view)) return std::nullopt;
+  if (!text::is_utf8(view)) return std::nullopt;
   return view;
 }
 

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "dbus/fatal.hpp"
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace dbus {
 
@@ -45,7 +45,7 @@ std::expected<std::string_view, TypeMismatch> MessageReader::read_string_view() 
   // as a cheap guard, since the fast path for ASCII is a few word tests.
   if (text == nullptr) return std::unexpected(TypeMismatch{ArgType::string, ArgType::string, position_});
   const std::string_view view(text);
-  if (!is_utf8(view)) return std::unexpected(TypeMismatch{ArgType::string, ArgType::string, position_});
+  if (!text::is_utf8(view)) return std::unexpected(TypeMismatch{ArgType::string, ArgType::string, position_});
   dbus_message_iter_next(&iter_);
   ++position_;
   return view;

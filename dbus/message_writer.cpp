@@ -3,7 +3,7 @@
 #include <string>
 
 #include "dbus/fatal.hpp"
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace dbus {
 namespace {
@@ -15,10 +15,10 @@ void or_fatal(dbus_bool_t done, std::string_view function) {
 }  // namespace
 
 CText::CText(std::string_view text) {
-  if (!text.empty() && text.back() == '\0' && is_utf8(text)) {
+  if (!text.empty() && text.back() == '\0' && text::is_utf8(text)) {
     borrowed_ = text.data();
   } else {
-    copy_ = repair_utf8(text);
+    copy_ = text::repair_utf8(text);
   }
 }
 

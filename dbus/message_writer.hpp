@@ -46,7 +46,20 @@ class MessageWriter {
 
   template <class Fill>
   decltype(auto) with_variant(const Signature& contained, Fill&& fill) {
-    MessageWriter child = open_variant(contained);
+    return filled(open_variant(contained), fill);
+  }
+  template <class Fill>
+  decltype(auto) with_array(const Signature& element, Fill&& fill) {
+    return filled(open_array(element), fill);
+  }
+  template <class Fill>
+  decltype(auto) with_dict_entry(Fill&& fill) {
+    return filled(open_dict_entry(), fill);
+  }
+
+ private:
+  template <class Fill>
+  decltype(auto) filled(MessageWriter child, Fill& fill) {
     struct Closer {
       MessageWriter& parent;
       MessageWriter& child;
@@ -55,7 +68,6 @@ class MessageWriter {
     return fill(child);
   }
 
- private:
   MessageWriter() noexcept = default;
   DBusMessageIter iter_{};
 };

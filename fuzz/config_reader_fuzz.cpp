@@ -5,30 +5,30 @@
 #include <cstdint>
 #include <string_view>
 
-#include "dbus/utf8.hpp"
 #include "fuzz/oracles/ini_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "fuzz/oracles/utf8_model.hpp"
 #include "src/conf/config_file.hpp"
-#include "src/unicode_text.hpp"
+#include "text/lower_case.hpp"
+#include "text/utf8.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const bool well_formed = oracle::decode_utf8(text).has_value();
-  if (dbus::is_utf8(text) != well_formed) {
-    oracle::mismatch("is_utf8", text, well_formed ? "invalid" : "valid", well_formed ? "valid" : "invalid");
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const bool well_formed = oracle::decode_utf8(bytes).has_value();
+  if (text::is_utf8(bytes) != well_formed) {
+    oracle::mismatch("is_utf8", bytes, well_formed ? "invalid" : "valid", well_formed ? "valid" : "invalid");
   }
   if (!well_formed) return 0;
 
-  const auto ours = ranged::config_file::parse(text);
-  const auto model = oracle::parse_ini(text, [](std::string_view name) { return ranged::lower_case(name); });
+  const auto ours = src::config_file::parse(bytes);
+  const auto model = oracle::parse_ini(bytes, [](std::string_view name) { return text::lower_case(name); });
   if (ours && model) {
     const auto read = oracle::sorted(*ours);
-    if (read != *model) oracle::mismatch("parse", text, oracle::describe(read), oracle::describe(*model));
+    if (read != *model) oracle::mismatch("parse", bytes, oracle::describe(read), oracle::describe(*model));
   } else if (!ours && !model) {
-    if (ours.error() != model.error()) oracle::mismatch("parse error", text, ours.error(), model.error());
+    if (ours.error() != model.error()) oracle::mismatch("parse error", bytes, ours.error(), model.error());
   } else {
-    oracle::mismatch("parse outcome", text, ours ? oracle::describe(oracle::sorted(*ours)) : ours.error(),
+    oracle::mismatch("parse outcome", bytes, ours ? oracle::describe(oracle::sorted(*ours)) : ours.error(),
                      model ? oracle::describe(*model) : model.error());
   }
   return 0;

@@ -1,5 +1,5 @@
 // Bytes turned into a message (dbus_message_demarshal) and handed to the service's real object
-// tree, whose RangeService puts levels on a recording radio and into a recording file step.
+// tree, whose RangeService puts levels on a recording radio and into a recording store.
 // Whatever arrives: calls to our object get exactly one answer to that call (plus the change
 // signal after an accepted Set), everything else gets none, replies stay small, the radio and
 // the file only ever see levels 0 to 30, and the held level is the last one the radio took.
@@ -15,7 +15,7 @@
 #include "dbus/message.hpp"
 #include "fuzz/oracles/mismatch.hpp"
 #include "src/bus_phase.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
 namespace {
 
@@ -28,16 +28,33 @@ struct Recorder {
   std::optional<std::int8_t> last_taken;
 };
 
-std::shared_ptr<ranged::RangeService> recording_service(Recorder& recorder) {
-  auto radio = [&recorder](std::int8_t level) -> std::expected<void, ranged::Error> {
-    recorder.radio.push_back(level);
+class RecordingRadio final : public src::Radio {
+ public:
+  explicit RecordingRadio(Recorder& recorder) : recorder_(recorder) {}
+  std::expected<void, src::Error> apply(std::int8_t level) override {
+    recorder_.radio.push_back(level);
     // Every third level is refused, so both ways out of the setter are taken.
-    if (level % 3 == 2) return std::unexpected(ranged::Error("Set BLE Power failed: 12"));
-    recorder.last_taken = level;
+    if (level % 3 == 2) return std::unexpected(src::Error("Set BLE Power failed: 12"));
+    recorder_.last_taken = level;
     return {};
-  };
-  auto file = [&recorder](const std::string&, std::int8_t level) { recorder.file.push_back(level); };
-  return std::make_shared<ranged::RangeService>("/nonexistent/bluetooth.conf", start_level, radio, file);
+  }
+
+ private:
+  Recorder& recorder_;
+};
+
+class RecordingStore final : public src::LevelStore {
+ public:
+  explicit RecordingStore(Recorder& recorder) : recorder_(recorder) {}
+  void store(std::int8_t level) override { recorder_.file.push_back(level); }
+
+ private:
+  Recorder& recorder_;
+};
+
+std::shared_ptr<src::RangeService> recording_service(Recorder& recorder) {
+  return std::make_shared<src::RangeService>(start_level, std::make_unique<RecordingRadio>(recorder),
+                                             std::make_unique<RecordingStore>(recorder));
 }
 
 std::size_t marshalled_size(DBusMessage* message) {
@@ -71,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Recorder recorder;
   auto service = recording_service(recorder);
-  const tree::ObjectTree objects = ranged::service_objects(service);
+  const tree::ObjectTree objects = src::service_objects(service);
   const auto replies = objects.handle_call(call);
 
   const bool ours =
@@ -95,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   for (int level : recorder.radio) check(level >= 0 && level <= 30, "the radio sees only levels 0 to 30", input);
-  check(recorder.file.size() <= 1 && recorder.radio.size() <= 1, "one Set, at most one radio and file step", input);
+  check(recorder.file.size() <= 1 && recorder.radio.size() <= 1, "one Set, at most one radio and store step", input);
   for (int level : recorder.file) check(recorder.last_taken == level, "the file keeps only what the radio took", input);
   check(service->range() == recorder.last_taken.value_or(start_level), "the held level is the last one taken", input);
   return 0;

@@ -11,7 +11,7 @@
 #include "bridge/transport/printed_event.hpp"
 #include "fuzz/oracles/hci_model.hpp"
 #include "fuzz/oracles/mismatch.hpp"
-#include "src/hcitool_output.hpp"
+#include "src/tx_power_command.hpp"
 
 namespace {
 
@@ -53,7 +53,7 @@ void check_packet(std::string_view input) {
   const auto command = *bridge::read_transmit_power("hci0", "0x3f", "0x0087", "0x5");
   const std::string reply =
       bridge::print_command(command) + bridge::print_event(*ours) + bridge::status_line(meaning->status);
-  const auto status = ranged::controller_status(reply);
+  const auto status = src::tx_power_command::controller_status(reply);
   if (!status || *status != static_cast<std::int8_t>(*expected.status))
     oracle::mismatch("the service's reading of the reply", input,
                      status ? std::to_string(*status) : status.error().message(),

@@ -1,14 +1,18 @@
 #include "src/bus_phase.hpp"
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <utility>
 
+#include "contract/range_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/names.hpp"
-#include "src/range_interface.hpp"
-#include "src/range_property.hpp"
+#include "src/conf/config_file.hpp"
+#include "src/conf/range_property.hpp"
+#include "src/tx_power_command.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 // Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
@@ -17,8 +21,13 @@ constexpr int pump_wait_ms = 1000;
 
 }  // namespace
 
+std::shared_ptr<RangeService> make_range_service(std::int8_t applied_level) {
+  return std::make_shared<RangeService>(applied_level, std::make_unique<BridgeRadio>(),
+                                        std::make_unique<ConfigFileStore>(std::string(config_file_path)));
+}
+
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
-  tree::TreeObject object{.path = dbus::BusPath::from_constant(range_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(contract::range_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(service)};
@@ -35,11 +44,12 @@ Error run_bus_phase(std::int8_t applied_level) {
 
   // BLOCKS up to 5 s. Being only queued behind another owner still counts: we serve our object
   // on our unique name meanwhile.
-  const auto answer = connection->request_name(dbus::BusName::from_constant(range_bus_name), request_name_flags);
+  const auto answer =
+      connection->request_name(dbus::BusName::from_constant(contract::range_bus_name), request_name_flags);
   if (!answer) return to_error(answer.error());
   if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 
-  tree::attach(service_objects(RangeService::create(applied_level)), *connection);
+  tree::attach(service_objects(make_range_service(applied_level)), *connection);
 
   for (;;) {
     // BLOCKS up to pump_wait_ms when nothing is queued.
@@ -47,4 +57,4 @@ Error run_bus_phase(std::int8_t applied_level) {
   }
 }
 
-}  // namespace ranged
+}  // namespace src

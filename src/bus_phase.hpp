@@ -3,11 +3,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "src/conf/range_service.hpp"
 #include "src/error.hpp"
-#include "src/range_service.hpp"
 #include "tree/object_tree.hpp"
 
-namespace ranged {
+namespace src {
+
+// The service as it runs: levels go to hci0 through the bridge (BridgeRadio) and are kept in
+// /etc/wireless/bluetooth.conf (ConfigFileStore).
+std::shared_ptr<RangeService> make_range_service(std::int8_t applied_level);
 
 // /com/orbo/RIDEviva with Introspectable, com.orbo.Configuration.Legacy (and so Properties),
 // `service` as its data.
@@ -17,4 +21,4 @@ tree::ObjectTree service_objects(std::shared_ptr<RangeService> service);
 // start-up applied. BLOCKS for the life of the service: it returns only with the reason it stopped.
 Error run_bus_phase(std::int8_t applied_level);
 
-}  // namespace ranged
+}  // namespace src

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace ranged {
+namespace src {
 namespace {
 
 // Numbered causes read "    0: ", "   12: " and so on: the index right-aligned in five columns.
@@ -45,4 +45,4 @@ Error to_error(const dbus::BusError& failure) { return Error(failure.text()); }
 
 Error to_error(const dbus::TypeMismatch& mismatch) { return to_error(dbus::BusError::from(mismatch)); }
 
-}  // namespace ranged
+}  // namespace src

@@ -8,7 +8,7 @@
 #include "dbus/arg_type.hpp"
 #include "dbus/bus_error.hpp"
 
-namespace ranged {
+namespace src {
 
 class Error {
  public:
@@ -31,4 +31,4 @@ Error to_error(const dbus::BusError& failure);
 // A reply argument of the wrong type reads as the bus layer's "Failed" error with the mismatch text.
 Error to_error(const dbus::TypeMismatch& mismatch);
 
-}  // namespace ranged
+}  // namespace src

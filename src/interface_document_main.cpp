@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "src/range_property.hpp"
+#include "src/conf/range_property.hpp"
 #include "tree/introspection.hpp"
 
 int main(int argc, char** argv) {
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     std::fputs("Usage: ble-interface-document FILE\n", stderr);
     return 2;
   }
-  const std::string document = tree::interface_document(ranged::legacy_configuration_interface());
+  const std::string document = tree::interface_document(src::legacy_configuration_interface());
   std::ofstream file(argv[1], std::ios::binary | std::ios::trunc);
   file << document;
   file.close();

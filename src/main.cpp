@@ -40,15 +40,15 @@ int main(int argc, char** argv) {
     return std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
   }
 
-  ranged::prepare_process();
+  src::prepare_process();
 
-  auto level = ranged::read_stored_level(std::string(ranged::config_file_path));
-  if (!level) ranged::exit_with_report(level.error());
+  auto level = src::read_stored_level(std::string(src::config_file_path));
+  if (!level) src::exit_with_report(level.error());
 
   // The stored level reaches the radio before we join the bus: a service whose radio cannot be
   // set never owns its name. BLOCKS up to 5 s on the privileged service.
-  if (auto applied = ranged::tx_power_command::run(*level); !applied) ranged::exit_with_report(applied.error());
+  if (auto applied = src::tx_power_command::run(*level); !applied) src::exit_with_report(applied.error());
 
   // BLOCKS for the life of the service; it comes back only with the reason it stopped.
-  ranged::exit_with_report(ranged::run_bus_phase(*level));
+  src::exit_with_report(src::run_bus_phase(*level));
 }

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "src/parse_int.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
+#include "text/parse_int.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 constexpr std::string_view level_section = "bluetooth";
@@ -53,8 +53,8 @@ std::expected<std::int8_t, Error> stored_level(const ConfigMap& config) {
   if (key == section->second.end()) return std::unexpected(Error("No key"));
   if (!key->second) return std::unexpected(Error("No value"));
 
-  auto level = parse_i8(*key->second);
-  if (!level) return std::unexpected(Error(std::string(message(level.error()))));
+  auto level = text::parse_i8(*key->second);
+  if (!level) return std::unexpected(Error(std::string(text::message(level.error()))));
   return checked_level(*level);
 }
 
@@ -78,4 +78,4 @@ void exit_with_report(const Error& error) {
   std::exit(1);
 }
 
-}  // namespace ranged
+}  // namespace src

@@ -7,7 +7,7 @@
 #include "src/conf/config_file.hpp"
 #include "src/error.hpp"
 
-namespace ranged {
+namespace src {
 
 // Standard descriptors that were closed at start point at /dev/null, so that nothing we open
 // later lands on 0, 1 or 2; SIGPIPE is ignored, so a write to a closed pipe or socket fails
@@ -24,4 +24,4 @@ std::expected<std::int8_t, Error> stored_level(const ConfigMap& config);
 // Writes the failure report to standard error and exits with status 1.
 [[noreturn]] void exit_with_report(const Error& error);
 
-}  // namespace ranged
+}  // namespace src

@@ -5,14 +5,16 @@
 #include <optional>
 #include <vector>
 
-#include "bridge/bridge_interface.hpp"
+#include "contract/bridge_interface.hpp"
+#include "contract/range_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
-#include "src/hcitool_output.hpp"
-#include "src/range_interface.hpp"
+#include "text/parse_int.hpp"
+#include "text/utf8.hpp"
+#include "text/white_space.hpp"
 
-namespace ranged::tx_power_command {
+namespace src::tx_power_command {
 namespace {
 
 constexpr int lowest_power = -30;
@@ -36,12 +38,12 @@ std::expected<std::string, Error> printed_output(dbus::Message reply) {
 // BLOCKS up to the reply timeout.
 std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& connection, std::int8_t power) {
   const dbus::MethodTarget target{
-      .destination = dbus::BusName::from_constant(bridge::bridge_bus_name),
-      .path = dbus::BusPath::from_constant(bridge::bridge_path),
+      .destination = dbus::BusName::from_constant(contract::bridge_bus_name),
+      .path = dbus::BusPath::from_constant(contract::bridge_path),
   };
   auto reply =
-      connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
-                      dbus::MemberName::from_constant(bridge::execute_member), vendor_command(power), reply_timeout);
+      connection.call(target, dbus::InterfaceName::from_constant(contract::bridge_interface),
+                      dbus::MemberName::from_constant(contract::execute_member), vendor_command(power), reply_timeout);
   if (!reply) return std::unexpected(to_error(reply.error()));
   return printed_output(std::move(*reply));
 }
@@ -55,7 +57,7 @@ void print_line(const std::string& line) noexcept {
 }  // namespace
 
 std::expected<std::int8_t, Error> power_for(std::int8_t level) {
-  const int power = level + level_to_power;
+  const int power = level + contract::level_to_power;
   if (power < lowest_power || power > highest_power) {
     return std::unexpected(Error("BLE Power " + std::to_string(power) + " must be in the range of " +
                                  std::to_string(lowest_power) + " to " + std::to_string(highest_power)));
@@ -68,6 +70,48 @@ std::string success_line(std::int8_t level, std::int8_t power) {
 }
 
 Error refused(std::int8_t status) { return Error("Set BLE Power failed: " + std::to_string(status)); }
+
+std::string power_text(std::int8_t power) {
+  static constexpr char digits[] = "0123456789abcdef";
+  const auto byte = static_cast<std::uint8_t>(power);
+  std::string text = "0x";
+  if (byte >= 0x10) text += digits[byte >> 4];
+  text += digits[byte & 0xf];
+  return text;
+}
+
+std::optional<std::string_view> last_line(std::string_view output) noexcept {
+  if (output.empty()) return std::nullopt;
+  bool terminated = false;
+  if (output.back() == '\n') {
+    // One line feed at the very end closes the last line instead of opening an empty one.
+    output.remove_suffix(1);
+    terminated = true;
+  }
+  const auto break_at = output.rfind('\n');
+  std::string_view line = break_at == std::string_view::npos ? output : output.substr(break_at + 1);
+  if (terminated && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+std::string quoted_output(std::string_view output) {
+  if (output.size() <= longest_quoted_output) return std::string(output);
+  return std::string(text::leading_characters(output, longest_quoted_output)) + "... (" +
+         std::to_string(output.size()) + " bytes in all)";
+}
+
+std::expected<std::int8_t, Error> controller_status(std::string_view output) {
+  const auto unparsable = [output] {
+    return std::unexpected(Error("Failed to parse hcitool output: " + quoted_output(output)));
+  };
+  const auto line = last_line(output);
+  if (!line) return unparsable();
+  const auto token = text::last_token(*line);
+  if (!token) return unparsable();
+  const auto status = text::parse_i8(*token);
+  if (!status) return unparsable();
+  return *status;
+}
 
 std::expected<void, Error> run(std::int8_t level) {
   const auto power = power_for(level);
@@ -88,4 +132,4 @@ std::expected<void, Error> run(std::int8_t level) {
   return {};
 }
 
-}  // namespace ranged::tx_power_command
+}  // namespace src::tx_power_command

@@ -1,10 +1,6 @@
-// org.freedesktop.DBus.Properties: the three handlers, their checks and the change signal, and
-// the quoting of outside text in their error messages.
+// org.freedesktop.DBus.Properties: the three handlers, their checks and the change signal.
 #include "tree/properties.hpp"
 
-#include <glib.h>
-
-#include <cstdio>
 #include <expected>
 #include <optional>
 #include <string>
@@ -12,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "dbus/utf8.hpp"
+#include "text/quoted.hpp"
+#include "text/utf8.hpp"
 #include "tree/method_errors.hpp"
 #include "tree/object_tree.hpp"
 
@@ -22,62 +19,12 @@ namespace {
 using dbus::Message;
 using dbus::MessageReader;
 using dbus::MessageWriter;
-using Done = std::expected<void, MethodError>;
-
-// Controls, format characters, unassigned and private-use code points and every separator
-// except the plain space would be invisible or misleading in a message.
-bool printable(gunichar c) {
-  if (c == ' ') return true;
-  switch (g_unichar_type(c)) {
-    case G_UNICODE_CONTROL:
-    case G_UNICODE_FORMAT:
-    case G_UNICODE_UNASSIGNED:
-    case G_UNICODE_PRIVATE_USE:
-    case G_UNICODE_SURROGATE:
-    case G_UNICODE_LINE_SEPARATOR:
-    case G_UNICODE_PARAGRAPH_SEPARATOR:
-    case G_UNICODE_SPACE_SEPARATOR: return false;
-    default: return true;
-  }
-}
-
-void append_escaped(std::string& out, gunichar c) {
-  char code[16];
-  std::snprintf(code, sizeof code, "\\u{%x}", static_cast<unsigned>(c));
-  out += code;
-}
-
-void append_ascii(std::string& out, char c) {
-  switch (c) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\t': out += "\\t"; return;
-    case '\r': out += "\\r"; return;
-    case '\n': out += "\\n"; return;
-    case '\0': out += "\\0"; return;
-    default:
-      if (printable(static_cast<gunichar>(c))) {
-        out += c;
-      } else {
-        append_escaped(out, static_cast<gunichar>(c));
-      }
-  }
-}
+// Values written into a reply, or the getter's error.
+using Appended = std::expected<void, MethodError>;
 
 const dbus::Signature& dict_entry_of_variants() {
   static const dbus::Signature sv = dbus::Signature::from_constant("{sv}");
   return sv;
-}
-
-// Runs `fill` on a freshly opened container and closes it on the parent whatever `fill` returns.
-template <class Fill>
-Done fill_container(MessageWriter& parent, MessageWriter child, Fill&& fill) {
-  struct Closer {
-    MessageWriter& parent;
-    MessageWriter& child;
-    ~Closer() { parent.close(child); }
-  } closer{parent, child};
-  return fill(child);
 }
 
 // A view into the call, which outlives every use of it.
@@ -93,12 +40,12 @@ std::expected<std::string_view, MethodError> read_name(MessageReader& args) {
 // the daemon drop our connection. A cut inside a character leaves a shorter text that still
 // holds a non-ASCII character, which no valid name does.
 std::string_view checked_part(std::string_view name) {
-  return dbus::leading_characters(name, dbus::maximum_name_length + 1);
+  return text::leading_characters(name, dbus::maximum_name_length + 1);
 }
 
 std::expected<const InterfaceDef*, MethodError> select_interface(const MethodContext& call, std::string_view name) {
   if (auto valid = dbus::InterfaceName::check(checked_part(name)); !valid) {
-    return std::unexpected(invalid_argument(quoted(valid.error())));
+    return std::unexpected(invalid_argument(text::quoted(valid.error())));
   }
   auto found = call.object.interfaces.find(name);
   if (found == call.object.interfaces.end()) return std::unexpected(unknown_interface(name));
@@ -112,7 +59,7 @@ std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDe
 }
 
 // The property's current value as one variant; the getter's failure is passed on unchanged.
-Done append_value(MessageWriter& out, const PropertyContext& context) {
+Appended append_value(MessageWriter& out, const PropertyContext& context) {
   const PropertyDef& property = context.property;
   return out.with_variant(property.signature, [&](MessageWriter& value) { return property.getter(value, context); });
 }
@@ -135,9 +82,10 @@ std::expected<Target, MethodError> select_target(const MethodContext& call, Mess
   return Target{*interface, *property};
 }
 
-std::vector<Message> messages(Message first) {
+// What a Get or GetAll answers with: the reply alone.
+std::vector<Message> reply_only(Message reply) {
   std::vector<Message> list;
-  list.push_back(std::move(first));
+  list.push_back(std::move(reply));
   return list;
 }
 
@@ -153,7 +101,7 @@ HandlerResult get(const MethodContext& call) {
   if (auto appended = append_value(out, PropertyContext{call, *target->interface, property}); !appended) {
     return std::unexpected(appended.error());
   }
-  return messages(std::move(reply));
+  return reply_only(std::move(reply));
 }
 
 HandlerResult get_all(const MethodContext& call) {
@@ -165,10 +113,10 @@ HandlerResult get_all(const MethodContext& call) {
 
   Message reply = Message::method_return(call.message);
   MessageWriter out(reply);
-  Done filled = fill_container(out, out.open_array(dict_entry_of_variants()), [&](MessageWriter& entries) -> Done {
+  Appended filled = out.with_array(dict_entry_of_variants(), [&](MessageWriter& entries) -> Appended {
     for (const auto& [name, property] : (*interface)->properties) {
       if (!property.readable()) continue;
-      Done entry = fill_container(entries, entries.open_dict_entry(), [&](MessageWriter& pair) {
+      Appended entry = entries.with_dict_entry([&](MessageWriter& pair) {
         pair.append_string(name);
         return append_value(pair, PropertyContext{call, **interface, property});
       });
@@ -177,7 +125,7 @@ HandlerResult get_all(const MethodContext& call) {
     return {};
   });
   if (!filled) return std::unexpected(filled.error());
-  return messages(std::move(reply));
+  return reply_only(std::move(reply));
 }
 
 // PropertiesChanged for a property that was just set, or nothing when its mode asks for none.
@@ -193,9 +141,9 @@ std::expected<std::optional<Message>, MethodError> change_signal(const PropertyC
   Message signal = Message::signal(context.object().path, interface, member);
   MessageWriter out(signal);
   out.append_string(context.interface.name.view());
-  Done changed = fill_container(out, out.open_array(dict_entry_of_variants()), [&](MessageWriter& entries) -> Done {
+  Appended changed = out.with_array(dict_entry_of_variants(), [&](MessageWriter& entries) -> Appended {
     if (mode != EmitsChangedMode::emits || !property.readable()) return {};
-    return fill_container(entries, entries.open_dict_entry(), [&](MessageWriter& pair) {
+    return entries.with_dict_entry([&](MessageWriter& pair) {
       pair.append_string(property.name);
       return append_value(pair, context);
     });
@@ -259,35 +207,6 @@ InterfaceDef build_properties_interface() {
 
 std::shared_ptr<const InterfaceDef> properties_interface() {
   return shared_interface(properties_interface_name, build_properties_interface);
-}
-
-std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-      append_ascii(out, text[at]);
-      ++at;
-      continue;
-    }
-    const gunichar c = g_utf8_get_char_validated(text.data() + at, static_cast<gssize>(text.size() - at));
-    if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
-      // Not UTF-8: the reply must still be valid UTF-8, so the byte becomes U+FFFD.
-      out += "\xEF\xBF\xBD";
-      ++at;
-      continue;
-    }
-    const std::size_t length = g_utf8_skip[lead];
-    if (printable(c)) {
-      out.append(text.substr(at, length));
-    } else {
-      append_escaped(out, c);
-    }
-    at += length;
-  }
-  out += '"';
-  return out;
 }
 
 }  // namespace tree

@@ -16,7 +16,6 @@
 #include "dbus/message_writer.hpp"
 #include "src/bus_phase.hpp"
 #include "src/conf/config_file.hpp"
-#include "src/range_service.hpp"
 #include "tree/introspection.hpp"
 #include "tree/object_tree.hpp"
 
@@ -25,7 +24,7 @@ namespace {
 constexpr std::int8_t stored_level = 20;
 
 // The service's own tree: Set is never called here, so the radio and the file are never touched.
-tree::ObjectTree service_tree() { return ranged::service_objects(ranged::RangeService::create(stored_level)); }
+tree::ObjectTree service_tree() { return src::service_objects(src::make_range_service(stored_level)); }
 
 dbus::Message incoming_call(const char* interface, const char* member) {
   dbus::Message call = dbus::Message::method_call(
@@ -127,12 +126,12 @@ class ConfigFileOnDisk {
 
 void config_file_load(benchmark::State& state) {
   const ConfigFileOnDisk file;
-  auto first = ranged::config_file::load(file.path());
+  auto first = src::config_file::load(file.path());
   if (!first || first->at("bluetooth").at("range") != "20") {
     state.SkipWithError("the configuration file did not read back");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(ranged::config_file::load(file.path()));
+  for (auto _ : state) benchmark::DoNotOptimize(src::config_file::load(file.path()));
 }
 BENCHMARK(config_file_load);
 

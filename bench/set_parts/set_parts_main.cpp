@@ -15,7 +15,7 @@
 
 #include <glib.h>
 
-#include "bridge/bridge_interface.hpp"
+#include "contract/bridge_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
 #include "platform/cfgkit/cfgkit.h"
@@ -36,10 +36,10 @@ std::expected<void, std::string> connect_and_close() {
 }
 
 std::expected<void, std::string> bridge_round_trip(const dbus::BusConnection& connection) {
-  const dbus::MethodTarget target{dbus::BusName::from_constant(bridge::bridge_bus_name),
-                                  dbus::BusPath::from_constant(bridge::bridge_path)};
-  auto reply = connection.call(target, dbus::InterfaceName::from_constant(bridge::bridge_interface),
-                               dbus::MemberName::from_constant(bridge::execute_member),
+  const dbus::MethodTarget target{dbus::BusName::from_constant(contract::bridge_bus_name),
+                                  dbus::BusPath::from_constant(contract::bridge_path)};
+  auto reply = connection.call(target, dbus::InterfaceName::from_constant(contract::bridge_interface),
+                               dbus::MemberName::from_constant(contract::execute_member),
                                {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), std::string("0x0")},
                                std::chrono::seconds(5));
   if (!reply) return std::unexpected(reply.error().text());

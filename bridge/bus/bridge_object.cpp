@@ -8,13 +8,13 @@
 #include <string>
 #include <utility>
 
-#include "bridge/bridge_interface.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/transmit_power.hpp"
+#include "contract/bridge_interface.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace bridge {
 namespace {
@@ -46,7 +46,7 @@ const dbus::ErrorName& error_name(FailureKind kind) {
 
 tree::MethodError to_method_error(const Failure& failure) {
   // Messages may quote the control file or the tool, neither of which promises UTF-8.
-  return {error_name(failure.kind), dbus::to_bus_text(failure.message)};
+  return {error_name(failure.kind), text::to_bus_text(failure.message)};
 }
 
 std::unexpected<Failure> fail(FailureKind kind, std::string message) {
@@ -118,7 +118,7 @@ dbus::Message stand_in_reply(const dbus::Message& call, const StandInReply& stan
       if (!name)
         return error_reply(
             call, {FailureKind::failed, concat("Cannot reply with error ", stand_in.error_name, ": ", name.error())});
-      return dbus::Message::error_reply(call, *name, dbus::to_bus_text(stand_in.text));
+      return dbus::Message::error_reply(call, *name, text::to_bus_text(stand_in.text));
     }
     case StandInReply::Kind::empty: return dbus::Message::method_return(call);
     case StandInReply::Kind::number: {
@@ -128,7 +128,7 @@ dbus::Message stand_in_reply(const dbus::Message& call, const StandInReply& stan
     }
     case StandInReply::Kind::text: break;
   }
-  return string_reply(call, dbus::to_bus_text(stand_in.text));
+  return string_reply(call, text::to_bus_text(stand_in.text));
 }
 
 dbus::Message reply_to(const dbus::Message& call, const ExchangeResult& result) {
@@ -163,20 +163,20 @@ tree::ArgDef string_arg(const char* name) { return {std::string(name), dbus::Sig
 }  // namespace
 
 tree::ObjectTree bridge_tree(BridgeContext context) {
-  tree::InterfaceDef definition{.name = dbus::InterfaceName::from_constant(bridge_interface),
+  tree::InterfaceDef definition{.name = dbus::InterfaceName::from_constant(contract::bridge_interface),
                                 .methods = {},
                                 .signals = {},
                                 .properties = {},
                                 .annotations = {}};
   definition.add_method(tree::MethodDef{
-      .name = dbus::MemberName::from_constant(execute_member),
+      .name = dbus::MemberName::from_constant(contract::execute_member),
       .handler = execute_hcitool,
       .in_args = {string_arg("controller"), string_arg("group"), string_arg("command"), string_arg("parameter")},
       .out_args = {string_arg("output")},
       .annotations = {},
   });
 
-  tree::TreeObject object{.path = dbus::BusPath::from_constant(bridge_path),
+  tree::TreeObject object{.path = dbus::BusPath::from_constant(contract::bridge_path),
                           .default_interface = std::nullopt,
                           .interfaces = {},
                           .user_data = std::move(context)};

@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/bridge_interface.hpp"
 #include "bridge/bus/bridge_object.hpp"
 #include "bridge/bus/caller_check.hpp"
 #include "bridge/bus/options.hpp"
@@ -27,6 +26,7 @@
 #include "bridge/transport/hci_socket.hpp"
 #include "bridge/transport/hcitool.hpp"
 #include "bridge/transport/simulation.hpp"
+#include "contract/bridge_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "tree/object_tree.hpp"
 
@@ -104,7 +104,7 @@ int serve(const bridge::BridgeOptions& options) {
   auto transport = open_transport(options);
   auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return report(connection.error().text());
-  if (auto owned = own_name(*connection, dbus::BusName::from_constant(bridge::bridge_bus_name)); !owned)
+  if (auto owned = own_name(*connection, dbus::BusName::from_constant(contract::bridge_bus_name)); !owned)
     return report(owned.error());
 
   const bridge::SteadyClock clock;

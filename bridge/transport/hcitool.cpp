@@ -7,7 +7,7 @@
 #include "bridge/concat.hpp"
 #include "bridge/transport/hci_event.hpp"
 #include "bridge/transport/printed_event.hpp"
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace bridge {
 namespace {
@@ -21,7 +21,7 @@ constexpr milliseconds longest_backoff{1000};
 // Without a process descriptor a run's end is only seen by asking this often.
 constexpr milliseconds ask_interval{20};
 
-std::string printed(const ProcessResult& result) { return dbus::to_bus_text(result.output + result.errors); }
+std::string printed(const ProcessResult& result) { return text::to_bus_text(result.output + result.errors); }
 
 std::string with_final_line_feed(std::string text) {
   if (!text.empty() && !text.ends_with('\n')) text += '\n';
@@ -66,7 +66,7 @@ class HcitoolExchange final : public Exchange {
 
   std::string give_up() override {
     if (end_run())
-      return dbus::to_bus_text(
+      return text::to_bus_text(
           concat(transport_.tool(), " did not finish within ", terms_.limit.count(), " ms and was killed"));
     return last_failure_;
   }
@@ -100,7 +100,7 @@ class HcitoolExchange final : public Exchange {
       backoff_ = std::min(backoff_ * 2, longest_backoff);
       return std::nullopt;
     }
-    output_ = dbus::to_bus_text(result.output);
+    output_ = text::to_bus_text(result.output);
     const auto unreadable = [&](std::string_view why) {
       return std::unexpected(concat(tool, " printed ", why, ": ", output_));
     };
@@ -142,7 +142,7 @@ std::vector<std::string> hcitool_argv(const std::string& tool, const TransmitPow
 }
 
 std::string describe_spawn_failure(const std::string& tool, SpawnFailure failure) {
-  return dbus::to_bus_text(concat("Cannot start ", tool, ": ", std::strerror(failure.error)));
+  return text::to_bus_text(concat("Cannot start ", tool, ": ", std::strerror(failure.error)));
 }
 
 std::string describe_failed_run(const std::string& tool, const ProcessResult& result, std::size_t output_limit) {
@@ -157,7 +157,7 @@ std::string describe_failed_run(const std::string& tool, const ProcessResult& re
       else text = concat(tool, " exited with status ", result.code, ": ", printed(result));
       break;
   }
-  return dbus::to_bus_text(text);
+  return text::to_bus_text(text);
 }
 
 std::expected<std::unique_ptr<Exchange>, std::string> HcitoolTransport::start(const TransmitPower& command,

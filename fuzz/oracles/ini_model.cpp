@@ -70,7 +70,7 @@ std::expected<SortedConfig, std::string> parse_ini(std::string_view utf8, const 
   return config;
 }
 
-SortedConfig sorted(const ranged::ConfigMap& map) {
+SortedConfig sorted(const src::ConfigMap& map) {
   SortedConfig config;
   for (const auto& [section, keys] : map) config[section].insert(keys.begin(), keys.end());
   return config;

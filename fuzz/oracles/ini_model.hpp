@@ -19,7 +19,7 @@ using LowerCase = std::function<std::string(std::string_view)>;
 // `utf8` must be well-formed. `lower` folds section and key names.
 std::expected<SortedConfig, std::string> parse_ini(std::string_view utf8, const LowerCase& lower);
 
-SortedConfig sorted(const ranged::ConfigMap& map);
+SortedConfig sorted(const src::ConfigMap& map);
 
 // For failure messages: one "[section] key=value" or "[section] key" per line.
 std::string describe(const SortedConfig& config);

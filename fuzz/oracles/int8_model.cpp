@@ -8,11 +8,11 @@ namespace oracle {
 // A longer run of digits never has a smaller magnitude than a shorter one, so the conversion
 // leaves the range before any later character exactly when the whole run after the sign does;
 // that is decided on the digits as text. Otherwise the first character after the run decides.
-std::expected<std::int8_t, ranged::ParseIntError> parse_int8(std::string_view text) {
-  using ranged::ParseIntError;
-  if (text.empty()) return std::unexpected(ParseIntError::empty);
-  const bool negative = text.front() == '-';
-  const std::string_view rest = text.substr(negative || text.front() == '+' ? 1 : 0);
+std::expected<std::int8_t, text::ParseIntError> parse_int8(std::string_view input) {
+  using text::ParseIntError;
+  if (input.empty()) return std::unexpected(ParseIntError::empty);
+  const bool negative = input.front() == '-';
+  const std::string_view rest = input.substr(negative || input.front() == '+' ? 1 : 0);
   const std::string_view run = rest.substr(0, rest.find_first_not_of("0123456789"));
   const std::string_view digits = run.substr(std::min(run.find_first_not_of('0'), run.size()));
   const std::string_view bound = negative ? "128" : "127";

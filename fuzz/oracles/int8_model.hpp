@@ -5,10 +5,10 @@
 #include <expected>
 #include <string_view>
 
-#include "src/parse_int.hpp"
+#include "text/parse_int.hpp"
 
 namespace oracle {
 
-std::expected<std::int8_t, ranged::ParseIntError> parse_int8(std::string_view text);
+std::expected<std::int8_t, text::ParseIntError> parse_int8(std::string_view input);
 
 }  // namespace oracle

@@ -1,6 +1,6 @@
 #pragma once
 // A second, deliberately plain reading of UTF-8 and of the Unicode White_Space property, written
-// apart from dbus/utf8 so that the two can be compared.
+// apart from text/utf8 so that the two can be compared.
 #include <cstddef>
 #include <optional>
 #include <string_view>

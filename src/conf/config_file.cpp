@@ -12,12 +12,13 @@
 #include <cstring>
 #include <utility>
 
-#include "dbus/utf8.hpp"
 #include "platform/cfgkit/cfgkit.h"
 #include "platform/fd/unique_fd.hpp"
-#include "src/unicode_text.hpp"
+#include "text/lower_case.hpp"
+#include "text/utf8.hpp"
+#include "text/white_space.hpp"
 
-namespace ranged::config_file {
+namespace src::config_file {
 namespace {
 
 // The operating system's words for an errno value, as our messages quote them:
@@ -65,38 +66,38 @@ std::expected<void, std::string> read_line(std::string_view line, std::size_t nu
     if (close == std::string_view::npos || close < open) {
       return std::unexpected(line_error(number, open, "Found opening bracket but no closing bracket"));
     }
-    section = lower_case(trim_white_space(line.substr(open + 1, close - open - 1)));
+    section = text::lower_case(text::trim_white_space(line.substr(open + 1, close - open - 1)));
     return {};
   }
   if (auto equals = line.find('='); equals != std::string_view::npos) {
-    std::string key = lower_case(trim_white_space(line.substr(0, equals)));
+    std::string key = text::lower_case(text::trim_white_space(line.substr(0, equals)));
     if (key.empty()) return std::unexpected(line_error(number, equals, "Key cannot be empty"));
-    map[section][std::move(key)] = std::string(trim_white_space(line.substr(equals + 1)));
+    map[section][std::move(key)] = std::string(text::trim_white_space(line.substr(equals + 1)));
     return {};
   }
-  map[section][lower_case(line)] = std::nullopt;
+  map[section][text::lower_case(line)] = std::nullopt;
   return {};
 }
 
 constexpr mode_t config_file_mode = 0644;
 
-// Owns the library's error record, if it leaves one.
-class ErrorRecord {
+// Owns the GError that libcfgkit leaves for a failed write, if it leaves one.
+class CfgkitError {
  public:
-  ErrorRecord() = default;
-  ErrorRecord(const ErrorRecord&) = delete;
-  ErrorRecord& operator=(const ErrorRecord&) = delete;
-  ~ErrorRecord() { g_clear_error(&record_); }
-  GError** out() noexcept { return &record_; }
-  const GError* get() const noexcept { return record_; }
+  CfgkitError() = default;
+  CfgkitError(const CfgkitError&) = delete;
+  CfgkitError& operator=(const CfgkitError&) = delete;
+  ~CfgkitError() { g_clear_error(&error_); }
+  GError** out() noexcept { return &error_; }
+  const GError* get() const noexcept { return error_; }
 
  private:
-  GError* record_ = nullptr;
+  GError* error_ = nullptr;
 };
 
-std::string complaint(const GError* record) {
-  if (record == nullptr) return "Unknown error occurred.\n";
-  return "Error: " + dbus::repair_utf8(record->message ? record->message : "") + "\n";
+std::string complaint(const GError* error) {
+  if (error == nullptr) return "Unknown error occurred.\n";
+  return "Error: " + text::repair_utf8(error->message ? error->message : "") + "\n";
 }
 
 }  // namespace
@@ -111,7 +112,7 @@ std::expected<ConfigMap, std::string> parse(std::string_view utf8) {
     if (feed != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
     utf8.remove_prefix(feed == std::string_view::npos ? utf8.size() : feed + 1);
 
-    std::string_view content = trim_white_space(without_comment(line));
+    std::string_view content = text::trim_white_space(without_comment(line));
     if (!content.empty()) {
       if (auto read = read_line(content, number, section, map); !read) {
         return std::unexpected(std::move(read.error()));
@@ -132,7 +133,7 @@ std::expected<ConfigMap, std::string> load(const std::string& path) {
     return std::unexpected("couldn't read " + path + ": larger than " + std::to_string(largest_config_file) + " bytes");
   }
   if (!bytes) return std::unexpected("couldn't read " + path + ": " + os_error_text(bytes.error()));
-  if (!dbus::is_utf8(*bytes)) {
+  if (!text::is_utf8(*bytes)) {
     return std::unexpected("couldn't read " + path + ": stream did not contain valid UTF-8");
   }
   return parse(*bytes);
@@ -142,7 +143,7 @@ std::string contents_for(std::int8_t level) { return "[Bluetooth]\nRange = " + s
 
 void store(const std::string& path, std::int8_t level) {
   const std::string contents = contents_for(level);
-  ErrorRecord error;
+  CfgkitError error;
   // BLOCKS until the file and its directory are on storage.
   int stored = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), ::getuid(),
                                                        ::getgid(), config_file_mode, error.out());
@@ -152,4 +153,4 @@ void store(const std::string& path, std::int8_t level) {
   std::fflush(stderr);
 }
 
-}  // namespace ranged::config_file
+}  // namespace src::config_file

@@ -7,8 +7,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
-namespace ranged {
+#include "src/conf/range_service.hpp"
+
+namespace src {
 
 inline constexpr std::string_view config_file_path = "/etc/wireless/bluetooth.conf";
 
@@ -36,4 +39,16 @@ void store(const std::string& path, std::int8_t level);
 std::string contents_for(std::int8_t level);
 
 }  // namespace config_file
-}  // namespace ranged
+
+// The level kept in the configuration file at `path`, which config_file::store rewrites whole.
+class ConfigFileStore final : public LevelStore {
+ public:
+  explicit ConfigFileStore(std::string path) : path_(std::move(path)) {}
+  // BLOCKS until the file and its directory are synced.
+  void store(std::int8_t level) override { config_file::store(path_, level); }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace src

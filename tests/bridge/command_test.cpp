@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bridge/transmit_power.hpp"
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace bridge {
 namespace {
@@ -109,7 +109,7 @@ TEST(BusText, ReplacesEveryIllFormedSequenceAndEveryNul) {
       {std::string("\0\0", 2), r + r},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(dbus::to_bus_text(c.in), c.out);
+  for (const auto& c : cases) EXPECT_EQ(text::to_bus_text(c.in), c.out);
 }
 
 }  // namespace

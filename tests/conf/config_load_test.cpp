@@ -12,7 +12,7 @@ namespace {
 
 using conf_test::map_text;
 using harness::ScratchDirectory;
-namespace config_file = ranged::config_file;
+namespace config_file = src::config_file;
 
 TEST(ConfigFileLoad, QuotesThePathAndTheSystemErrorWhenTheFileCannotBeRead) {
   ScratchDirectory scratch;

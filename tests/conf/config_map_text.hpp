@@ -9,7 +9,7 @@
 
 namespace conf_test {
 
-inline std::string map_text(const ranged::ConfigMap& map) {
+inline std::string map_text(const src::ConfigMap& map) {
   std::vector<std::string> lines;
   for (const auto& [section, keys] : map) {
     for (const auto& [key, value] : keys) {

@@ -6,7 +6,7 @@
 namespace {
 
 using conf_test::map_text;
-namespace config_file = ranged::config_file;
+namespace config_file = src::config_file;
 
 struct ParseCase {
   const char* what;

@@ -13,7 +13,7 @@
 namespace {
 
 using harness::ScratchDirectory;
-namespace config_file = ranged::config_file;
+namespace config_file = src::config_file;
 
 // Runs `action` with standard error sent to a file and gives what it wrote there.
 std::string standard_error_of(const std::function<void()>& action, const std::filesystem::path& scratch) {

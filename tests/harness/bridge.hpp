@@ -7,14 +7,14 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/bridge_interface.hpp"
+#include "contract/bridge_interface.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
 
 namespace harness {
 
-inline constexpr std::string_view bridge_bus_name = bridge::bridge_bus_name;
+inline constexpr std::string_view bridge_bus_name = contract::bridge_bus_name;
 // Why a test that calls the bridge as this process needs root: by default it serves root only.
 inline constexpr std::string_view bridge_callers = "hcitool-bridge serves root only unless told otherwise";
 

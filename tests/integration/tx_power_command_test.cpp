@@ -12,7 +12,7 @@
 #include "tests/harness/private_bus.hpp"
 #include "tests/integration/bus_client.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 // The connections on the bus: "[s org.freedesktop.DBus, s :1.0, ...]" from ListNames.
@@ -63,4 +63,4 @@ TEST(TxPowerCommandOnTheBus, SendsThePowerTextAndClosesItsConnectionAfterEveryRu
 }
 
 }  // namespace
-}  // namespace ranged
+}  // namespace src

@@ -114,7 +114,7 @@ TEST(ConfigModel, TheReaderAgreesWithTheModelOnThousandsOfGeneratedFiles) {
   int failures = 0, maps = 0;
   for (int i = 0; i < files && failures < 5; ++i) {
     const std::string text = generate.file();
-    const auto ours = ranged::config_file::parse(text);
+    const auto ours = src::config_file::parse(text);
     const auto model = oracle::parse_ini(text, lower_by_table);
     bool same = ours.has_value() == model.has_value();
     if (same && ours) same = oracle::sorted(*ours) == *model;
@@ -144,7 +144,7 @@ TEST(ConfigModel, LoadingRefusesEveryFileWithBytesThatAreNotUtf8WhereverTheyStan
     const std::size_t at = text.empty() ? 0 : static_cast<std::size_t>(i) % (text.size() + 1);
     text.insert(at, bad[i % std::size(bad)]);
     harness::write_file(path, text);
-    const auto loaded = ranged::config_file::load(path);
+    const auto loaded = src::config_file::load(path);
     ASSERT_FALSE(loaded.has_value()) << i;
     EXPECT_EQ(loaded.error(), "couldn't read " + path + ": stream did not contain valid UTF-8") << i;
   }

@@ -19,9 +19,9 @@
 #include "dbus/names.hpp"
 #include "src/bus_phase.hpp"
 #include "src/conf/config_file.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 constexpr const char* legacy = "com.orbo.Configuration.Legacy";
@@ -69,6 +69,22 @@ std::string first_string(const dbus::Message& reply) {
   return reader.read_string().value_or("<no string>");
 }
 
+// Records every level it is given, and refuses them with `failure` while one is set.
+class RecordingRadio final : public Radio {
+ public:
+  RecordingRadio(std::vector<std::int8_t>& applied, const std::optional<std::string>& failure)
+      : applied_(applied), failure_(failure) {}
+  std::expected<void, Error> apply(std::int8_t level) override {
+    applied_.push_back(level);
+    if (failure_) return std::unexpected(Error(*failure_));
+    return {};
+  }
+
+ private:
+  std::vector<std::int8_t>& applied_;
+  const std::optional<std::string>& failure_;
+};
+
 class RangeProperty : public testing::Test {
  protected:
   void SetUp() override {
@@ -80,16 +96,11 @@ class RangeProperty : public testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  // The service's own object tree over a service holding `level`, with the radio double.
+  // The service's own object tree over a service holding `level`, with the radio double and the
+  // real configuration file.
   void start(std::int8_t level, const std::filesystem::path& conf) {
-    service_ = std::make_shared<RangeService>(
-        conf.string(), level,
-        [this](std::int8_t applied) -> std::expected<void, Error> {
-          radio_.push_back(applied);
-          if (radio_failure_) return std::unexpected(Error(*radio_failure_));
-          return {};
-        },
-        &config_file::store);
+    service_ = std::make_shared<RangeService>(level, std::make_unique<RecordingRadio>(radio_, radio_failure_),
+                                              std::make_unique<ConfigFileStore>(conf.string()));
     objects_.emplace(service_objects(service_));
   }
 
@@ -195,4 +206,4 @@ TEST_F(RangeProperty, UnwritableFileIsComplainedAboutButTheLevelStillApplies) {
 }
 
 }  // namespace
-}  // namespace ranged
+}  // namespace src

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
-namespace ranged {
+namespace src {
 namespace {
 
 TEST(TxPowerCommand, TurnsLevelsInsideTheWindowIntoPowersTwentyBelow) {
@@ -44,6 +45,86 @@ TEST(TxPowerCommand, WritesItsLinesWithSignedDecimals) {
   EXPECT_EQ(tx_power_command::refused(-128).message(), "Set BLE Power failed: -128");
 }
 
+TEST(PowerText, IsTheTwosComplementByteInLowercaseHexWithoutLeadingZeros) {
+  const struct {
+    std::int8_t power;
+    const char* text;
+  } rows[] = {
+      {0, "0x0"},   {5, "0x5"},    {10, "0xa"},   {15, "0xf"},   {16, "0x10"},  {20, "0x14"},
+      {-1, "0xff"}, {-10, "0xf6"}, {-20, "0xec"}, {-30, "0xe2"}, {127, "0x7f"}, {-128, "0x80"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(tx_power_command::power_text(row.power), row.text) << "power " << int{row.power};
+}
+
+TEST(LastLine, DropsOneFinalLineFeedAndTheCarriageReturnBeforeIt) {
+  const struct {
+    const char* output;
+    std::optional<std::string> line;
+  } rows[] = {
+      // A carriage return without its line feed stays ("x\r").
+      {"", std::nullopt},  {"0", "0"},     {"a\nb", "b"},     {"a\nb\n", "b"}, {"a\n\n", ""},        {"\n", ""},
+      {"a\r\nb\r\n", "b"}, {"0\r\n", "0"}, {"a\r\n\r\n", ""}, {"x\r", "x\r"},  {"  \t \n", "  \t "},
+  };
+  for (const auto& row : rows) {
+    const auto line = tx_power_command::last_line(row.output);
+    EXPECT_EQ(line, row.line) << "output \"" << row.output << "\"";
+  }
+}
+
+TEST(ControllerStatus, IsTheLastTokenOfTheLastLine) {
+  const struct {
+    const char* output;
+    int status;
+  } rows[] = {
+      {"0", 0},
+      {"00", 0},
+      {"+0", 0},
+      {"-0", 0},
+      {"0\r\n", 0},
+      {"< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 0\n", 0},
+      {"12", 12},
+      {"-5", -5},
+      {"-128", -128},
+      {"127", 127},
+      {"status 7 then 3", 3},
+      {"12\n0", 0},  // earlier lines do not count
+      {"0\n12", 12},
+      {"\xC2\xA0"
+       "4\xE2\x80\x83",
+       4},  // no-break space and em space are white space too
+      {"1\x0B"
+       "2",
+       2},  // as is the vertical tab
+  };
+  for (const auto& row : rows) {
+    const auto status = tx_power_command::controller_status(row.output);
+    ASSERT_TRUE(status.has_value()) << "output \"" << row.output << "\": " << status.error().message();
+    EXPECT_EQ(int{*status}, row.status) << "output \"" << row.output << "\"";
+  }
+}
+
+TEST(ControllerStatus, QuotesTheWholeOutputWhenTheLastTokenIsNoStatus) {
+  const char* outputs[] = {
+      "128", "-129", "0C", "+", "-", "1.0", "+-1", "0x0", "", "0\n\n", "1\n   \n", "\n", "status: 0 \xE2\x80\x8B",
+  };
+  for (const char* output : outputs) {
+    const auto status = tx_power_command::controller_status(output);
+    ASSERT_FALSE(status.has_value()) << "output \"" << output << "\"";
+    EXPECT_EQ(status.error().message(), std::string("Failed to parse hcitool output: ") + output);
+    EXPECT_TRUE(status.error().causes().empty());
+  }
+}
+
+TEST(ControllerStatus, QuotesALongOutputByItsFirstWholeCharactersAndItsLength) {
+  // "é" is two bytes; the one that would straddle the limit is left out whole.
+  const std::string head(tx_power_command::longest_quoted_output - 1, 'x');
+  const std::string output = head + "\xC3\xA9" + std::string(33554312 - head.size() - 2, 'y');
+  const auto status = tx_power_command::controller_status(output);
+  ASSERT_FALSE(status.has_value());
+  EXPECT_EQ(status.error().message(), "Failed to parse hcitool output: " + head + "... (33554312 bytes in all)");
+}
+
 // With no system bus to be had, a level outside the window must fail on the window alone,
 // while a level inside it gets as far as the connection.
 class TxPowerCommandWithoutBus : public testing::Test {
@@ -70,4 +151,4 @@ TEST_F(TxPowerCommandWithoutBus, ReportsTheConnectionFailureAndPrintsNothing) {
 }
 
 }  // namespace
-}  // namespace ranged
+}  // namespace src

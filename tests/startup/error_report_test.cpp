@@ -4,7 +4,7 @@
 
 namespace {
 
-using ranged::Error;
+using src::Error;
 
 TEST(ErrorReport, PrintsTheMessageAndEveryCauseInTheFixedLayout) {
   struct Case {

@@ -14,7 +14,7 @@ namespace {
 // code what is wrong afterwards (0 when nothing is). Runs in a death test's child.
 [[noreturn]] void prepare_and_report(std::initializer_list<int> closed) {
   for (int fd : closed) ::close(fd);
-  ranged::prepare_process();
+  src::prepare_process();
   int faults = 0;
   for (int fd : {0, 1, 2}) {
     struct stat info {};

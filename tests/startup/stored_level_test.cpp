@@ -4,10 +4,10 @@
 
 namespace {
 
-namespace config_file = ranged::config_file;
+namespace config_file = src::config_file;
 
 // What start-up makes of a file: the level as decimal text, or the failure message.
-std::string outcome_of(const std::expected<std::int8_t, ranged::Error>& level) {
+std::string outcome_of(const std::expected<std::int8_t, src::Error>& level) {
   return level ? "level " + std::to_string(*level) : "error " + level.error().message();
 }
 
@@ -45,7 +45,7 @@ TEST(StoredLevel, FindsConvertsAndChecksTheRangeOfALoadedFile) {
   for (const auto& c : cases) {
     auto config = config_file::parse(c.file);
     ASSERT_TRUE(config.has_value()) << c.file;
-    EXPECT_EQ(outcome_of(ranged::stored_level(*config)), c.outcome) << c.file;
+    EXPECT_EQ(outcome_of(src::stored_level(*config)), c.outcome) << c.file;
   }
 }
 

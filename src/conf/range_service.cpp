@@ -1,11 +1,10 @@
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 
 #include <mutex>
+#include <string>
+#include <utility>
 
-#include "src/conf/config_file.hpp"
-#include "src/tx_power_command.hpp"
-
-namespace ranged {
+namespace src {
 namespace {
 
 Error not_between(std::int32_t requested) {
@@ -15,13 +14,8 @@ Error not_between(std::int32_t requested) {
 
 }  // namespace
 
-std::shared_ptr<RangeService> RangeService::create(std::int8_t applied_level) {
-  return std::make_shared<RangeService>(std::string(config_file_path), applied_level, &tx_power_command::run,
-                                        &config_file::store);
-}
-
-RangeService::RangeService(std::string config_path, std::int8_t applied_level, RadioStep radio, FileStep file)
-    : config_path_(std::move(config_path)), range_(applied_level), radio_(std::move(radio)), file_(std::move(file)) {}
+RangeService::RangeService(std::int8_t applied_level, std::unique_ptr<Radio> radio, std::unique_ptr<LevelStore> store)
+    : range_(applied_level), radio_(std::move(radio)), store_(std::move(store)) {}
 
 std::int8_t RangeService::range() const {
   std::shared_lock hold(lock_);
@@ -36,14 +30,14 @@ std::expected<void, RangeRefusal> RangeService::set_range(std::int32_t requested
   const auto level = static_cast<std::int8_t>(requested);
   // The radio goes first: a level the controller refuses would otherwise be held and persisted,
   // and every later start-up would fail on it while applying the stored level.
-  if (auto applied = radio_(level); !applied) {
+  if (auto applied = radio_->apply(level); !applied) {
     return std::unexpected(RangeRefusal{RangeRefusal::Reason::radio_failed, std::move(applied.error())});
   }
   range_ = level;
-  // A file that cannot be written is complained about by the file step and does not undo a level
-  // the radio already runs with.
-  file_(config_path_, range_);
+  // A level that cannot be stored is complained about by the store and does not undo a level the
+  // radio already runs with.
+  store_->store(range_);
   return {};
 }
 
-}  // namespace ranged
+}  // namespace src

@@ -4,7 +4,7 @@
 // every client of it share this one copy.
 #include <string_view>
 
-namespace ranged {
+namespace contract {
 
 inline constexpr std::string_view range_bus_name = "com.orbo.RIDEviva";
 inline constexpr std::string_view range_path = "/com/orbo/RIDEviva";
@@ -14,4 +14,4 @@ inline constexpr std::string_view range_property_name = "Range";
 // The transmit power in dBm is the level plus this.
 inline constexpr int level_to_power = -20;
 
-}  // namespace ranged
+}  // namespace contract

@@ -1,4 +1,4 @@
-#include "dbus/utf8.hpp"
+#include "text/utf8.hpp"
 
 #include <dbus/dbus.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace dbus {
+namespace text {
 namespace {
 
 const std::string r = "\xEF\xBF\xBD";
@@ -44,6 +44,44 @@ TEST(Utf8Test, RepairReplacesEachMaximalIllFormedSubsequenceWithOneReplacementCh
     EXPECT_TRUE(is_utf8(repair_utf8(c.bytes)));
     EXPECT_EQ(is_utf8(c.bytes), c.bytes == c.repaired);
   }
+}
+
+TEST(Utf8Test, ReadsOneSequenceWithItsCodePointOrItsMaximalIllFormedPart) {
+  const struct {
+    std::string bytes;
+    std::size_t length;
+    bool well_formed;
+    char32_t code_point;
+  } cases[] = {
+      {std::string("\0", 1), 1, true, 0x0},
+      {"\x7F", 1, true, 0x7F},
+      {"\xC2\x80", 2, true, 0x80},
+      {"\xDF\xBF", 2, true, 0x7FF},
+      {"\xE0\xA0\x80", 3, true, 0x800},
+      {"\xED\x9F\xBF", 3, true, 0xD7FF},
+      {"\xEF\xBF\xBF", 3, true, 0xFFFF},
+      {"\xF0\x90\x80\x80", 4, true, 0x10000},
+      {"\xF4\x8F\xBF\xBF", 4, true, 0x10FFFF},
+      {"\xF4\x8F\xBF", 3, false, 0xFFFD},
+      {"\xED\xA0\x80", 1, false, 0xFFFD},
+      {"\x80", 1, false, 0xFFFD},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    const Sequence sequence = read_sequence(c.bytes + "z", 0);
+    EXPECT_EQ(sequence.length, c.length);
+    EXPECT_EQ(sequence.well_formed, c.well_formed);
+    EXPECT_EQ(sequence.code_point, c.code_point);
+  }
+}
+
+TEST(Utf8Test, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
+  const std::pair<std::string, bool> cases[] = {
+      {"", true},          {std::string("a\0b", 3), true},    {"\u00E9\U0010FFFF", true},
+      {"\xC3", false},     {std::string("\0\xC3", 2), false}, {"\xED\xA0\x80", false},
+      {"\xC0\x80", false}, {"\xF4\x90\x80\x80", false},
+  };
+  for (const auto& [bytes, valid] : cases) EXPECT_EQ(text::is_utf8(bytes), valid) << bytes;
 }
 
 TEST(Utf8Test, FindsABadByteAtEveryPlaceInLongAsciiText) {
@@ -98,4 +136,4 @@ TEST(Utf8Test, AgreesWithLibdbusOnEveryShortSequence) {
 }
 
 }  // namespace
-}  // namespace dbus
+}  // namespace text

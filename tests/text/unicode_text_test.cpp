@@ -3,12 +3,12 @@
 
 #include <memory>
 
-#include "dbus/utf8.hpp"
-#include "src/unicode_text.hpp"
+#include "text/lower_case.hpp"
+#include "text/white_space.hpp"
 
 namespace {
 
-using namespace ranged;
+using namespace text;
 
 TEST(UnicodeText, KnowsExactlyTheWhiteSpaceCharacters) {
   const char32_t white[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,  0x1680,
@@ -74,15 +74,6 @@ TEST(UnicodeText, LowerCasesEveryAsciiCharacterAsGLibDoes) {
     std::unique_ptr<gchar, decltype(&g_free)> expected(g_utf8_strdown(text.data(), -1), &g_free);
     EXPECT_EQ(lower_case(text), expected.get()) << c;
   }
-}
-
-TEST(UnicodeText, AcceptsUtf8IncludingNulAndRefusesEverythingElse) {
-  const std::pair<std::string, bool> cases[] = {
-      {"", true},          {std::string("a\0b", 3), true},    {"\u00E9\U0010FFFF", true},
-      {"\xC3", false},     {std::string("\0\xC3", 2), false}, {"\xED\xA0\x80", false},
-      {"\xC0\x80", false}, {"\xF4\x90\x80\x80", false},
-  };
-  for (const auto& [bytes, valid] : cases) EXPECT_EQ(dbus::is_utf8(bytes), valid) << bytes;
 }
 
 }  // namespace

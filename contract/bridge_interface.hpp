@@ -3,11 +3,11 @@
 // HCI command. Depends on nothing, so the bridge and every caller of it share this one copy.
 #include <string_view>
 
-namespace bridge {
+namespace contract {
 
 inline constexpr std::string_view bridge_bus_name = "com.orbo.ZozovoZorOrevov";
 inline constexpr std::string_view bridge_path = "/com/orbo/ZozovoZorOrevov";
 inline constexpr std::string_view bridge_interface = "com.orbo.ZozovoZorOrevov";
 inline constexpr std::string_view execute_member = "ExecuteHcitool";
 
-}  // namespace bridge
+}  // namespace contract

@@ -1,15 +1,15 @@
-#include "src/range_property.hpp"
+#include "src/conf/range_property.hpp"
 
 #include <memory>
 #include <string>
 
+#include "contract/range_interface.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/names.hpp"
-#include "src/range_interface.hpp"
-#include "src/range_service.hpp"
+#include "src/conf/range_service.hpp"
 #include "tree/method_errors.hpp"
 
-namespace ranged {
+namespace src {
 namespace {
 
 RangeService& service_of(const tree::PropertyContext& context) {
@@ -45,7 +45,7 @@ std::expected<void, tree::MethodError> set_range(dbus::MessageReader& value, con
 
 tree::PropertyDef range_property() {
   return tree::PropertyDef{
-      .name = std::string(range_property_name),
+      .name = std::string(contract::range_property_name),
       .signature = dbus::Signature::from_constant("i"),
       .access = tree::PropertyAccess::readwrite,
       .emits_changed = tree::EmitsChangedMode::emits,
@@ -57,7 +57,7 @@ tree::PropertyDef range_property() {
 }
 
 tree::InterfaceDef legacy_configuration_interface() {
-  tree::InterfaceDef legacy{.name = dbus::InterfaceName::from_constant(range_interface),
+  tree::InterfaceDef legacy{.name = dbus::InterfaceName::from_constant(contract::range_interface),
                             .methods = {},
                             .signals = {},
                             .properties = {},
@@ -66,4 +66,4 @@ tree::InterfaceDef legacy_configuration_interface() {
   return legacy;
 }
 
-}  // namespace ranged
+}  // namespace src

@@ -1,6 +1,6 @@
-#include "src/parse_int.hpp"
+#include "text/parse_int.hpp"
 
-namespace ranged {
+namespace text {
 
 std::string_view message(ParseIntError error) noexcept {
   switch (error) {
@@ -33,4 +33,4 @@ std::expected<std::int8_t, ParseIntError> parse_i8(std::string_view text) noexce
   return static_cast<std::int8_t>(value);
 }
 
-}  // namespace ranged
+}  // namespace text

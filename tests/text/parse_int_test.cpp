@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "src/parse_int.hpp"
+#include "text/parse_int.hpp"
 
 namespace {
 
-using ranged::parse_i8;
-using ranged::ParseIntError;
+using text::parse_i8;
+using text::ParseIntError;
 
 TEST(ParseI8, AcceptsOneOptionalSignAndDecimalDigitsOnly) {
   const std::pair<const char*, std::int8_t> accepted[] = {

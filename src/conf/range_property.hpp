@@ -7,7 +7,7 @@
 #include "dbus/message_writer.hpp"
 #include "tree/definitions.hpp"
 
-namespace ranged {
+namespace src {
 
 // The held level, widened to INT32. Never fails.
 std::expected<void, tree::MethodError> get_range(dbus::MessageWriter& value, const tree::PropertyContext& context);
@@ -19,4 +19,4 @@ tree::PropertyDef range_property();
 // com.orbo.Configuration.Legacy: no methods, no signals, the one property.
 tree::InterfaceDef legacy_configuration_interface();
 
-}  // namespace ranged
+}  // namespace src

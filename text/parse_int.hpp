@@ -4,7 +4,7 @@
 #include <expected>
 #include <string_view>
 
-namespace ranged {
+namespace text {
 
 enum class ParseIntError { empty, invalid_digit, too_large, too_small };
 
@@ -15,4 +15,4 @@ std::string_view message(ParseIntError error) noexcept;
 // Characters are taken from the left; the first offending one decides the error.
 std::expected<std::int8_t, ParseIntError> parse_i8(std::string_view text) noexcept;
 
-}  // namespace ranged
+}  // namespace text
