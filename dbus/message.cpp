@@ -115,6 +115,11 @@ std::optional<std::string_view> Message::error_name() const noexcept {
   return header_field(raw_, dbus_message_get_error_name);
 }
 
+std::string_view Message::signature() const noexcept {
+  const char* types = raw_ != nullptr ? dbus_message_get_signature(raw_) : nullptr;
+  return types != nullptr ? std::string_view(types) : std::string_view();
+}
+
 std::uint32_t Message::serial() const noexcept { return raw_ != nullptr ? dbus_message_get_serial(raw_) : 0; }
 
 std::uint32_t Message::reply_serial() const noexcept {

@@ -51,6 +51,8 @@ class Message {
   std::optional<std::string_view> sender() const noexcept;
   std::optional<std::string_view> destination() const noexcept;
   std::optional<std::string_view> error_name() const noexcept;
+  // The types of all arguments ("ssv"); empty for none.
+  std::string_view signature() const noexcept;
   // 0 until the message is sent (or when it came from_wire without a reply serial).
   std::uint32_t serial() const noexcept;
   std::uint32_t reply_serial() const noexcept;

@@ -124,7 +124,7 @@ TEST(MessageCursorTest, ADictionaryOfVariantsIsWrittenWithItsSignatureAndReadBac
   writer.close(array);
   MessageWriter(message).append_string("ignored");  // a fresh append cursor goes on at the end
 
-  EXPECT_STREQ(dbus_message_get_signature(RawMessage::get(message)), "sa{sv}s");
+  EXPECT_EQ(message.signature(), "sa{sv}s");
   MessageReader reader(message);
   ASSERT_TRUE(reader.read_string());
   EXPECT_EQ(reader.current_type(), ArgType::array);

@@ -102,6 +102,7 @@ TEST(MessageTest, WireBytesGiveBackTheSameMessageAndBrokenBytesAreRefused) {
   EXPECT_EQ(copy->to_wire(), wire);
   EXPECT_EQ(copy->serial(), 7u);
   EXPECT_EQ(copy->member(), "Ping");
+  EXPECT_EQ(copy->signature(), "");
 
   const Message unsent = Message::method_return(call);  // no serial until a connection sends it
   ASSERT_TRUE(Message::from_wire(call_bytes("/a", "M")));

@@ -159,7 +159,7 @@ TEST_F(RangeProperty, AcceptedSetSendsTheChangeBeforeTheReplyAndRewritesTheFile)
     EXPECT_EQ(replies[0].path(), "/com/orbo/RIDEviva");
     EXPECT_EQ(replies[0].member(), "PropertiesChanged");
     EXPECT_EQ(replies[1].type(), dbus::MessageType::method_return);
-    EXPECT_EQ(dbus::MessageReader(replies[1]).current_signature(), "");
+    EXPECT_EQ(replies[1].signature(), "");
     EXPECT_EQ(range_on_bus(), level);
     EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = " + std::to_string(level) + "\n");
   }
