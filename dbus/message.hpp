@@ -53,7 +53,8 @@ class Message {
   std::optional<std::string_view> error_name() const noexcept;
   // The types of all arguments ("ssv"); empty for none.
   std::string_view signature() const noexcept;
-  // 0 until the message is sent (or when it came from_wire without a reply serial).
+  // The sender's number for the message, 0 until a connection sends it; and for a reply, the
+  // number of the call it answers (0 for calls and signals).
   std::uint32_t serial() const noexcept;
   std::uint32_t reply_serial() const noexcept;
 

@@ -32,7 +32,8 @@ class MessageReader {
   std::optional<MessageReader> enter_dict_entry();
 
   ArgType current_type() const noexcept;
-  // Signature of what remains at the cursor (for a variant's content reader: the contained type).
+  // Signature of the one argument at the cursor (for a variant's content reader: the contained
+  // type); Message::signature() has all of them.
   std::string current_signature() const;
   std::uint32_t position() const noexcept { return position_; }
 
