@@ -1,11 +1,34 @@
 #include "dbus/arg_type.hpp"
 
+#include <dbus/dbus.h>
+
 #include <array>
 #include <utility>
 
 #include "dbus/fatal.hpp"
 
 namespace dbus {
+
+// The codes are libdbus's own, since arg_type_from_code maps what its cursor reports.
+static_assert(std::to_underlying(ArgType::nothing) == DBUS_TYPE_INVALID);
+static_assert(std::to_underlying(ArgType::variant) == DBUS_TYPE_VARIANT);
+static_assert(std::to_underlying(ArgType::array) == DBUS_TYPE_ARRAY);
+static_assert(std::to_underlying(ArgType::structure) == DBUS_TYPE_STRUCT);
+static_assert(std::to_underlying(ArgType::string) == DBUS_TYPE_STRING);
+static_assert(std::to_underlying(ArgType::dict_entry) == DBUS_TYPE_DICT_ENTRY);
+static_assert(std::to_underlying(ArgType::object_path) == DBUS_TYPE_OBJECT_PATH);
+static_assert(std::to_underlying(ArgType::signature) == DBUS_TYPE_SIGNATURE);
+static_assert(std::to_underlying(ArgType::unix_fd) == DBUS_TYPE_UNIX_FD);
+static_assert(std::to_underlying(ArgType::boolean) == DBUS_TYPE_BOOLEAN);
+static_assert(std::to_underlying(ArgType::byte) == DBUS_TYPE_BYTE);
+static_assert(std::to_underlying(ArgType::int16) == DBUS_TYPE_INT16);
+static_assert(std::to_underlying(ArgType::int32) == DBUS_TYPE_INT32);
+static_assert(std::to_underlying(ArgType::int64) == DBUS_TYPE_INT64);
+static_assert(std::to_underlying(ArgType::uint16) == DBUS_TYPE_UINT16);
+static_assert(std::to_underlying(ArgType::uint32) == DBUS_TYPE_UINT32);
+static_assert(std::to_underlying(ArgType::uint64) == DBUS_TYPE_UINT64);
+static_assert(std::to_underlying(ArgType::double_) == DBUS_TYPE_DOUBLE);
+
 namespace {
 
 struct TypeRow {

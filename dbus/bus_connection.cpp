@@ -5,11 +5,21 @@
 #include <type_traits>
 #include <utility>
 
+#include "dbus/error_record.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
+#include "dbus/raw_message.hpp"
 
 namespace dbus {
+
+static_assert(name_flag::replace_existing == DBUS_NAME_FLAG_REPLACE_EXISTING);
+static_assert(name_flag::do_not_queue == DBUS_NAME_FLAG_DO_NOT_QUEUE);
+static_assert(name_reply::primary_owner == DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER);
+static_assert(name_reply::in_queue == DBUS_REQUEST_NAME_REPLY_IN_QUEUE);
+static_assert(name_reply::exists == DBUS_REQUEST_NAME_REPLY_EXISTS);
+static_assert(name_reply::already_owner == DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER);
+
 namespace {
 
 constexpr std::string_view disconnected_message = "Failed to read/write data, disconnected from D-Bus?";
@@ -75,6 +85,19 @@ std::expected<BusConnection, BusError> BusConnection::open_system_bus() {
   return BusConnection(connection);
 }
 
+std::expected<BusConnection, BusError> BusConnection::open(std::string_view address) {
+  ensure_library_initialised();
+  ErrorRecord record;
+  // BLOCKS while connecting and authenticating.
+  DBusConnection* raw = dbus_connection_open_private(std::string(address).c_str(), record.out());
+  if (raw == nullptr) return std::unexpected(record.take());
+  dbus_connection_set_exit_on_disconnect(raw, false);
+  BusConnection connection(raw);  // closes it again on the failure below
+  // BLOCKS while saying Hello to the bus daemon, up to libdbus's default of 25 s.
+  if (!dbus_bus_register(raw, record.out())) return std::unexpected(record.take());
+  return connection;
+}
+
 BusConnection::BusConnection(BusConnection&& other) noexcept
     : connection_(std::exchange(other.connection_, nullptr)),
       receivers_(std::move(other.receivers_)),
@@ -119,10 +142,10 @@ std::expected<Message, BusError> BusConnection::call(const Message& request, std
   if (connection_ == nullptr) return std::unexpected(BusError::failed(disconnected_message));
   ErrorRecord record;
   // BLOCKS until the reply, an error reply, the timeout or the loss of the connection.
-  DBusMessage* reply =
-      dbus_connection_send_with_reply_and_block(connection_, request.get(), timeout_ms(timeout), record.out());
+  DBusMessage* reply = dbus_connection_send_with_reply_and_block(connection_, RawMessage::get(request),
+                                                                 timeout_ms(timeout), record.out());
   if (reply == nullptr) return std::unexpected(record.take());
-  return Message::adopt(reply);
+  return RawMessage::adopt(reply);
 }
 
 std::expected<Message, BusError> BusConnection::call_daemon(const MemberName& member, const std::vector<CallArg>& args,
@@ -166,7 +189,7 @@ std::string_view BusConnection::unique_name() const noexcept {
 
 std::expected<void, BusError> check_request_name_reply(std::uint32_t reply) {
   // The four answers are numbered 1 (primary owner) to 4 (already owner) without a gap.
-  if (reply < DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER || reply > DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER) {
+  if (reply < name_reply::primary_owner || reply > name_reply::already_owner) {
     return std::unexpected(BusError::failed("Invalid reply from DBus server"));
   }
   return {};
@@ -192,15 +215,15 @@ bool BusConnection::has_messages_to_send() const noexcept {
   return connection_ != nullptr && dbus_connection_has_messages_to_send(connection_);
 }
 
-std::expected<void, BusError> BusConnection::process_one(int timeout_ms) {
+std::expected<void, BusError> BusConnection::process_one(std::chrono::milliseconds timeout) {
   if (connection_ == nullptr) return std::unexpected(BusError::failed(disconnected_message));
-  Message message = Message::adopt(dbus_connection_pop_message(connection_));
+  Message message = RawMessage::adopt(dbus_connection_pop_message(connection_));
   if (!message) {
-    // BLOCKS up to timeout_ms; read only once the queue is empty, so queued messages go first.
-    if (!dbus_connection_read_write(connection_, timeout_ms)) {
+    // BLOCKS up to `timeout`; read only once the queue is empty, so queued messages go first.
+    if (!dbus_connection_read_write(connection_, timeout_ms(timeout))) {
       return std::unexpected(BusError::failed(disconnected_message));
     }
-    message = Message::adopt(dbus_connection_pop_message(connection_));
+    message = RawMessage::adopt(dbus_connection_pop_message(connection_));
     if (!message) return {};
   }
 
@@ -222,7 +245,7 @@ void BusConnection::send(const Message& message) noexcept {
   if (connection_ == nullptr || !message) return;
   dbus_uint32_t serial = 0;
   // Only queues; a reply or signal that cannot be queued is dropped without a report.
-  (void)dbus_connection_send(connection_, message.get(), &serial);
+  (void)dbus_connection_send(connection_, RawMessage::get(message), &serial);
 }
 
 bool MatchRule::matches(const Message& message) const noexcept {

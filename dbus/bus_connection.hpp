@@ -1,8 +1,6 @@
 #pragma once
 // A private connection to the system bus: calls that wait for their reply, the bus daemon's own
 // methods, the receivers of incoming messages and the pump that feeds them.
-#include <dbus/dbus.h>
-
 #include <chrono>
 #include <cstdint>
 #include <expected>
@@ -18,6 +16,9 @@
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
+// libdbus's own type, named the way its typedef names it; only dbus/ sees its definition.
+struct DBusConnection;
+
 namespace dbus {
 
 // Where a method call goes.
@@ -29,15 +30,17 @@ struct MethodTarget {
 // The arguments of a call, appended in order.
 using CallArg = std::variant<std::string, std::int32_t, std::uint32_t>;
 
-// RequestName's flags (or-ed together) and the daemon's answers, as libdbus numbers them.
+// RequestName's flags (or-ed together) and the daemon's answers, as libdbus numbers them
+// (bus_connection.cpp checks each against libdbus's header).
 namespace name_flag {
-inline constexpr std::uint32_t replace_existing = DBUS_NAME_FLAG_REPLACE_EXISTING;
-inline constexpr std::uint32_t do_not_queue = DBUS_NAME_FLAG_DO_NOT_QUEUE;
+inline constexpr std::uint32_t replace_existing = 0x2;
+inline constexpr std::uint32_t do_not_queue = 0x4;
 }  // namespace name_flag
 namespace name_reply {
-inline constexpr std::uint32_t primary_owner = DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER;
-inline constexpr std::uint32_t exists = DBUS_REQUEST_NAME_REPLY_EXISTS;
-inline constexpr std::uint32_t already_owner = DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER;
+inline constexpr std::uint32_t primary_owner = 1;
+inline constexpr std::uint32_t in_queue = 2;
+inline constexpr std::uint32_t exists = 3;
+inline constexpr std::uint32_t already_owner = 4;
 }  // namespace name_reply
 
 using ReceiverToken = std::uint64_t;
@@ -64,6 +67,9 @@ class BusConnection {
  public:
   // A new private connection with exit-on-disconnect off. BLOCKS while connecting.
   static std::expected<BusConnection, BusError> open_system_bus();
+  // The same to the bus daemon at `address` ("unix:path=..."), for a bus that is not the
+  // system bus. BLOCKS while connecting and saying Hello (up to 25 s for the daemon's answer).
+  static std::expected<BusConnection, BusError> open(std::string_view address);
 
   BusConnection(BusConnection&& other) noexcept;
   BusConnection& operator=(BusConnection&& other) noexcept;
@@ -96,9 +102,9 @@ class BusConnection {
 
   ReceiverToken add_receiver(MatchRule rule, Receiver receiver);
 
-  // One pump step: pop a message, or read/write for at most timeout_ms and pop again; hand it
-  // to the first matching receiver or answer it with default_reply. BLOCKS up to timeout_ms.
-  std::expected<void, BusError> process_one(int timeout_ms);
+  // One pump step: pop a message, or read/write for at most `timeout` and pop again; hand it to
+  // the first matching receiver or answer it with default_reply. BLOCKS up to `timeout`.
+  std::expected<void, BusError> process_one(std::chrono::milliseconds timeout);
 
   // For a loop that waits on the connection together with other descriptors: the socket, and
   // whether a message is already queued (then waiting would delay it) or output is pending.

@@ -1,9 +1,8 @@
 #pragma once
-// The bus layer's error value: a D-Bus error name and a message, owning its libdbus record.
-#include <dbus/dbus.h>
-
+// The bus layer's error value: a D-Bus error name and a message.
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "dbus/arg_type.hpp"
 #include "dbus/names.hpp"
@@ -12,8 +11,6 @@ namespace dbus {
 
 class BusError {
  public:
-  // Adopts a record that a failing libdbus call filled in; `record` is left initialised and empty.
-  static BusError adopt(DBusError& record) noexcept;
   // Any name and message; the stored message equals `message` exactly, "%" included.
   static BusError custom(const ErrorName& name, std::string_view message);
   // custom() with standard_error::failed().
@@ -25,11 +22,11 @@ class BusError {
   BusError& operator=(BusError&& other) noexcept;
   BusError(const BusError&) = delete;
   BusError& operator=(const BusError&) = delete;
-  ~BusError();
+  ~BusError() = default;
 
   // Empty when absent.
-  std::string_view name() const noexcept;
-  std::string_view message() const noexcept;
+  std::string_view name() const noexcept { return name_; }
+  std::string_view message() const noexcept { return message_; }
 
   // What failure reports print: the message alone.
   std::string text() const;
@@ -37,30 +34,11 @@ class BusError {
   std::string detailed() const;
 
  private:
-  BusError() noexcept;
-  DBusError record_;
-};
-
-// The record one libdbus call fills in when it fails: initialised here and freed on every path,
-// so each call site only says what it does with a failure.
-class ErrorRecord {
- public:
-  ErrorRecord() noexcept { dbus_error_init(&record_); }
-  ErrorRecord(const ErrorRecord&) = delete;
-  ErrorRecord& operator=(const ErrorRecord&) = delete;
-  ~ErrorRecord() { dbus_error_free(&record_); }
-
-  // For the libdbus call's error parameter.
-  DBusError* out() noexcept { return &record_; }
-  // The failure as a BusError; the record is left empty.
-  BusError take() noexcept { return BusError::adopt(record_); }
-  // libdbus's message alone, empty when it left none.
-  std::string_view message() const noexcept {
-    return record_.message != nullptr ? std::string_view(record_.message) : std::string_view();
-  }
-
- private:
-  DBusError record_;
+  friend class ErrorRecord;  // dbus/error_record.hpp: what a failing libdbus call reported
+  BusError(std::string name, std::string message) noexcept : name_(std::move(name)), message_(std::move(message)) {}
+  // Copies of the text, not libdbus's record: the record is freed where the failing call filled it.
+  std::string name_;
+  std::string message_;
 };
 
 }  // namespace dbus

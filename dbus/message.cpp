@@ -1,12 +1,23 @@
 #include "dbus/message.hpp"
 
+#include <climits>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "dbus/error_record.hpp"
 #include "dbus/fatal.hpp"
 #include "dbus/message_writer.hpp"
+#include "dbus/raw_message.hpp"
 #include "text/utf8.hpp"
 
 namespace dbus {
+
+static_assert(static_cast<int>(MessageType::method_call) == DBUS_MESSAGE_TYPE_METHOD_CALL);
+static_assert(static_cast<int>(MessageType::method_return) == DBUS_MESSAGE_TYPE_METHOD_RETURN);
+static_assert(static_cast<int>(MessageType::error) == DBUS_MESSAGE_TYPE_ERROR);
+static_assert(static_cast<int>(MessageType::signal) == DBUS_MESSAGE_TYPE_SIGNAL);
+
 namespace {
 
 DBusMessage* or_fatal(DBusMessage* created, std::string_view function) {
@@ -27,20 +38,13 @@ std::optional<std::string_view> header_field(DBusMessage* raw, HeaderGetter get)
 
 }  // namespace
 
-Message Message::adopt(DBusMessage* raw) noexcept { return Message(raw); }
-
-Message Message::share(DBusMessage* raw) noexcept {
-  if (raw != nullptr) dbus_message_ref(raw);
-  return Message(raw);
-}
-
 Message Message::method_return(const Message& call) {
-  return Message(or_fatal(dbus_message_new_method_return(call.get()), "dbus_message_new_method_return"));
+  return Message(or_fatal(dbus_message_new_method_return(call.raw_), "dbus_message_new_method_return"));
 }
 
 Message Message::error_reply(const Message& call, const ErrorName& name, std::string_view text) {
   const CText message(text);
-  return Message(or_fatal(dbus_message_new_error(call.get(), name.c_str(), message.c_str()), "dbus_message_new_error"));
+  return Message(or_fatal(dbus_message_new_error(call.raw_, name.c_str(), message.c_str()), "dbus_message_new_error"));
 }
 
 Message Message::signal(const BusPath& path, const InterfaceName& interface, const MemberName& member) {
@@ -57,12 +61,22 @@ Message Message::method_call(const BusName& destination, const BusPath& path, co
                "dbus_message_new_method_call"));
 }
 
-Message::Message(Message&& other) noexcept : raw_(other.release()) {}
+std::expected<Message, BusError> Message::from_wire(std::string_view bytes) {
+  ensure_library_initialised();
+  ErrorRecord record;
+  // libdbus takes the length as an int; anything longer is far past the largest message anyway.
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return std::unexpected(BusError::failed("Message is too long"));
+  DBusMessage* raw = dbus_message_demarshal(bytes.data(), static_cast<int>(bytes.size()), record.out());
+  if (raw == nullptr) return std::unexpected(record.take());
+  return Message(raw);
+}
+
+Message::Message(Message&& other) noexcept : raw_(std::exchange(other.raw_, nullptr)) {}
 
 Message& Message::operator=(Message&& other) noexcept {
   if (this != &other) {
     if (raw_ != nullptr) dbus_message_unref(raw_);
-    raw_ = other.release();
+    raw_ = std::exchange(other.raw_, nullptr);
   }
   return *this;
 }
@@ -71,10 +85,9 @@ Message::~Message() {
   if (raw_ != nullptr) dbus_message_unref(raw_);
 }
 
-DBusMessage* Message::release() noexcept {
-  DBusMessage* raw = raw_;
-  raw_ = nullptr;
-  return raw;
+Message Message::another_reference() const noexcept {
+  if (raw_ != nullptr) dbus_message_ref(raw_);
+  return Message(raw_);
 }
 
 MessageType Message::type() const noexcept {
@@ -93,5 +106,33 @@ std::optional<std::string_view> Message::interface() const noexcept {
 std::optional<std::string_view> Message::member() const noexcept { return header_field(raw_, dbus_message_get_member); }
 
 std::optional<std::string_view> Message::sender() const noexcept { return header_field(raw_, dbus_message_get_sender); }
+
+std::optional<std::string_view> Message::destination() const noexcept {
+  return header_field(raw_, dbus_message_get_destination);
+}
+
+std::optional<std::string_view> Message::error_name() const noexcept {
+  return header_field(raw_, dbus_message_get_error_name);
+}
+
+std::string_view Message::signature() const noexcept {
+  const char* types = raw_ != nullptr ? dbus_message_get_signature(raw_) : nullptr;
+  return types != nullptr ? std::string_view(types) : std::string_view();
+}
+
+std::uint32_t Message::serial() const noexcept { return raw_ != nullptr ? dbus_message_get_serial(raw_) : 0; }
+
+std::uint32_t Message::reply_serial() const noexcept {
+  return raw_ != nullptr ? dbus_message_get_reply_serial(raw_) : 0;
+}
+
+std::string Message::to_wire() const {
+  if (raw_ == nullptr) return {};
+  char* bytes = nullptr;
+  int length = 0;
+  if (!dbus_message_marshal(raw_, &bytes, &length)) fatal("D-Bus error: dbus_message_marshal failed");
+  const std::unique_ptr<char, void (*)(void*)> owned(bytes, dbus_free);
+  return std::string(bytes, static_cast<std::size_t>(length));
+}
 
 }  // namespace dbus

@@ -1,13 +1,12 @@
 #pragma once
 // A cursor over the arguments of a received message that counts what it has consumed.
-#include <dbus/dbus.h>
-
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "dbus/arg_cursor.hpp"
 #include "dbus/arg_type.hpp"
 #include "dbus/message.hpp"
 
@@ -33,15 +32,15 @@ class MessageReader {
   std::optional<MessageReader> enter_dict_entry();
 
   ArgType current_type() const noexcept;
-  // Signature of what remains at the cursor (for a variant's content reader: the contained type).
+  // Signature of the one argument at the cursor (for a variant's content reader: the contained
+  // type); Message::signature() has all of them.
   std::string current_signature() const;
   std::uint32_t position() const noexcept { return position_; }
 
  private:
-  MessageReader(const DBusMessageIter& iter, DBusMessage* message) noexcept;
+  MessageReader() noexcept = default;
   std::optional<MessageReader> enter(ArgType container);
-  DBusMessageIter iter_{};
-  DBusMessage* message_ = nullptr;  // borrowed
+  ArgCursor iter_{};  // borrows the message
   std::uint32_t position_ = 0;
 };
 

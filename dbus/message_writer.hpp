@@ -1,12 +1,11 @@
 #pragma once
 // An append cursor over a message under construction, and the C strings it hands to libdbus.
 // Every failed append is fatal.
-#include <dbus/dbus.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "dbus/arg_cursor.hpp"
 #include "dbus/message.hpp"
 #include "dbus/names.hpp"
 
@@ -69,7 +68,7 @@ class MessageWriter {
   }
 
   MessageWriter() noexcept = default;
-  DBusMessageIter iter_{};
+  ArgCursor iter_{};
 };
 
 // The pump's GetMachineId reply: init-append, then one string.

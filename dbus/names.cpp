@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "dbus/bus_error.hpp"
+#include "dbus/error_record.hpp"
 #include "dbus/fatal.hpp"
 
 namespace dbus {

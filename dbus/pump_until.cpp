@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -34,7 +35,7 @@ std::expected<void, BusError> pump_until_readable(BusConnection& connection, int
       if (!ready) return std::unexpected(std::move(ready.error()));
       if (*ready == Ready::stop) return {};
     }
-    if (auto step = connection.process_one(0); !step) return step;
+    if (auto step = connection.process_one(std::chrono::milliseconds(0)); !step) return step;
   }
 }
 

@@ -1,10 +1,8 @@
-// Bytes turned into a message (dbus_message_demarshal) and handed to the service's real object
+// Bytes turned into a message (dbus::Message::from_wire) and handed to the service's real object
 // tree, whose RangeService puts levels on a recording radio and into a recording store.
 // Whatever arrives: calls to our object get exactly one answer to that call (plus the change
 // signal after an accepted Set), everything else gets none, replies stay small, the radio and
 // the file only ever see levels 0 to 30, and the held level is the last one the radio took.
-#include <dbus/dbus.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -57,14 +55,6 @@ std::shared_ptr<src::RangeService> recording_service(Recorder& recorder) {
                                              std::make_unique<RecordingStore>(recorder));
 }
 
-std::size_t marshalled_size(DBusMessage* message) {
-  char* bytes = nullptr;
-  int length = 0;
-  if (!dbus_message_marshal(message, &bytes, &length)) return SIZE_MAX;
-  dbus_free(bytes);
-  return static_cast<std::size_t>(length);
-}
-
 void check(bool holds, const char* what, std::string_view input) {
   if (!holds) oracle::mismatch(what, input, "violated", "holds");
 }
@@ -73,42 +63,37 @@ void check(bool holds, const char* what, std::string_view input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  DBusError error;
-  dbus_error_init(&error);
-  DBusMessage* raw = dbus_message_demarshal(reinterpret_cast<const char*>(data), static_cast<int>(size), &error);
-  dbus_error_free(&error);
-  if (raw == nullptr) return -1;
+  const auto parsed = dbus::Message::from_wire(input);
+  if (!parsed) return -1;
   // The bus daemon delivers no message of a type beyond the four that D-Bus defines (a test in
-  // tests/reliability sends one), so the tree never meets one.
-  if (dbus_message_get_type(raw) > DBUS_MESSAGE_TYPE_SIGNAL) {
-    dbus_message_unref(raw);
-    return -1;
-  }
-  const dbus::Message call = dbus::Message::adopt(raw);
+  // tests/reliability sends one), so the tree never meets one. The type is the header's second
+  // byte.
+  if (data[1] > static_cast<int>(dbus::MessageType::signal)) return -1;
+  const dbus::Message& call = *parsed;
 
   Recorder recorder;
   auto service = recording_service(recorder);
   const tree::ObjectTree objects = src::service_objects(service);
   const auto replies = objects.handle_call(call);
 
-  const bool ours =
-      dbus_message_get_type(raw) == DBUS_MESSAGE_TYPE_METHOD_CALL && dbus_message_has_path(raw, "/com/orbo/RIDEviva");
+  const bool ours = call.type() == dbus::MessageType::method_call && call.path() == "/com/orbo/RIDEviva";
   check(ours == replies.has_value(), "answered exactly the calls to our object", input);
   if (replies) {
     check(replies->size() == 1 || replies->size() == 2, "one answer, or the change signal and the answer", input);
     const dbus::Message& answer = replies->back();
-    const int type = dbus_message_get_type(answer.get());
-    check(type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR, "the answer is a reply", input);
-    check(dbus_message_get_reply_serial(answer.get()) == dbus_message_get_serial(raw), "the answer is to this call",
-          input);
+    const dbus::MessageType type = answer.type();
+    check(type == dbus::MessageType::method_return || type == dbus::MessageType::error, "the answer is a reply", input);
+    check(answer.reply_serial() == call.serial(), "the answer is to this call", input);
     if (replies->size() == 2) {
-      check(dbus_message_is_signal(replies->front().get(), "org.freedesktop.DBus.Properties", "PropertiesChanged"),
+      const dbus::Message& first = replies->front();
+      check(first.type() == dbus::MessageType::signal && first.interface() == "org.freedesktop.DBus.Properties" &&
+                first.member() == "PropertiesChanged",
             "the first of two is the change signal", input);
-      check(type == DBUS_MESSAGE_TYPE_METHOD_RETURN && recorder.last_taken.has_value(),
+      check(type == dbus::MessageType::method_return && recorder.last_taken.has_value(),
             "a change signal only for a level the radio took", input);
     }
     for (const auto& reply : *replies) {
-      check(marshalled_size(reply.get()) <= size + reply_overhead, "replies stay near the size of the call", input);
+      check(reply.to_wire().size() <= size + reply_overhead, "replies stay near the size of the call", input);
     }
   }
   for (int level : recorder.radio) check(level >= 0 && level <= 30, "the radio sees only levels 0 to 30", input);

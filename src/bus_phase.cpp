@@ -1,5 +1,6 @@
 #include "src/bus_phase.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,7 +18,7 @@ namespace {
 
 // Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
 constexpr std::uint32_t request_name_flags = dbus::name_flag::replace_existing;
-constexpr int pump_wait_ms = 1000;
+constexpr std::chrono::milliseconds pump_wait{1000};
 
 }  // namespace
 
@@ -52,8 +53,8 @@ Error run_bus_phase(std::int8_t applied_level) {
   tree::attach(service_objects(make_range_service(applied_level)), *connection);
 
   for (;;) {
-    // BLOCKS up to pump_wait_ms when nothing is queued.
-    if (auto pumped = connection->process_one(pump_wait_ms); !pumped) return to_error(pumped.error());
+    // BLOCKS up to pump_wait when nothing is queued.
+    if (auto pumped = connection->process_one(pump_wait); !pumped) return to_error(pumped.error());
   }
 }
 

@@ -49,7 +49,7 @@ struct MethodContext {
 
 // Messages to send, in order (normally one method return), or an error for the caller.
 using HandlerResult = std::expected<std::vector<dbus::Message>, MethodError>;
-// No message now: the handler keeps the call (dbus::Message::share) and sends its reply later
+// No message now: the handler keeps the call (dbus::Message::another_reference) and sends its reply later
 // on the same connection (dbus::BusConnection::send).
 inline HandlerResult answered_later() { return std::vector<dbus::Message>{}; }
 using MethodHandler = std::function<HandlerResult(const MethodContext&)>;

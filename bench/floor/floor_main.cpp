@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "bench/common/bus_handles.hpp"
+#include "bench/floor/bus_handles.hpp"
 
 namespace {
 

@@ -1,72 +1,64 @@
 #include "bench/load/call_plan.hpp"
 
-#include <cstring>
+#include <optional>
 #include <string_view>
+
+#include "dbus/arg_type.hpp"
+#include "dbus/message_writer.hpp"
+#include "dbus/names.hpp"
 
 namespace bench {
 
 namespace {
 
-constexpr const char* service_name = "com.orbo.RIDEviva";
-constexpr const char* object_path = "/com/orbo/RIDEviva";
+using dbus::ArgType;
+
 constexpr const char* range_interface = "com.orbo.Configuration.Legacy";
 constexpr const char* range_property = "Range";
-constexpr const char* properties_interface = DBUS_INTERFACE_PROPERTIES;
-constexpr const char* introspectable_interface = DBUS_INTERFACE_INTROSPECTABLE;
 
-MessageRef method_call(const char* destination, const char* path, const char* interface, const char* member) {
-  MessageRef call{dbus_message_new_method_call(destination, path, interface, member)};
-  if (!call) out_of_memory("dbus_message_new_method_call");
+// Where the calls go, each name checked once.
+struct Addresses {
+  dbus::BusName service = dbus::BusName::from_constant("com.orbo.RIDEviva");
+  dbus::BusPath object = dbus::BusPath::from_constant("/com/orbo/RIDEviva");
+  dbus::InterfaceName properties = dbus::InterfaceName::from_constant("org.freedesktop.DBus.Properties");
+  dbus::InterfaceName introspectable = dbus::InterfaceName::from_constant("org.freedesktop.DBus.Introspectable");
+  dbus::BusName daemon = dbus::BusName::from_constant("org.freedesktop.DBus");
+  dbus::BusPath daemon_object = dbus::BusPath::from_constant("/org/freedesktop/DBus");
+  dbus::InterfaceName daemon_interface = dbus::InterfaceName::from_constant("org.freedesktop.DBus");
+};
+
+const Addresses& addresses() {
+  static const Addresses named;
+  return named;
+}
+
+dbus::Message properties_call(const char* member) {
+  const Addresses& to = addresses();
+  dbus::Message call =
+      dbus::Message::method_call(to.service, to.object, to.properties, dbus::MemberName::from_constant(member));
+  dbus::MessageWriter(call).append_string(range_interface);
   return call;
 }
 
-void append_string(DBusMessageIter& args, const char* text) {
-  if (!dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &text)) out_of_memory("dbus_message_iter_append_basic");
-}
-
-void append_int32_variant(DBusMessageIter& args, std::int32_t value) {
-  DBusMessageIter variant;
-  if (!dbus_message_iter_open_container(&args, DBUS_TYPE_VARIANT, DBUS_TYPE_INT32_AS_STRING, &variant))
-    out_of_memory("dbus_message_iter_open_container");
-  if (!dbus_message_iter_append_basic(&variant, DBUS_TYPE_INT32, &value))
-    out_of_memory("dbus_message_iter_append_basic");
-  if (!dbus_message_iter_close_container(&args, &variant)) out_of_memory("dbus_message_iter_close_container");
-}
-
-MessageRef properties_call(const char* member) {
-  MessageRef call = method_call(service_name, object_path, properties_interface, member);
-  DBusMessageIter args;
-  dbus_message_iter_init_append(call.get(), &args);
-  append_string(args, range_interface);
-  return call;
-}
-
-std::string text_of(const char* text) { return text ? text : "(none)"; }
+std::string text_of(std::optional<std::string_view> text) { return text ? std::string(*text) : "(none)"; }
 
 // An error reply, or a method return whose signature is not the expected one.
-std::expected<void, std::string> check_return(DBusMessage* reply, const char* signature) {
-  if (dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_ERROR) {
-    const char* message = nullptr;
-    DBusMessageIter args;
-    if (dbus_message_iter_init(reply, &args) && dbus_message_iter_get_arg_type(&args) == DBUS_TYPE_STRING)
-      dbus_message_iter_get_basic(&args, &message);
-    return std::unexpected("error reply " + text_of(dbus_message_get_error_name(reply)) + ": " + text_of(message));
+std::expected<void, std::string> check_return(const dbus::Message& reply, const char* signature) {
+  if (reply.type() == dbus::MessageType::error) {
+    dbus::MessageReader args(reply);
+    std::optional<std::string_view> message;
+    if (args.current_type() == ArgType::string) message = args.read_string_view().value_or("");
+    return std::unexpected("error reply " + text_of(reply.error_name()) + ": " + text_of(message));
   }
-  if (dbus_message_get_type(reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN)
+  if (reply.type() != dbus::MessageType::method_return)
     return std::unexpected(std::string("reply is neither a method return nor an error"));
-  const char* actual = dbus_message_get_signature(reply);
-  if (std::strcmp(actual, signature) != 0)
+  const std::string_view actual = reply.signature();
+  if (actual != signature)
     return std::unexpected("reply signature \"" + std::string(actual) + "\", expected \"" + signature + "\"");
   return {};
 }
 
-std::string first_string(DBusMessage* reply) {
-  DBusMessageIter args;
-  const char* text = "";
-  dbus_message_iter_init(reply, &args);
-  dbus_message_iter_get_basic(&args, &text);
-  return text;
-}
+std::string first_string(const dbus::Message& reply) { return dbus::MessageReader(reply).read_string().value_or(""); }
 
 }  // namespace
 
@@ -87,31 +79,35 @@ bool plausible_bus_id(const std::string& id) {
 CallPlan::CallPlan(const LoadOptions& options)
     : kind_(options.kind), range_(options.range), set_levels_(options.set_levels) {}
 
-MessageRef CallPlan::request(std::uint64_t index) const {
+dbus::Message CallPlan::request(std::uint64_t index) const {
+  const Addresses& to = addresses();
   switch (kind_) {
     case CallKind::get: {
-      MessageRef call = properties_call("Get");
-      DBusMessageIter args;
-      dbus_message_iter_init_append(call.get(), &args);
-      append_string(args, range_property);
+      dbus::Message call = properties_call("Get");
+      dbus::MessageWriter(call).append_string(range_property);
       return call;
     }
     case CallKind::get_all: return properties_call("GetAll");
     case CallKind::set: {
-      MessageRef call = properties_call("Set");
-      DBusMessageIter args;
-      dbus_message_iter_init_append(call.get(), &args);
-      append_string(args, range_property);
-      append_int32_variant(args, set_levels_[index % set_levels_.size()]);
+      dbus::Message call = properties_call("Set");
+      dbus::MessageWriter args(call);
+      args.append_string(range_property);
+      const std::int32_t level = set_levels_[index % set_levels_.size()];
+      args.with_variant(dbus::Signature::from_constant("i"),
+                        [level](dbus::MessageWriter& value) { value.append_int32(level); });
       return call;
     }
-    case CallKind::introspect: return method_call(service_name, object_path, introspectable_interface, "Introspect");
-    case CallKind::get_id: return method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetId");
+    case CallKind::introspect:
+      return dbus::Message::method_call(to.service, to.object, to.introspectable,
+                                        dbus::MemberName::from_constant("Introspect"));
+    case CallKind::get_id:
+      return dbus::Message::method_call(to.daemon, to.daemon_object, to.daemon_interface,
+                                        dbus::MemberName::from_constant("GetId"));
   }
   return {};
 }
 
-std::expected<void, std::string> CallPlan::check(DBusMessage* reply) {
+std::expected<void, std::string> CallPlan::check(const dbus::Message& reply) {
   switch (kind_) {
     case CallKind::get: return check_get(reply);
     case CallKind::get_all: return check_get_all(reply);
@@ -122,49 +118,41 @@ std::expected<void, std::string> CallPlan::check(DBusMessage* reply) {
   return std::unexpected(std::string("unknown call kind"));
 }
 
-std::expected<void, std::string> CallPlan::check_range_variant(DBusMessageIter& variant) const {
-  DBusMessageIter value;
-  dbus_message_iter_recurse(&variant, &value);
-  if (dbus_message_iter_get_arg_type(&value) != DBUS_TYPE_INT32)
-    return std::unexpected(std::string("Range is not a variant holding an INT32"));
-  std::int32_t range = 0;
-  dbus_message_iter_get_basic(&value, &range);
-  if (range != range_)
-    return std::unexpected("Range is " + std::to_string(range) + ", expected " + std::to_string(range_));
+std::expected<void, std::string> CallPlan::check_range_variant(dbus::MessageReader& args) const {
+  auto value = args.enter_variant();
+  const auto range = value ? value->read_int32() : std::unexpected(dbus::TypeMismatch{});
+  if (!range) return std::unexpected(std::string("Range is not a variant holding an INT32"));
+  if (*range != range_)
+    return std::unexpected("Range is " + std::to_string(*range) + ", expected " + std::to_string(range_));
   return {};
 }
 
-std::expected<void, std::string> CallPlan::check_get(DBusMessage* reply) const {
+std::expected<void, std::string> CallPlan::check_get(const dbus::Message& reply) const {
   if (auto shape = check_return(reply, "v"); !shape) return shape;
-  DBusMessageIter args;
-  dbus_message_iter_init(reply, &args);
+  dbus::MessageReader args(reply);
   return check_range_variant(args);
 }
 
-std::expected<void, std::string> CallPlan::check_get_all(DBusMessage* reply) const {
+std::expected<void, std::string> CallPlan::check_get_all(const dbus::Message& reply) const {
   if (auto shape = check_return(reply, "a{sv}"); !shape) return shape;
-  DBusMessageIter args;
-  DBusMessageIter entries;
-  DBusMessageIter entry;
-  dbus_message_iter_init(reply, &args);
-  dbus_message_iter_recurse(&args, &entries);
-  if (dbus_message_iter_get_arg_type(&entries) != DBUS_TYPE_DICT_ENTRY)
-    return std::unexpected(std::string("GetAll answered no properties"));
-  dbus_message_iter_recurse(&entries, &entry);
-  const char* name = "";
-  dbus_message_iter_get_basic(&entry, &name);
-  if (std::strcmp(name, range_property) != 0)
-    return std::unexpected("GetAll answered the property \"" + std::string(name) + "\", expected \"Range\"");
-  dbus_message_iter_next(&entry);
-  if (auto range = check_range_variant(entry); !range) return range;
-  if (dbus_message_iter_next(&entries)) return std::unexpected(std::string("GetAll answered more than Range"));
+  auto entries = dbus::MessageReader(reply).enter_array();
+  auto entry = entries->enter_dict_entry();
+  if (!entry) return std::unexpected(std::string("GetAll answered no properties"));
+  const std::string name = entry->read_string().value_or("");
+  if (name != range_property)
+    return std::unexpected("GetAll answered the property \"" + name + "\", expected \"Range\"");
+  if (auto range = check_range_variant(*entry); !range) return range;
+  if (entries->current_type() != ArgType::nothing)
+    return std::unexpected(std::string("GetAll answered more than Range"));
   return {};
 }
 
-std::expected<void, std::string> CallPlan::check_set(DBusMessage* reply) const { return check_return(reply, ""); }
+std::expected<void, std::string> CallPlan::check_set(const dbus::Message& reply) const {
+  return check_return(reply, "");
+}
 
-std::expected<void, std::string> CallPlan::check_same_text(DBusMessage* reply, bool (*plausible)(const std::string&),
-                                                           const char* what) {
+std::expected<void, std::string> CallPlan::check_same_text(const dbus::Message& reply,
+                                                           bool (*plausible)(const std::string&), const char* what) {
   if (auto shape = check_return(reply, "s"); !shape) return shape;
   std::string text = first_string(reply);
   if (!reference_) {

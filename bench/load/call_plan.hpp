@@ -1,15 +1,14 @@
 #pragma once
 // The requests of one call kind and the check that every reply to them must pass.
-#include <dbus/dbus.h>
-
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "bench/common/bus_handles.hpp"
 #include "bench/load/options.hpp"
+#include "dbus/message.hpp"
+#include "dbus/message_reader.hpp"
 
 namespace bench {
 
@@ -18,18 +17,19 @@ class CallPlan {
   explicit CallPlan(const LoadOptions& options);
 
   // The index-th request; Set cycles through the levels by index.
-  MessageRef request(std::uint64_t index) const;
+  dbus::Message request(std::uint64_t index) const;
 
   // Empty when the reply is what a correct server answers. The first Introspect and GetId
   // replies become the reference that all later ones must equal byte for byte.
-  std::expected<void, std::string> check(DBusMessage* reply);
+  std::expected<void, std::string> check(const dbus::Message& reply);
 
  private:
-  std::expected<void, std::string> check_range_variant(DBusMessageIter& variant) const;
-  std::expected<void, std::string> check_get(DBusMessage* reply) const;
-  std::expected<void, std::string> check_get_all(DBusMessage* reply) const;
-  std::expected<void, std::string> check_set(DBusMessage* reply) const;
-  std::expected<void, std::string> check_same_text(DBusMessage* reply, bool (*plausible)(const std::string&),
+  // The variant at the cursor, which it passes.
+  std::expected<void, std::string> check_range_variant(dbus::MessageReader& args) const;
+  std::expected<void, std::string> check_get(const dbus::Message& reply) const;
+  std::expected<void, std::string> check_get_all(const dbus::Message& reply) const;
+  std::expected<void, std::string> check_set(const dbus::Message& reply) const;
+  std::expected<void, std::string> check_same_text(const dbus::Message& reply, bool (*plausible)(const std::string&),
                                                    const char* what);
 
   CallKind kind_;

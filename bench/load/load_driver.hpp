@@ -4,13 +4,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <expected>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "bench/common/bus_handles.hpp"
 #include "bench/load/call_plan.hpp"
 #include "bench/load/latency.hpp"
+#include "dbus/bus_connection.hpp"
 
 namespace bench {
 
@@ -32,24 +35,26 @@ class LoadDriver {
  private:
   using Clock = std::chrono::steady_clock;
   struct Pending {
-    dbus_uint32_t serial;
+    std::uint32_t serial;
     Clock::time_point sent_at;
   };
   struct Lane {
-    PrivateConnection connection;
+    explicit Lane(dbus::BusConnection opened) : connection(std::move(opened)) {}
+    dbus::BusConnection connection;
     int fd = -1;
     std::vector<Pending> pending;
+    std::deque<std::pair<dbus::Message, Clock::time_point>> arrived;  // with the time each was read
   };
   struct Phase;
 
   LoadDriver() = default;
-  void send_next(Lane& lane, Phase& phase);
+  bool send_next(Lane& lane, Phase& phase);
   std::expected<void, std::string> take_replies(Lane& lane, Phase& phase);
   std::expected<void, std::string> wait_for_traffic(int timeout_ms, std::uint64_t outstanding);
 
-  std::vector<Lane> lanes_;
-  std::vector<pollfd> fds_;       // one per lane, refilled before each wait
-  std::uint64_t next_index_ = 0;  // across phases, so Set keeps alternating
+  std::vector<std::unique_ptr<Lane>> lanes_;  // each where its connection's receiver finds it
+  std::vector<pollfd> fds_;                   // one per lane, refilled before each wait
+  std::uint64_t next_index_ = 0;              // across phases, so Set keeps alternating
 };
 
 }  // namespace bench

@@ -7,6 +7,7 @@
 #include "bench/load/load_driver.hpp"
 #include "bench/load/options.hpp"
 #include "bench/load/process_stats.hpp"
+#include "dbus/bus_connection.hpp"
 
 namespace {
 
@@ -86,6 +87,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int status = run(*options);
-  dbus_shutdown();
+  dbus::shutdown();
   return status;
 }

@@ -12,14 +12,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "bench/common/bus_handles.hpp"
+#include "dbus/bus_connection.hpp"
+#include "dbus/message_reader.hpp"
 
 extern char** environ;
 
@@ -29,7 +32,8 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* service_name = "com.orbo.RIDEviva";
 constexpr auto start_bound = std::chrono::seconds(10);
 constexpr auto stop_bound = std::chrono::seconds(5);
-constexpr int poll_ms = 20;
+constexpr auto daemon_bound = std::chrono::seconds(5);
+constexpr std::chrono::milliseconds poll_interval{20};
 
 class Child {
  public:
@@ -71,17 +75,19 @@ class Child {
 class OwnerWatch {
  public:
   static std::expected<OwnerWatch, std::string> open() {
-    auto connection = bench::open_system_bus();
-    if (!connection) return std::unexpected(connection.error());
-    bench::ErrorRecord error;
+    auto connection = dbus::BusConnection::open_system_bus();
+    if (!connection) return std::unexpected(connection.error().text());
     const std::string rule =
         std::string("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") + service_name +
         "'";
-    dbus_bus_add_match(connection->get(), rule.c_str(), error.get());  // BLOCKS for the daemon's reply
-    if (error.is_set()) return std::unexpected(error.text());
-    if (dbus_bus_name_has_owner(connection->get(), service_name, error.get()))
-      return std::unexpected(std::string(service_name) + " is already owned; stop its owner first");
-    if (error.is_set()) return std::unexpected(error.text());
+    // Each BLOCKS for the daemon's reply, up to 5 s.
+    auto added = connection->call_daemon(dbus::MemberName::from_constant("AddMatch"), {rule}, daemon_bound);
+    if (!added) return std::unexpected(added.error().text());
+    auto owner = connection->call_daemon(dbus::MemberName::from_constant("GetNameOwner"), {std::string(service_name)},
+                                         daemon_bound);
+    if (owner) return std::unexpected(std::string(service_name) + " is already owned; stop its owner first");
+    if (owner.error().name() != dbus::standard_error::name_has_no_owner().view())
+      return std::unexpected(owner.error().text());
     return OwnerWatch(std::move(*connection));
   }
 
@@ -89,37 +95,45 @@ class OwnerWatch {
   std::expected<Clock::time_point, std::string> wait(bool owned, Child& child, Clock::duration bound) {
     const auto deadline = Clock::now() + bound;
     while (Clock::now() < deadline) {
-      bench::MessageRef message{dbus_connection_pop_message(connection_.get())};
-      if (!message) {
-        if (!dbus_connection_read_write(connection_.get(), poll_ms))
-          return std::unexpected(std::string("the bus connection was lost"));
-        if (owned && child.pid() != 0) {
+      if (arrived_->empty()) {
+        if (!connection_.process_one(poll_interval)) return std::unexpected(std::string("the bus connection was lost"));
+        if (arrived_->empty() && owned && child.pid() != 0) {
           if (auto how = child.ended()) return std::unexpected("the server " + *how + " before owning the name");
         }
         continue;
       }
-      const auto seen = Clock::now();
-      if (changed_to(message.get()) == owned) return seen;
+      const auto [message, seen] = std::move(arrived_->front());
+      arrived_->pop_front();
+      if (changed_to(message) == owned) return seen;
     }
     return std::unexpected(std::string("no ownership change of ") + service_name + " within the bound");
   }
 
  private:
-  explicit OwnerWatch(bench::PrivateConnection connection) : connection_(std::move(connection)) {}
+  using Arrived = std::deque<std::pair<dbus::Message, Clock::time_point>>;  // with the time each was read
 
-  // True for a new owner, false for a released name or any other message.
-  static bool changed_to(DBusMessage* message) {
-    if (!dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged")) return false;
-    const char* name = "";
-    const char* old_owner = "";
-    const char* new_owner = "";
-    if (!dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &old_owner,
-                               DBUS_TYPE_STRING, &new_owner, DBUS_TYPE_INVALID))
-      return false;
-    return new_owner[0] != '\0';
+  explicit OwnerWatch(dbus::BusConnection connection)
+      : connection_(std::move(connection)), arrived_(std::make_unique<Arrived>()) {
+    connection_.add_receiver({}, [arrived = arrived_.get()](dbus::Message message, dbus::BusConnection&) {
+      arrived->emplace_back(std::move(message), Clock::now());
+      return true;
+    });
   }
 
-  bench::PrivateConnection connection_;
+  // True for a new owner, false for a released name or any other message.
+  static bool changed_to(const dbus::Message& message) {
+    if (message.type() != dbus::MessageType::signal || message.interface() != "org.freedesktop.DBus" ||
+        message.member() != "NameOwnerChanged")
+      return false;
+    dbus::MessageReader args(message);
+    const auto name = args.read_string_view();
+    const auto old_owner = args.read_string_view();
+    const auto new_owner = args.read_string_view();
+    return name && old_owner && new_owner && !new_owner->empty();
+  }
+
+  dbus::BusConnection connection_;
+  std::unique_ptr<Arrived> arrived_;  // where the receiver puts messages, wherever the watch is moved
 };
 
 // Sends SIGTERM and reaps, escalating to SIGKILL after the bound.
@@ -129,7 +143,7 @@ void stop(Child& child) {
   while (!child.ended()) {
     if (Clock::now() > deadline) return;  // the destructor kills and reaps
     struct timespec pause {
-      0, poll_ms * 1000000L
+      0, std::chrono::nanoseconds(poll_interval).count()
     };
     nanosleep(&pause, nullptr);
   }
@@ -170,7 +184,7 @@ int main(int argc, char** argv) {
   command.push_back(nullptr);
 
   auto millis = measure(command, starts);
-  dbus_shutdown();
+  dbus::shutdown();
   if (!millis) {
     std::fprintf(stderr, "Error: %s\n", millis.error().c_str());
     return 1;

@@ -1,10 +1,12 @@
+#include <dbus/dbus.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "bench/load/call_plan.hpp"
+#include "dbus/message_reader.hpp"
 
 namespace bench {
 namespace {
@@ -17,21 +19,38 @@ LoadOptions options_for(CallKind kind) {
   return options;
 }
 
-// Replies are built on a real request, as the server builds them.
-MessageRef request_with_serial(const CallPlan& plan) {
-  MessageRef call = plan.request(0);
-  dbus_message_set_serial(call.get(), 7);
-  return call;
+struct Unref {
+  void operator()(DBusMessage* message) const noexcept { dbus_message_unref(message); }
+};
+using RawMessage = std::unique_ptr<DBusMessage, Unref>;
+
+// Replies as a server sends them, mistyped ones too: built with libdbus itself, numbered, and
+// handed over as their bytes.
+dbus::Message handed_over(const RawMessage& reply) {
+  dbus_message_set_reply_serial(reply.get(), 7);
+  dbus_message_set_serial(reply.get(), 8);
+  char* bytes = nullptr;
+  int length = 0;
+  if (!dbus_message_marshal(reply.get(), &bytes, &length)) throw std::bad_alloc();
+  const std::unique_ptr<char, void (*)(void*)> owned(bytes, dbus_free);
+  return dbus::Message::from_wire(std::string_view(bytes, static_cast<std::size_t>(length))).value();
 }
 
 using Filler = std::function<void(DBusMessageIter&)>;
 
-MessageRef method_return(DBusMessage* call, const Filler& fill) {
-  MessageRef reply{dbus_message_new_method_return(call)};
+dbus::Message method_return(const Filler& fill) {
+  const RawMessage reply{dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_RETURN)};
   DBusMessageIter args;
   dbus_message_iter_init_append(reply.get(), &args);
   fill(args);
-  return reply;
+  return handed_over(reply);
+}
+
+dbus::Message error_reply(const char* name, const char* text) {
+  const RawMessage reply{dbus_message_new(DBUS_MESSAGE_TYPE_ERROR)};
+  dbus_message_set_error_name(reply.get(), name);
+  dbus_message_append_args(reply.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
+  return handed_over(reply);
 }
 
 void append_string(DBusMessageIter& iter, const char* text) {
@@ -79,11 +98,10 @@ class ReplyCheck : public testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ReplyCheck, AcceptsOnlyWhatACorrectServerAnswers) {
   CallPlan plan(options_for(GetParam().kind));
-  MessageRef call = request_with_serial(plan);
-  MessageRef reply = GetParam().fill ? method_return(call.get(), GetParam().fill)
-                                     : MessageRef{dbus_message_new_error(
-                                           call.get(), "org.freedesktop.DBus.Error.UnknownMethod", "Unknown method ")};
-  const auto checked = plan.check(reply.get());
+  const dbus::Message reply = GetParam().fill
+                                  ? method_return(GetParam().fill)
+                                  : error_reply("org.freedesktop.DBus.Error.UnknownMethod", "Unknown method ");
+  const auto checked = plan.check(reply);
   if (GetParam().problem.empty()) {
     EXPECT_TRUE(checked.has_value()) << checked.error();
   } else {
@@ -138,14 +156,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReplyCheck, HoldsLaterDocumentsToTheFirstOne) {
   CallPlan plan(options_for(CallKind::introspect));
-  MessageRef call = request_with_serial(plan);
   const std::string changed = std::string(good_document) + " ";
-  auto reply_with = [&call](const char* text) {
-    return method_return(call.get(), [text](DBusMessageIter& a) { append_string(a, text); });
+  auto reply_with = [](const char* text) {
+    return method_return([text](DBusMessageIter& a) { append_string(a, text); });
   };
-  EXPECT_TRUE(plan.check(reply_with(good_document).get()).has_value());
-  EXPECT_TRUE(plan.check(reply_with(good_document).get()).has_value());
-  const auto differs = plan.check(reply_with(changed.c_str()).get());
+  EXPECT_TRUE(plan.check(reply_with(good_document)).has_value());
+  EXPECT_TRUE(plan.check(reply_with(good_document)).has_value());
+  const auto differs = plan.check(reply_with(changed.c_str()));
   ASSERT_FALSE(differs.has_value());
   EXPECT_EQ(differs.error(), "introspection document differs from the first reply: " + changed);
 }
@@ -169,12 +186,12 @@ TEST(Requests, GoToTheRightObjectWithTheRightArguments) {
       {CallKind::get_id, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", ""},
   };
   for (const auto& shape : shapes) {
-    MessageRef call = CallPlan(options_for(shape.kind)).request(0);
-    EXPECT_STREQ(dbus_message_get_destination(call.get()), shape.destination) << shape.member;
-    EXPECT_STREQ(dbus_message_get_path(call.get()), shape.path) << shape.member;
-    EXPECT_STREQ(dbus_message_get_interface(call.get()), shape.interface) << shape.member;
-    EXPECT_STREQ(dbus_message_get_member(call.get()), shape.member) << shape.member;
-    EXPECT_STREQ(dbus_message_get_signature(call.get()), shape.signature) << shape.member;
+    const dbus::Message call = CallPlan(options_for(shape.kind)).request(0);
+    EXPECT_EQ(call.destination(), shape.destination) << shape.member;
+    EXPECT_EQ(call.path(), shape.path) << shape.member;
+    EXPECT_EQ(call.interface(), shape.interface) << shape.member;
+    EXPECT_EQ(call.member(), shape.member) << shape.member;
+    EXPECT_EQ(call.signature(), shape.signature) << shape.member;
   }
 }
 
@@ -183,23 +200,17 @@ TEST(Requests, OfSetNameRangeAndCycleThroughTheLevels) {
   options.set_levels = {0, 30, 7};
   CallPlan plan(options);
   for (std::uint64_t index = 0; index < 6; ++index) {
-    MessageRef call = plan.request(index);
-    const char* interface = nullptr;
-    const char* property = nullptr;
-    DBusMessageIter args;
-    DBusMessageIter variant;
-    ASSERT_TRUE(dbus_message_iter_init(call.get(), &args));
-    dbus_message_iter_get_basic(&args, &interface);
-    dbus_message_iter_next(&args);
-    dbus_message_iter_get_basic(&args, &property);
-    dbus_message_iter_next(&args);
-    dbus_message_iter_recurse(&args, &variant);
-    std::int32_t level = -1;
-    ASSERT_EQ(dbus_message_iter_get_arg_type(&variant), DBUS_TYPE_INT32);
-    dbus_message_iter_get_basic(&variant, &level);
-    EXPECT_STREQ(interface, "com.orbo.Configuration.Legacy");
-    EXPECT_STREQ(property, "Range");
-    EXPECT_EQ(level, options.set_levels[index % 3]) << index;
+    const dbus::Message call = plan.request(index);
+    dbus::MessageReader args(call);
+    const auto interface = args.read_string();
+    const auto property = args.read_string();
+    auto variant = args.enter_variant();
+    ASSERT_TRUE(variant.has_value());
+    const auto level = variant->read_int32();
+    ASSERT_TRUE(level.has_value());
+    EXPECT_EQ(interface, "com.orbo.Configuration.Legacy");
+    EXPECT_EQ(property, "Range");
+    EXPECT_EQ(*level, options.set_levels[index % 3]) << index;
   }
 }
 

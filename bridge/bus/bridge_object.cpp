@@ -147,7 +147,7 @@ tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
   if (!command) return std::unexpected(to_method_error(command.error()));
 
   // Shared, since the answer is a copyable function; the call is kept only until it is answered.
-  auto kept = std::make_shared<dbus::Message>(dbus::Message::share(call.message.get()));
+  auto kept = std::make_shared<dbus::Message>(call.message.another_reference());
   dbus::BusConnection* connection = context->connection;
   context->scheduler->submit(Call{
       .command = std::move(*command),

@@ -116,7 +116,8 @@ int serve(const bridge::BridgeOptions& options) {
     const bool powered_on = wait(*connection, watch, scheduler);
     if (powered_on) restore_powered_on(*watch, scheduler);
     scheduler.step();
-    if (auto pumped = connection->process_one(0); !pumped) return report(pumped.error().text());
+    if (auto pumped = connection->process_one(std::chrono::milliseconds(0)); !pumped)
+      return report(pumped.error().text());
   }
 }
 

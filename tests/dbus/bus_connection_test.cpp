@@ -9,6 +9,7 @@
 
 #include "dbus/message_reader.hpp"
 #include "dbus/pump_until.hpp"
+#include "dbus/raw_message.hpp"
 #include "platform/fd/unique_fd.hpp"
 #include "tests/harness/private_bus.hpp"
 
@@ -31,7 +32,7 @@ std::expected<Message, BusError> call_daemon(const BusConnection& connection, co
 Message signal_to(const BusConnection& target, const char* interface, const char* member) {
   Message signal = Message::signal(BusPath::from_constant("/com/example/Test"), InterfaceName::from_constant(interface),
                                    MemberName::from_constant(member));
-  dbus_message_set_destination(signal.get(), unique_name(target).c_str());
+  dbus_message_set_destination(RawMessage::get(signal), unique_name(target).c_str());
   return signal;
 }
 
@@ -39,7 +40,7 @@ Message signal_to(const BusConnection& target, const char* interface, const char
 template <class Done>
 bool pump_until(BusConnection& a, BusConnection& b, Done done) {
   for (int round = 0; round < 500 && !done(); ++round) {
-    if (!a.process_one(10) || !b.process_one(10)) return false;
+    if (!a.process_one(10ms) || !b.process_one(10ms)) return false;
   }
   return done();
 }
@@ -68,7 +69,7 @@ TEST(BusConnectionTest, TheFirstRequestOwnsTheNameAndALaterOneIsQueuedYetSucceed
 
   auto queued = call_daemon(*first, "ListQueuedOwners", {name.str()});
   ASSERT_TRUE(queued.has_value()) << queued.error().detailed();
-  EXPECT_STREQ(dbus_message_get_signature(queued->get()), "as");
+  EXPECT_STREQ(dbus_message_get_signature(RawMessage::get(*queued)), "as");
 }
 
 TEST(BusConnectionTest, ARequestThePolicyForbidsComesBackAsTheDaemonsError) {
@@ -94,9 +95,9 @@ TEST(BusConnectionTest, AStepWithNothingToReadSucceedsWithoutCallingAnyReceiver)
   });
   ASSERT_TRUE(call_daemon(*connection, "GetId"));  // NameAcquired is queued by now
 
-  EXPECT_TRUE(connection->process_one(50));
+  EXPECT_TRUE(connection->process_one(50ms));
   EXPECT_EQ(seen, std::vector<std::string>{"NameAcquired"});
-  EXPECT_TRUE(connection->process_one(50));
+  EXPECT_TRUE(connection->process_one(50ms));
   EXPECT_EQ(seen.size(), 1u);
 }
 
@@ -164,10 +165,10 @@ TEST(BusConnectionTest, PeerSignalsNobodyTakesAreAnsweredToTheirSender) {
     SCOPED_TRACE(row.member);
     Message signal = signal_to(*server, "org.freedesktop.DBus.Peer", row.member);
     client->send(signal);
-    const dbus_uint32_t serial = dbus_message_get_serial(signal.get());
+    const dbus_uint32_t serial = dbus_message_get_serial(RawMessage::get(signal));
     std::optional<Message> answer;
     client->add_receiver({}, [&](Message message, BusConnection&) {
-      if (dbus_message_get_reply_serial(message.get()) != serial) return true;
+      if (dbus_message_get_reply_serial(RawMessage::get(message)) != serial) return true;
       answer = std::move(message);
       return false;
     });
@@ -176,7 +177,7 @@ TEST(BusConnectionTest, PeerSignalsNobodyTakesAreAnsweredToTheirSender) {
     EXPECT_EQ(answer->sender(), unique_name(*server));
     MessageReader reader(*answer);
     if (row.reply == MessageType::error) {
-      EXPECT_STREQ(dbus_message_get_error_name(answer->get()), "org.freedesktop.DBus.Error.UnknownMethod");
+      EXPECT_STREQ(dbus_message_get_error_name(RawMessage::get(*answer)), "org.freedesktop.DBus.Error.UnknownMethod");
       EXPECT_EQ(reader.read_string(), row.error_text);
     } else if (std::string_view(row.member) == "GetMachineId") {
       EXPECT_EQ(reader.read_string().value_or("").size(), 32u);
@@ -205,7 +206,7 @@ TEST(BusConnectionTest, MessagesQueuedBeforeTheBusIsLostAreHandledThenTheStepFai
 
   std::optional<BusError> failure;
   for (int step = 0; step < 20 && !failure; ++step) {
-    if (auto result = server->process_one(100); !result) failure = std::move(result.error());
+    if (auto result = server->process_one(100ms); !result) failure = std::move(result.error());
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"First", "Second", "Third"}));
   ASSERT_TRUE(failure.has_value());
@@ -224,14 +225,14 @@ TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDi
   });
   BusConnection moved = std::move(*opened);
   EXPECT_EQ(opened->unix_fd(), -1);
-  const auto step = opened->process_one(0);
+  const auto step = opened->process_one(0ms);
   ASSERT_FALSE(step.has_value());
   EXPECT_EQ(step.error().text(), kDisconnected);
   const auto request = opened->request_name(BusName::from_constant("com.orbo.RIDEviva"), 2);
   ASSERT_FALSE(request.has_value());
   EXPECT_EQ(request.error().text(), kDisconnected);
   ASSERT_TRUE(call_daemon(moved, "GetId"));  // NameAcquired is queued by now
-  EXPECT_TRUE(moved.process_one(0));
+  EXPECT_TRUE(moved.process_one(0ms));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(moved.add_receiver({}, [](Message, BusConnection&) { return true; }), 2u);
 }

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "dbus/error_record.hpp"
+
 namespace dbus {
 namespace {
 
@@ -30,15 +32,14 @@ TEST(BusErrorTest, AMismatchBecomesAFailedErrorWithItsText) {
   EXPECT_EQ(error.text(), "D-Bus argument type mismatch at position 0: expected String, found nothing");
 }
 
-TEST(BusErrorTest, AdoptingARecordTakesItsContentAndLeavesItEmpty) {
-  DBusError record;
-  dbus_error_init(&record);
-  dbus_set_error(&record, "com.example.Error.Odd", "odd %d", 7);
-  const BusError error = BusError::adopt(record);
-  EXPECT_FALSE(dbus_error_is_set(&record));
+TEST(BusErrorTest, TakingARecordTakesItsContentAndLeavesItEmpty) {
+  ErrorRecord record;
+  dbus_set_error(record.out(), "com.example.Error.Odd", "odd %d", 7);
+  const BusError error = record.take();
+  EXPECT_FALSE(dbus_error_is_set(record.out()));
   EXPECT_EQ(error.name(), "com.example.Error.Odd");
   EXPECT_EQ(error.message(), "odd 7");
-  dbus_error_free(&record);  // harmless on an empty record; a double free here would show in valgrind
+  // The record frees itself once more, harmless when empty; a double free would show in valgrind.
 }
 
 TEST(BusErrorTest, MovingHandsOverTheRecordAndEmptiesTheSource) {

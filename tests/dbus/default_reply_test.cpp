@@ -3,23 +3,24 @@
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
+#include "dbus/raw_message.hpp"
 
 namespace dbus {
 namespace {
 
 // A message of the given type as if it had come off the bus, with a serial to answer and a sender.
 Message incoming(MessageType type, const char* interface, const char* member) {
-  Message message = Message::adopt(dbus_message_new(static_cast<int>(type)));
+  Message message = RawMessage::adopt(dbus_message_new(static_cast<int>(type)));
   if (type == MessageType::method_return || type == MessageType::error) {
-    dbus_message_set_reply_serial(message.get(), 1);
-    if (type == MessageType::error) dbus_message_set_error_name(message.get(), "com.example.Error.E");
+    dbus_message_set_reply_serial(RawMessage::get(message), 1);
+    if (type == MessageType::error) dbus_message_set_error_name(RawMessage::get(message), "com.example.Error.E");
   } else {
-    dbus_message_set_path(message.get(), "/com/orbo/RIDEviva");
-    dbus_message_set_member(message.get(), member);
+    dbus_message_set_path(RawMessage::get(message), "/com/orbo/RIDEviva");
+    dbus_message_set_member(RawMessage::get(message), member);
   }
-  if (interface != nullptr) dbus_message_set_interface(message.get(), interface);
-  dbus_message_set_serial(message.get(), 11);
-  dbus_message_set_sender(message.get(), ":1.7");
+  if (interface != nullptr) dbus_message_set_interface(RawMessage::get(message), interface);
+  dbus_message_set_serial(RawMessage::get(message), 11);
+  dbus_message_set_sender(RawMessage::get(message), ":1.7");
   return message;
 }
 
@@ -57,11 +58,11 @@ TEST(DefaultReplyTest, AnswersPeerWhateverTheTypeAndRefusesOtherCalls) {
     ASSERT_EQ(reply.has_value(), row.reply.has_value());
     if (!reply) continue;
     EXPECT_EQ(reply->type(), *row.reply);
-    EXPECT_STREQ(dbus_message_get_destination(reply->get()), ":1.7");
-    EXPECT_EQ(dbus_message_get_reply_serial(reply->get()), 11u);
+    EXPECT_STREQ(dbus_message_get_destination(RawMessage::get(*reply)), ":1.7");
+    EXPECT_EQ(dbus_message_get_reply_serial(RawMessage::get(*reply)), 11u);
     MessageReader reader(*reply);
     if (*row.reply == MessageType::error) {
-      EXPECT_STREQ(dbus_message_get_error_name(reply->get()), std::string(row.error_name).c_str());
+      EXPECT_STREQ(dbus_message_get_error_name(RawMessage::get(*reply)), std::string(row.error_name).c_str());
       EXPECT_EQ(reader.read_string(), row.error_text);
     }
     EXPECT_EQ(reader.current_type(), ArgType::nothing);

@@ -3,6 +3,7 @@
 #include "dbus/message.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
+#include "dbus/raw_message.hpp"
 
 namespace dbus {
 namespace {
@@ -123,7 +124,7 @@ TEST(MessageCursorTest, ADictionaryOfVariantsIsWrittenWithItsSignatureAndReadBac
   writer.close(array);
   MessageWriter(message).append_string("ignored");  // a fresh append cursor goes on at the end
 
-  EXPECT_STREQ(dbus_message_get_signature(message.get()), "sa{sv}s");
+  EXPECT_EQ(message.signature(), "sa{sv}s");
   MessageReader reader(message);
   ASSERT_TRUE(reader.read_string());
   EXPECT_EQ(reader.current_type(), ArgType::array);
@@ -182,7 +183,7 @@ TEST(MessageCursorTest, StringsArePassedInPlaceOnlyWhenAlreadyTerminatedAndWellF
 
 TEST(MessageCursorTest, GetMachineIdReplyCarriesOneString) {
   Message call = empty_signal();
-  dbus_message_set_serial(call.get(), 3);
+  dbus_message_set_serial(RawMessage::get(call), 3);
   Message reply = Message::method_return(call);
   append_one_string(reply, "0123456789abcdef0123456789abcdef");
   MessageReader reader(reply);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dbus/message_reader.hpp"
+#include "dbus/raw_message.hpp"
 #include "exact_text.hpp"
 
 namespace dbus {
@@ -13,7 +14,7 @@ Message call_to_peer() {
   Message call = Message::method_call(
       BusName::from_constant("com.orbo.RIDEviva"), BusPath::from_constant("/com/orbo/RIDEviva"),
       InterfaceName::from_constant("org.freedesktop.DBus.Peer"), MemberName::from_constant("Ping"));
-  dbus_message_set_serial(call.get(), 7);
+  dbus_message_set_serial(RawMessage::get(call), 7);
   return call;
 }
 
@@ -23,7 +24,7 @@ TEST(MessageTest, ConstructorsFillTheHeaderFields) {
   EXPECT_EQ(call.path(), "/com/orbo/RIDEviva");
   EXPECT_EQ(call.interface(), "org.freedesktop.DBus.Peer");
   EXPECT_EQ(call.member(), "Ping");
-  EXPECT_STREQ(dbus_message_get_destination(call.get()), "com.orbo.RIDEviva");
+  EXPECT_EQ(call.destination(), "com.orbo.RIDEviva");
   EXPECT_EQ(call.sender(), std::nullopt);  // only the bus daemon fills it in
 
   const Message signal = Message::signal(BusPath::from_constant("/a"), InterfaceName::from_constant("com.example.S"),
@@ -35,7 +36,7 @@ TEST(MessageTest, ConstructorsFillTheHeaderFields) {
 
   const Message reply = Message::method_return(call);
   EXPECT_EQ(reply.type(), MessageType::method_return);
-  EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), 7u);
+  EXPECT_EQ(reply.reply_serial(), 7u);
   EXPECT_EQ(reply.path(), std::nullopt);
   EXPECT_EQ(reply.interface(), std::nullopt);
   EXPECT_EQ(reply.member(), std::nullopt);
@@ -59,7 +60,7 @@ TEST(MessageTest, AnErrorReplyCarriesItsNameAndTextExactly) {
     const Message error =
         Message::error_reply(call, ErrorName::from_constant("org.freedesktop.DBus.Error.UnknownMethod"), row.text);
     EXPECT_EQ(error.type(), MessageType::error);
-    EXPECT_STREQ(dbus_message_get_error_name(error.get()), "org.freedesktop.DBus.Error.UnknownMethod");
+    EXPECT_EQ(error.error_name(), "org.freedesktop.DBus.Error.UnknownMethod");
     MessageReader reader(error);
     EXPECT_EQ(reader.read_string(), row.carried);
   }
@@ -67,17 +68,51 @@ TEST(MessageTest, AnErrorReplyCarriesItsNameAndTextExactly) {
 
 TEST(MessageTest, MovedAndSharedMessagesEachReleaseTheirOwnReference) {
   Message original = call_to_peer();
-  DBusMessage* raw = original.get();
-  Message shared = Message::share(raw);
+  DBusMessage* raw = RawMessage::get(original);
+  Message shared = original.another_reference();
   Message moved = std::move(original);
   EXPECT_FALSE(original);
-  EXPECT_EQ(moved.get(), raw);
+  EXPECT_EQ(RawMessage::get(moved), raw);
   moved = Message();
   EXPECT_EQ(shared.member(), "Ping");  // still alive through the shared reference
 
-  Message adopted = Message::adopt(shared.release());
-  EXPECT_FALSE(shared);
-  EXPECT_EQ(adopted.get(), raw);
+  Message adopted = RawMessage::adopt(dbus_message_ref(raw));
+  shared = Message();
+  EXPECT_EQ(RawMessage::get(adopted), raw);
+  EXPECT_EQ(adopted.member(), "Ping");  // the adopted reference was its own
+}
+
+// The bytes of a numbered method call with only the header fields given.
+std::string call_bytes(const char* path, const char* member) {
+  Message call = RawMessage::adopt(dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_CALL));
+  if (path != nullptr) dbus_message_set_path(RawMessage::get(call), path);
+  if (member != nullptr) dbus_message_set_member(RawMessage::get(call), member);
+  dbus_message_set_serial(RawMessage::get(call), 9);
+  return call.to_wire();
+}
+
+// A message made from its wire bytes is the message that was sent, byte for byte; bytes that no
+// sender could have sent are refused with libdbus's reason, as the bus daemon refuses them, so a
+// call without a path or a member never reaches a handler.
+TEST(MessageTest, WireBytesGiveBackTheSameMessageAndBrokenBytesAreRefused) {
+  const Message call = call_to_peer();
+  const std::string wire = call.to_wire();
+  const auto copy = Message::from_wire(wire);
+  ASSERT_TRUE(copy.has_value()) << copy.error().detailed();
+  EXPECT_EQ(copy->to_wire(), wire);
+  EXPECT_EQ(copy->serial(), 7u);
+  EXPECT_EQ(copy->member(), "Ping");
+  EXPECT_EQ(copy->signature(), "");
+
+  const Message unsent = Message::method_return(call);  // no serial until a connection sends it
+  ASSERT_TRUE(Message::from_wire(call_bytes("/a", "M")));
+  const std::string refused[] = {"", wire.substr(0, wire.size() - 1), unsent.to_wire(), call_bytes(nullptr, "M"),
+                                 call_bytes("/a", nullptr)};
+  for (const std::string& bytes : refused) {
+    const auto made = Message::from_wire(bytes);
+    ASSERT_FALSE(made.has_value()) << bytes.size();
+    EXPECT_NE(made.error().name(), "") << bytes.size();  // libdbus's: InvalidArgs, or NoMemory when cut short
+  }
 }
 
 TEST(MessageDeathTest, AnEmptyMessageHasNoValidType) {

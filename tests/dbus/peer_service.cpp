@@ -7,10 +7,12 @@
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
+#include "dbus/raw_message.hpp"
 
 namespace dbus_test {
 
 using namespace dbus;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -20,7 +22,7 @@ Message answer(const Message& call) {
     MessageReader reader(call);
     Message reply = Message::method_return(call);
     MessageWriter writer(reply);
-    writer.append_string(dbus_message_get_signature(call.get()));
+    writer.append_string(dbus_message_get_signature(RawMessage::get(call)));
     writer.append_string(reader.read_string().value_or(""));
     return reply;
   }
@@ -69,7 +71,7 @@ void PeerService::serve(std::promise<std::string>& ready) {
   });
   ready.set_value("");
   // Each step waits at most 20 ms, so a stop request is seen soon.
-  while (!stop_ && connection->process_one(20)) {
+  while (!stop_ && connection->process_one(20ms)) {
   }
 }
 

@@ -1,10 +1,7 @@
 #pragma once
 // A peer that owns the bridge's bus name and never reads a message: no call to the bridge is
 // ever answered, which the bridge itself never does. For the service's reply timeout.
-#include <dbus/dbus.h>
-
-#include <memory>
-
+#include "dbus/bus_connection.hpp"
 #include "tests/harness/private_bus.hpp"
 
 namespace harness {
@@ -15,10 +12,7 @@ class SilentBridge {
   explicit SilentBridge(const PrivateBus& bus);
 
  private:
-  struct Close {
-    void operator()(DBusConnection* connection) const noexcept;
-  };
-  std::unique_ptr<DBusConnection, Close> connection_;
+  dbus::BusConnection connection_;
 };
 
 }  // namespace harness

@@ -1,147 +1,120 @@
 #include "tests/integration/bus_client.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "dbus/arg_type.hpp"
+#include "dbus/message_reader.hpp"
 #include "dbus/message_writer.hpp"
 #include "dbus/names.hpp"
 
 namespace integration {
 namespace {
 
-[[noreturn]] void fail(const std::string& what, DBusError& error) {
-  std::string text = what + ": " + (error.message ? error.message : "unknown");
-  dbus_error_free(&error);
-  throw std::runtime_error(text);
-}
-
 dbus::Message method_call(const std::string& to, const char* interface, const char* member) {
-  dbus::Message call = dbus::Message::adopt(dbus_message_new_method_call(to.c_str(), service_path, interface, member));
-  if (!call) throw std::runtime_error("out of memory");
-  return call;
+  return dbus::Message::method_call(dbus::BusName::from_text(to).value(), dbus::BusPath::from_constant(service_path),
+                                    dbus::InterfaceName::from_constant(interface),
+                                    dbus::MemberName::from_constant(member));
 }
 
 dbus::Message properties_call(const std::string& to, const char* member) {
   return method_call(to, "org.freedesktop.DBus.Properties", member);
 }
 
-std::string describe_value(DBusMessageIter& iter) {
-  switch (dbus_message_iter_get_arg_type(&iter)) {
-    case DBUS_TYPE_INT32: {
-      dbus_int32_t value = 0;
-      dbus_message_iter_get_basic(&iter, &value);
-      return "i " + std::to_string(value);
+std::string describe_values(dbus::MessageReader& reader, std::string_view separator);
+
+// One value at the cursor, which it passes unless it is of a type described by its code alone.
+std::string describe_value(dbus::MessageReader& reader) {
+  switch (reader.current_type()) {
+    case dbus::ArgType::int32: return "i " + std::to_string(*reader.read_int32());
+    case dbus::ArgType::uint32: return "u " + std::to_string(*reader.read_uint32());
+    case dbus::ArgType::string: return "s " + *reader.read_string();
+    case dbus::ArgType::variant: {
+      auto inner = reader.enter_variant();
+      return describe_value(*inner);
     }
-    case DBUS_TYPE_UINT32: {
-      dbus_uint32_t value = 0;
-      dbus_message_iter_get_basic(&iter, &value);
-      return "u " + std::to_string(value);
+    case dbus::ArgType::array: {
+      auto element = reader.enter_array();
+      return "[" + describe_values(*element, ", ") + "]";
     }
-    case DBUS_TYPE_STRING: {
-      const char* value = nullptr;
-      dbus_message_iter_get_basic(&iter, &value);
-      return "s " + std::string(value);
+    case dbus::ArgType::dict_entry: {
+      auto entry = reader.enter_dict_entry();
+      std::string key = entry->read_string().value_or("");
+      return key + "=" + describe_value(*entry);
     }
-    case DBUS_TYPE_VARIANT: {
-      DBusMessageIter inner;
-      dbus_message_iter_recurse(&iter, &inner);
-      return describe_value(inner);
-    }
-    case DBUS_TYPE_ARRAY: {
-      DBusMessageIter element;
-      dbus_message_iter_recurse(&iter, &element);
-      std::string text = "[";
-      for (bool first = true; dbus_message_iter_get_arg_type(&element) != DBUS_TYPE_INVALID;
-           dbus_message_iter_next(&element), first = false) {
-        if (!first) text += ", ";
-        text += describe_value(element);
-      }
-      return text + "]";
-    }
-    case DBUS_TYPE_DICT_ENTRY: {
-      DBusMessageIter entry;
-      dbus_message_iter_recurse(&iter, &entry);
-      const char* key = nullptr;
-      dbus_message_iter_get_basic(&entry, &key);
-      dbus_message_iter_next(&entry);
-      return std::string(key) + "=" + describe_value(entry);
-    }
-    default: return "type " + std::string(1, static_cast<char>(dbus_message_iter_get_arg_type(&iter)));
+    default: return "type " + std::string(1, static_cast<char>(reader.current_type()));
   }
 }
 
-std::string describe_arguments(DBusMessage* raw) {
-  DBusMessageIter args;
-  if (!dbus_message_iter_init(raw, &args)) return "()";
+// Values up to the end or up to one the cursor cannot pass.
+std::string describe_values(dbus::MessageReader& reader, std::string_view separator) {
   std::string text;
-  do {
-    if (!text.empty()) text += "; ";
-    text += describe_value(args);
-  } while (dbus_message_iter_next(&args));
+  for (bool first = true; reader.current_type() != dbus::ArgType::nothing; first = false) {
+    if (!first) text += separator;
+    const std::uint32_t at = reader.position();
+    text += describe_value(reader);
+    if (reader.position() == at) break;
+  }
   return text;
+}
+
+std::string describe_arguments(const dbus::Message& message) {
+  dbus::MessageReader reader(message);
+  if (reader.current_type() == dbus::ArgType::nothing) return "()";
+  return describe_values(reader, "; ");
 }
 
 }  // namespace
 
-DBusConnection* connect(const std::string& address) {
-  DBusError error;
-  dbus_error_init(&error);
-  DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error);
-  if (connection == nullptr) fail("connect", error);
-  dbus_connection_set_exit_on_disconnect(connection, false);
-  if (!dbus_bus_register(connection, &error)) {
-    dbus_connection_close(connection);
-    dbus_connection_unref(connection);
-    fail("Hello", error);
-  }
-  return connection;
+dbus::BusConnection connect(const std::string& address) {
+  auto connection = dbus::BusConnection::open(address);
+  if (!connection) throw std::runtime_error("connect: " + connection.error().text());
+  return std::move(*connection);
 }
 
 BusClient::BusClient(const harness::PrivateBus& bus) : connection_(connect(bus.address())) {
+  connection_.add_receiver({}, [this](dbus::Message message, dbus::BusConnection&) {
+    backlog_.push_back(std::move(message));
+    return true;
+  });
   // The daemon greets every new connection with NameAcquired for its unique name; take it out of
   // the way so that tests see only what they caused.
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < deadline) {
     dbus::Message greeting = next(100ms);
-    if (greeting && dbus_message_is_signal(greeting.get(), "org.freedesktop.DBus", "NameAcquired")) return;
+    if (greeting && greeting.type() == dbus::MessageType::signal && greeting.interface() == "org.freedesktop.DBus" &&
+        greeting.member() == "NameAcquired") {
+      return;
+    }
     if (greeting) backlog_.push_back(std::move(greeting));
   }
 }
 
-BusClient::~BusClient() {
-  dbus_connection_close(connection_);
-  dbus_connection_unref(connection_);
-}
-
-std::string BusClient::unique_name() const { return dbus_bus_get_unique_name(connection_); }
+std::string BusClient::unique_name() const { return std::string(connection_.unique_name()); }
 
 void BusClient::add_match(const std::string& rule) {
-  DBusError error;
-  dbus_error_init(&error);
-  dbus_bus_add_match(connection_, rule.c_str(), &error);
-  if (dbus_error_is_set(&error)) fail("add_match", error);
+  const auto added = connection_.call_daemon(dbus::MemberName::from_constant("AddMatch"), {rule}, 25s);
+  if (!added) throw std::runtime_error("add_match: " + added.error().text());
 }
 
 std::uint32_t BusClient::send(dbus::Message& message) {
-  dbus_uint32_t serial = 0;
-  if (!dbus_connection_send(connection_, message.get(), &serial)) throw std::runtime_error("send");
-  dbus_connection_flush(connection_);
-  return serial;
+  connection_.send(message);
+  // The connection numbers the message as it queues it.
+  if (message.serial() == 0) throw std::runtime_error("send");
+  return message.serial();
 }
 
 dbus::Message BusClient::next(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  if (!backlog_.empty()) {
-    dbus::Message kept = std::move(backlog_.front());
-    backlog_.pop_front();
-    return kept;
-  }
-  for (;;) {
-    if (DBusMessage* popped = dbus_connection_pop_message(connection_)) return dbus::Message::adopt(popped);
+  while (backlog_.empty()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left <= 0ms) return {};
-    if (!dbus_connection_read_write(connection_, static_cast<int>(std::min(left, 100ms).count()))) return {};
+    if (!connection_.process_one(std::min(left, 100ms))) return {};
   }
+  dbus::Message kept = std::move(backlog_.front());
+  backlog_.pop_front();
+  return kept;
 }
 
 dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>* before,
@@ -157,7 +130,7 @@ dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>
     dbus::Message incoming =
         next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
     if (!incoming) break;
-    if (dbus_message_get_reply_serial(incoming.get()) == serial) {
+    if (incoming.reply_serial() == serial) {
       keep_others();
       return incoming;
     }
@@ -168,28 +141,24 @@ dbus::Message BusClient::call(dbus::Message& message, std::vector<dbus::Message>
 }
 
 std::uint32_t BusClient::request_name(const std::string& name, std::uint32_t flags) {
-  DBusError error;
-  dbus_error_init(&error);
-  const int reply = dbus_bus_request_name(connection_, name.c_str(), flags, &error);
-  if (reply < 0) fail("RequestName", error);
-  return static_cast<std::uint32_t>(reply);
+  const auto reply = connection_.request_name(dbus::BusName::from_text(name).value(), flags);
+  if (!reply) throw std::runtime_error("RequestName: " + reply.error().text());
+  return *reply;
 }
 
 std::vector<std::string> BusClient::queued_owners(const std::string& name) {
-  dbus::Message request = dbus::Message::adopt(dbus_message_new_method_call(
-      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListQueuedOwners"));
-  const char* text = name.c_str();
-  dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
+  dbus::Message request = dbus::Message::method_call(
+      dbus::BusName::from_constant("org.freedesktop.DBus"), dbus::BusPath::from_constant("/org/freedesktop/DBus"),
+      dbus::InterfaceName::from_constant("org.freedesktop.DBus"), dbus::MemberName::from_constant("ListQueuedOwners"));
+  dbus::MessageWriter(request).append_string(name);
   dbus::Message reply = call(request);
   std::vector<std::string> owners;
-  if (!reply || dbus_message_get_type(reply.get()) != DBUS_MESSAGE_TYPE_METHOD_RETURN) return owners;
-  DBusMessageIter args, element;
-  dbus_message_iter_init(reply.get(), &args);
-  dbus_message_iter_recurse(&args, &element);
-  for (; dbus_message_iter_get_arg_type(&element) == DBUS_TYPE_STRING; dbus_message_iter_next(&element)) {
-    const char* owner = nullptr;
-    dbus_message_iter_get_basic(&element, &owner);
-    owners.emplace_back(owner);
+  if (!reply || reply.type() != dbus::MessageType::method_return) return owners;
+  auto element = dbus::MessageReader(reply).enter_array();
+  while (element) {
+    auto owner = element->read_string();
+    if (!owner) break;
+    owners.push_back(std::move(*owner));
   }
   return owners;
 }
@@ -224,23 +193,21 @@ dbus::Message introspect(const std::string& to) {
 
 std::string describe(const dbus::Message& message) {
   if (!message) return "nothing";
-  DBusMessage* raw = message.get();
-  switch (dbus_message_get_type(raw)) {
-    case DBUS_MESSAGE_TYPE_ERROR: {
-      const char* text = nullptr;
-      dbus_message_get_args(raw, nullptr, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
-      return "error " + std::string(dbus_message_get_error_name(raw)) + ": " + (text ? text : "");
+  switch (message.type()) {
+    case dbus::MessageType::error: {
+      const auto text = dbus::MessageReader(message).read_string();
+      return "error " + std::string(message.error_name().value_or("")) + ": " + text.value_or("");
     }
-    case DBUS_MESSAGE_TYPE_SIGNAL:
-      return "signal " + std::string(dbus_message_get_member(raw)) + ": " + describe_arguments(raw);
-    default: return describe_arguments(raw);
+    case dbus::MessageType::signal:
+      return "signal " + std::string(message.member().value_or("")) + ": " + describe_arguments(message);
+    default: return describe_arguments(message);
   }
 }
 
 std::optional<std::int32_t> changed_range(const dbus::Message& message) {
-  if (!message || dbus_message_get_type(message.get()) != DBUS_MESSAGE_TYPE_SIGNAL) return std::nullopt;
-  if (!dbus_message_has_path(message.get(), service_path) ||
-      !dbus_message_is_signal(message.get(), "org.freedesktop.DBus.Properties", "PropertiesChanged")) {
+  if (!message || message.type() != dbus::MessageType::signal) return std::nullopt;
+  if (message.path() != service_path || message.interface() != "org.freedesktop.DBus.Properties" ||
+      message.member() != "PropertiesChanged") {
     return std::nullopt;
   }
   const std::string text = describe(message);

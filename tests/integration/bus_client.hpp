@@ -1,8 +1,6 @@
 #pragma once
-// A plain libdbus client on a private bus, for what command-line clients cannot show: the order
-// of messages on one connection, names owned, calls left pending.
-#include <dbus/dbus.h>
-
+// A plain client on a private bus, for what command-line clients cannot show: the order of
+// messages on one connection, names owned, calls left pending.
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dbus/bus_connection.hpp"
 #include "dbus/message.hpp"
 #include "tests/harness/private_bus.hpp"
 
@@ -23,14 +22,13 @@ inline constexpr const char* legacy_interface = "com.orbo.Configuration.Legacy";
 
 // A private connection to the bus at `address`, registered with the daemon; throws when the bus
 // cannot be reached.
-DBusConnection* connect(const std::string& address);
+dbus::BusConnection connect(const std::string& address);
 
 class BusClient {
  public:
   explicit BusClient(const harness::PrivateBus& bus);
   BusClient(const BusClient&) = delete;
   BusClient& operator=(const BusClient&) = delete;
-  ~BusClient();
 
   std::string unique_name() const;
 
@@ -51,8 +49,8 @@ class BusClient {
   std::vector<std::string> queued_owners(const std::string& name);
 
  private:
-  DBusConnection* connection_ = nullptr;
-  std::deque<dbus::Message> backlog_;
+  dbus::BusConnection connection_;
+  std::deque<dbus::Message> backlog_;  // arrived and not yet taken, in order
 };
 
 // Calls to the service's object (destination `to`, by default the well-known name).

@@ -161,7 +161,7 @@ TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {
   for (std::size_t i = 0; i < requests.size(); ++i) {
     dbus::Message reply = client.next(10s);
     ASSERT_TRUE(reply) << "answer " << i << " missing";
-    EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), serials[i]);
+    EXPECT_EQ(reply.reply_serial(), serials[i]);
     answers.push_back(describe(reply));
   }
   EXPECT_EQ(answers, (std::vector<std::string>{

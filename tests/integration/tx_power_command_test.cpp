@@ -17,8 +17,9 @@ namespace {
 
 // The connections on the bus: "[s org.freedesktop.DBus, s :1.0, ...]" from ListNames.
 std::set<std::string> unique_names(integration::BusClient& client) {
-  dbus::Message list = dbus::Message::adopt(dbus_message_new_method_call(
-      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames"));
+  dbus::Message list = dbus::Message::method_call(
+      dbus::BusName::from_constant("org.freedesktop.DBus"), dbus::BusPath::from_constant("/org/freedesktop/DBus"),
+      dbus::InterfaceName::from_constant("org.freedesktop.DBus"), dbus::MemberName::from_constant("ListNames"));
   const std::string answer = integration::describe(client.call(list));
   std::set<std::string> names;
   for (std::size_t at = answer.find("s :"); at != std::string::npos; at = answer.find("s :", at + 1)) {

@@ -215,12 +215,8 @@ TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
 TEST_F(BadClient, AMessageOfATypeDBusDoesNotDefineNeverDisturbsTheService) {
   for (const int type : {5, 48, 255}) {
     SCOPED_TRACE(type);
-    dbus::Message odd = dbus::Message::adopt(dbus_message_new(type));
+    dbus::Message odd = raw_message(type, {.member = "Get"});
     ASSERT_TRUE(odd);
-    dbus_message_set_destination(odd.get(), "com.orbo.RIDEviva");
-    dbus_message_set_path(odd.get(), "/com/orbo/RIDEviva");
-    dbus_message_set_interface(odd.get(), "org.freedesktop.DBus.Properties");
-    dbus_message_set_member(odd.get(), "Get");
     client_->send(odd);
     auto next = integration::get_range();
     std::vector<dbus::Message> before;
@@ -280,7 +276,7 @@ TEST(SignalFlood, IsAnsweredOnlyWhereThePumpAnswersAndServingGoesOn) {
   ASSERT_EQ(before.size(), answered.size());
   for (std::size_t i = 0; i < before.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(dbus_message_get_reply_serial(before[i].get()), answered[i]);
+    EXPECT_EQ(before[i].reply_serial(), answered[i]);
     EXPECT_EQ(describe(before[i]), i % 2 == 0 ? "()" : error("UnknownMethod", "Method does not exist"));
   }
   BusClient other(rig.bus());

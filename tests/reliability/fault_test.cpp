@@ -122,7 +122,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
       const std::uint32_t serial = set_waiting_on_bridge(client, rig, 25);
       if (row.during) row.during(rig);
       answer = client.next(20s);
-      while (answer && dbus_message_get_reply_serial(answer.get()) != serial) {
+      while (answer && answer.reply_serial() != serial) {
         before.push_back(std::move(answer));
         answer = client.next(20s);
       }

@@ -92,7 +92,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     ASSERT_FALSE(service.has_exited()) << service.standard_error();
     if (round == 0) {
       dbus::Message reply = setter.next(10s);
-      EXPECT_EQ(dbus_message_get_reply_serial(reply.get()), slow_serial);
+      EXPECT_EQ(reply.reply_serial(), slow_serial);
       EXPECT_EQ(describe(reply), "()");
     }
     const std::size_t kib = resident_kib(service.pid());

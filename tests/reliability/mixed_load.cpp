@@ -1,13 +1,13 @@
 #include "tests/reliability/mixed_load.hpp"
 
-#include <dbus/dbus.h>
-
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "dbus/bus_connection.hpp"
 #include "tests/harness/expected_texts.hpp"
 #include "tests/integration/bus_client.hpp"
 #include "tests/reliability/raw_call.hpp"
@@ -25,7 +25,7 @@ CallShape properties(const char* member, std::vector<Append> args) {
 }
 
 struct Outstanding {
-  dbus_uint32_t serial;
+  std::uint32_t serial;
   std::string answer;
 };
 
@@ -35,47 +35,52 @@ class Lane {
   Lane(const LoadPlan& plan, std::chrono::steady_clock::time_point deadline) : plan_(plan), deadline_(deadline) {}
 
   LoadResult run() {
-    DBusConnection* connection = nullptr;
+    std::optional<dbus::BusConnection> connection;
     try {
-      connection = integration::connect(plan_.bus_address);
+      connection.emplace(integration::connect(plan_.bus_address));
     } catch (const std::exception& failure) {
       problem(failure.what());
       return result_;
     }
-    exchange(connection);
-    dbus_connection_close(connection);
-    dbus_connection_unref(connection);
+    exchange(*connection);
     return result_;
   }
 
  private:
-  void exchange(DBusConnection* connection) {
+  void exchange(dbus::BusConnection& connection) {
     std::deque<Outstanding> outstanding;
+    std::deque<dbus::Message> arrived;
+    connection.add_receiver({}, [&arrived](dbus::Message message, dbus::BusConnection&) {
+      arrived.push_back(std::move(message));
+      return true;
+    });
     std::size_t next = 0;
     while (result_.answered < plan_.requests_per_connection) {
       while (next < plan_.requests_per_connection && outstanding.size() < plan_.window) {
         PlannedRequest request = planned_request(next++, plan_);
-        dbus_uint32_t serial = 0;
-        if (!dbus_connection_send(connection, request.message.get(), &serial)) return problem("send: out of memory");
-        outstanding.push_back({serial, std::move(request.answer)});
+        connection.send(request.message);
+        // The connection numbers what it queues; a message it could not queue stays unnumbered.
+        if (request.message.serial() == 0) return problem("send: out of memory");
+        outstanding.push_back({request.message.serial(), std::move(request.answer)});
         ++result_.sent;
         result_.valid += request.valid;
       }
-      dbus_connection_flush(connection);
-      dbus::Message incoming = dbus::Message::adopt(dbus_connection_pop_message(connection));
-      if (!incoming) {
+      if (arrived.empty()) {
         if (std::chrono::steady_clock::now() > deadline_) return problem("no answer before the limit");
-        if (!dbus_connection_read_write(connection, 1000)) return problem("connection lost");
+        // BLOCKS up to 1 s; writes what is still queued as it waits.
+        if (!connection.process_one(1000ms)) return problem("connection lost");
         continue;
       }
-      const int type = dbus_message_get_type(incoming.get());
-      if (type != DBUS_MESSAGE_TYPE_METHOD_RETURN && type != DBUS_MESSAGE_TYPE_ERROR) continue;  // NameAcquired
+      dbus::Message incoming = std::move(arrived.front());
+      arrived.pop_front();
+      const dbus::MessageType type = incoming.type();
+      if (type != dbus::MessageType::method_return && type != dbus::MessageType::error) continue;  // NameAcquired
       take(incoming, outstanding);
     }
   }
 
   void take(const dbus::Message& reply, std::deque<Outstanding>& outstanding) {
-    const dbus_uint32_t serial = dbus_message_get_reply_serial(reply.get());
+    const std::uint32_t serial = reply.reply_serial();
     auto match = outstanding.begin();
     while (match != outstanding.end() && match->serial != serial) ++match;
     if (match == outstanding.end()) return problem("an answer to nothing asked: " + integration::describe(reply));
@@ -137,7 +142,6 @@ PlannedRequest planned_request(std::size_t index, const LoadPlan& plan) {
 }
 
 LoadResult run_mixed_load(const LoadPlan& plan) {
-  if (!dbus_threads_init_default()) throw std::runtime_error("libdbus threads");
   const auto deadline = std::chrono::steady_clock::now() + plan.limit;
   std::vector<LoadResult> results(plan.connections);
   {

@@ -1,5 +1,9 @@
 #include "tests/reliability/raw_call.hpp"
 
+#include <dbus/dbus.h>
+
+#include <atomic>
+#include <memory>
 #include <stdexcept>
 
 namespace reliability {
@@ -7,6 +11,34 @@ namespace {
 
 void check(bool appended) {
   if (!appended) throw std::runtime_error("libdbus ran out of memory building a test message");
+}
+
+struct Unref {
+  void operator()(DBusMessage* message) const noexcept { dbus_message_unref(message); }
+};
+using RawMessage = std::unique_ptr<DBusMessage, Unref>;
+
+RawMessage created(DBusMessage* message) {
+  if (message == nullptr) throw std::runtime_error("libdbus refused the test message");
+  return RawMessage(message);
+}
+
+// Unique across the test's threads; a connection starts its own count at 1.
+std::uint32_t next_serial() {
+  static std::atomic<std::uint32_t> serial{1u << 30};
+  return serial++;
+}
+
+// Numbered, then handed over as the bytes a client would send.
+dbus::Message handed_over(const RawMessage& raw) {
+  dbus_message_set_serial(raw.get(), next_serial());
+  char* bytes = nullptr;
+  int length = 0;
+  check(dbus_message_marshal(raw.get(), &bytes, &length));
+  const std::unique_ptr<char, void (*)(void*)> owned(bytes, dbus_free);
+  auto message = dbus::Message::from_wire(std::string_view(bytes, static_cast<std::size_t>(length)));
+  if (!message) throw std::runtime_error("the test message did not survive its bytes: " + message.error().text());
+  return std::move(*message);
 }
 
 }  // namespace
@@ -65,23 +97,30 @@ Append string_array_arg(std::vector<std::string> items) {
 }
 
 dbus::Message raw_call(const CallShape& shape) {
-  dbus::Message call = dbus::Message::adopt(
-      dbus_message_new_method_call(shape.destination.c_str(), shape.path.c_str(),
-                                   shape.interface ? shape.interface->c_str() : nullptr, shape.member.c_str()));
-  if (!call) throw std::runtime_error("libdbus refused the test call");
+  const RawMessage call =
+      created(dbus_message_new_method_call(shape.destination.c_str(), shape.path.c_str(),
+                                           shape.interface ? shape.interface->c_str() : nullptr, shape.member.c_str()));
   DBusMessageIter iter;
   dbus_message_iter_init_append(call.get(), &iter);
   for (const auto& append : shape.args) append(iter);
-  return call;
+  return handed_over(call);
+}
+
+dbus::Message raw_message(int type, const CallShape& shape) {
+  const RawMessage message = created(dbus_message_new(type));
+  check(dbus_message_set_destination(message.get(), shape.destination.c_str()));
+  check(dbus_message_set_path(message.get(), shape.path.c_str()));
+  if (shape.interface) check(dbus_message_set_interface(message.get(), shape.interface->c_str()));
+  check(dbus_message_set_member(message.get(), shape.member.c_str()));
+  return handed_over(message);
 }
 
 dbus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member) {
-  dbus::Message signal =
-      dbus::Message::adopt(dbus_message_new_signal("/com/orbo/Flood", interface.c_str(), member.c_str()));
-  if (!signal || !dbus_message_set_destination(signal.get(), destination.c_str())) {
+  const RawMessage signal = created(dbus_message_new_signal("/com/orbo/Flood", interface.c_str(), member.c_str()));
+  if (!dbus_message_set_destination(signal.get(), destination.c_str())) {
     throw std::runtime_error("libdbus refused the test signal");
   }
-  return signal;
+  return handed_over(signal);
 }
 
 std::string shortened(const std::string& text) {

@@ -1,8 +1,7 @@
 #pragma once
 // Method calls and signals built argument by argument with libdbus itself, so that tests can send
-// what no well-behaved client would: missing, mistyped, nested or enormous arguments.
-#include <dbus/dbus.h>
-
+// what no well-behaved client would: missing, mistyped, nested or enormous arguments. They reach
+// our code as the bytes such a client would send.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -10,6 +9,8 @@
 #include <vector>
 
 #include "dbus/message.hpp"
+
+struct DBusMessageIter;  // libdbus's argument cursor, seen only in raw_call.cpp
 
 namespace reliability {
 
@@ -31,7 +32,10 @@ struct CallShape {
   std::string destination = "com.orbo.RIDEviva";
 };
 
+// Each numbered here, as its sender would, far above the numbers a connection counts up itself.
 dbus::Message raw_call(const CallShape& shape);
+// A message of any type code (one D-Bus does not define, too) with the shape's header fields.
+dbus::Message raw_message(int type, const CallShape& shape);
 // A signal addressed to `destination` (unicast), as a flooding client would send it.
 dbus::Message raw_signal(const std::string& destination, const std::string& interface, const std::string& member);
 

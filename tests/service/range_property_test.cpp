@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,19 @@ std::string file_bytes(const std::filesystem::path& path) {
   return bytes.str();
 }
 
+// As it arrives: numbered by the caller's connection (replies refer to the serial), so built with
+// libdbus itself and handed over as its bytes.
 dbus::Message properties_call(const char* member) {
-  auto call = dbus::Message::method_call(
-      dbus::BusName::from_constant("com.orbo.RIDEviva"), dbus::BusPath::from_constant("/com/orbo/RIDEviva"),
-      dbus::InterfaceName::from_constant("org.freedesktop.DBus.Properties"), dbus::MemberName::from_constant(member));
-  dbus_message_set_serial(call.get(), 41);  // replies refer to it
-  return call;
+  const std::unique_ptr<DBusMessage, void (*)(DBusMessage*)> raw(
+      dbus_message_new_method_call("com.orbo.RIDEviva", "/com/orbo/RIDEviva", "org.freedesktop.DBus.Properties",
+                                   member),
+      dbus_message_unref);
+  dbus_message_set_serial(raw.get(), 41);
+  char* bytes = nullptr;
+  int length = 0;
+  if (!dbus_message_marshal(raw.get(), &bytes, &length)) throw std::runtime_error("out of memory");
+  const std::unique_ptr<char, void (*)(void*)> owned(bytes, dbus_free);
+  return dbus::Message::from_wire(std::string_view(bytes, static_cast<std::size_t>(length))).value();
 }
 
 dbus::Message get_range_call() {
@@ -59,10 +67,7 @@ dbus::Message set_range_call(std::int32_t level) {
   return call;
 }
 
-std::string error_name(const dbus::Message& reply) {
-  const char* name = dbus_message_get_error_name(reply.get());
-  return name ? name : "";
-}
+std::string error_name(const dbus::Message& reply) { return std::string(reply.error_name().value_or("")); }
 
 std::string first_string(const dbus::Message& reply) {
   dbus::MessageReader reader(reply);
@@ -165,7 +170,7 @@ TEST_F(RangeProperty, AcceptedSetSendsTheChangeBeforeTheReplyAndRewritesTheFile)
     EXPECT_EQ(replies[0].path(), "/com/orbo/RIDEviva");
     EXPECT_EQ(replies[0].member(), "PropertiesChanged");
     EXPECT_EQ(replies[1].type(), dbus::MessageType::method_return);
-    EXPECT_EQ(std::string(dbus_message_get_signature(replies[1].get())), "");
+    EXPECT_EQ(replies[1].signature(), "");
     EXPECT_EQ(range_on_bus(), level);
     EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = " + std::to_string(level) + "\n");
   }

@@ -1,5 +1,4 @@
 // The tree attached to a real connection on a private bus, called by a second connection.
-#include <dbus/dbus.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,17 +21,14 @@ using namespace std::chrono_literals;
 bool record(const dbus::Message& message, std::vector<std::string>& seen) {
   const bool change = message.member() == "PropertiesChanged";
   if (message.type() == dbus::MessageType::signal && !change) return true;  // NameAcquired and the like
-  const dbus_uint32_t answers = dbus_message_get_reply_serial(message.get());
+  const std::uint32_t answers = message.reply_serial();
   seen.push_back((answers != 0 ? std::to_string(answers) + " " : std::string()) + describe(message));
   return true;
 }
 
-dbus::Message call_to(const std::string& destination, dbus_uint32_t serial, std::string_view path,
+dbus::Message call_to(const std::string& destination, std::uint32_t serial, std::string_view path,
                       std::string_view member, const Args& args) {
-  dbus::Message message = call(path, "org.freedesktop.DBus.Properties", member, args);
-  dbus_message_set_destination(message.get(), destination.c_str());
-  dbus_message_set_serial(message.get(), serial);
-  return message;
+  return call(path, "org.freedesktop.DBus.Properties", member, args, {.serial = serial, .destination = destination});
 }
 
 TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
@@ -57,8 +53,8 @@ TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
   std::vector<std::string> seen;
   client->add_receiver({}, [&](dbus::Message message, dbus::BusConnection&) { return record(message, seen); });
   for (int round = 0; round < 500 && (seen.empty() || !seen.back().starts_with("1003 ")); ++round) {
-    ASSERT_TRUE(server->process_one(10));
-    ASSERT_TRUE(client->process_one(10));
+    ASSERT_TRUE(server->process_one(10ms));
+    ASSERT_TRUE(client->process_one(10ms));
   }
   EXPECT_EQ(seen, (std::vector<std::string>{
                       "signal /test/object org.freedesktop.DBus.Properties.PropertiesChanged \"com.test.Things\", "

@@ -4,124 +4,123 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
-#include "dbus/message_writer.hpp"
-#include "dbus/names.hpp"
+#include "dbus/message_reader.hpp"
 
 namespace tree_test {
 namespace {
 
-// Our writer has no call for a byte, so "y:N" and "v:y:N" are appended by hand.
-void append_raw_byte(DBusMessage* message, std::string_view token) {
-  DBusMessageIter iter;
-  dbus_message_iter_init_append(message, &iter);
-  const bool in_variant = token.starts_with("v:");
-  const auto value = static_cast<std::uint8_t>(std::stoi(std::string(token.substr(in_variant ? 4 : 2))));
-  if (!in_variant) {
-    ASSERT_TRUE(dbus_message_iter_append_basic(&iter, DBUS_TYPE_BYTE, &value));
-    return;
-  }
-  DBusMessageIter variant;
-  ASSERT_TRUE(dbus_message_iter_open_container(&iter, DBUS_TYPE_VARIANT, "y", &variant));
-  ASSERT_TRUE(dbus_message_iter_append_basic(&variant, DBUS_TYPE_BYTE, &value));
-  ASSERT_TRUE(dbus_message_iter_close_container(&iter, &variant));
+void check(bool done) {
+  if (!done) throw std::runtime_error("libdbus ran out of memory building a test message");
 }
 
-void append_token(dbus::MessageWriter& writer, std::string_view token) {
-  const std::string_view value = token.substr(2);
+// "s:text", "i:42", "y:7", "v:" and one of those; appended with libdbus itself, since our writer
+// has no call for a byte.
+void append_token(DBusMessageIter& iter, std::string_view token) {
+  const std::string value(token.substr(2));
   switch (token.at(0)) {
-    case 's': writer.append_string(value); break;
-    case 'i': writer.append_int32(std::stoi(std::string(value))); break;
+    case 's': {
+      const char* text = value.c_str();
+      check(dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &text));
+      break;
+    }
+    case 'i': {
+      const dbus_int32_t number = std::stoi(value);
+      check(dbus_message_iter_append_basic(&iter, DBUS_TYPE_INT32, &number));
+      break;
+    }
+    case 'y': {
+      const auto byte = static_cast<std::uint8_t>(std::stoi(value));
+      check(dbus_message_iter_append_basic(&iter, DBUS_TYPE_BYTE, &byte));
+      break;
+    }
     case 'v': {
-      const auto contained = dbus::Signature::from_constant(value.substr(0, 1));
-      writer.with_variant(contained, [&](dbus::MessageWriter& inner) { append_token(inner, value); });
+      DBusMessageIter variant;
+      check(dbus_message_iter_open_container(&iter, DBUS_TYPE_VARIANT, value.substr(0, 1).c_str(), &variant));
+      append_token(variant, value);
+      check(dbus_message_iter_close_container(&iter, &variant));
       break;
     }
     default: FAIL() << "unknown token " << token;
   }
 }
 
-std::string render(DBusMessageIter& iter);
+std::string render(dbus::MessageReader& reader);
 
-std::string render_all(DBusMessageIter& iter, std::string_view separator) {
+// Values up to the end, or up to one the cursor cannot pass (a container's cursor, or one the
+// caller hands over).
+std::string render_all(dbus::MessageReader&& reader, std::string_view separator) {
   std::string out;
-  bool first = true;
-  while (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_INVALID) {
+  for (bool first = true; reader.current_type() != dbus::ArgType::nothing; first = false) {
     if (!first) out += separator;
-    first = false;
-    out += render(iter);
-    dbus_message_iter_next(&iter);
+    const std::uint32_t at = reader.position();
+    out += render(reader);
+    if (reader.position() == at) break;
   }
   return out;
 }
 
-std::string render(DBusMessageIter& iter) {
-  DBusMessageIter inner;
-  switch (dbus_message_iter_get_arg_type(&iter)) {
-    case DBUS_TYPE_STRING: {
-      const char* text = nullptr;
-      dbus_message_iter_get_basic(&iter, &text);
-      return std::string("\"") + text + "\"";
-    }
-    case DBUS_TYPE_INT32: {
-      dbus_int32_t value = 0;
-      dbus_message_iter_get_basic(&iter, &value);
-      return std::to_string(value);
-    }
-    case DBUS_TYPE_BYTE: {
-      unsigned char value = 0;
-      dbus_message_iter_get_basic(&iter, &value);
-      return "byte " + std::to_string(value);
-    }
-    case DBUS_TYPE_VARIANT: dbus_message_iter_recurse(&iter, &inner); return "<" + render_all(inner, ", ") + ">";
-    case DBUS_TYPE_ARRAY: dbus_message_iter_recurse(&iter, &inner); return "[" + render_all(inner, ", ") + "]";
-    case DBUS_TYPE_DICT_ENTRY: dbus_message_iter_recurse(&iter, &inner); return "{" + render_all(inner, ": ") + "}";
-    default: return "?" + std::string(1, static_cast<char>(dbus_message_iter_get_arg_type(&iter)));
+std::string render(dbus::MessageReader& reader) {
+  switch (reader.current_type()) {
+    case dbus::ArgType::string: return "\"" + *reader.read_string() + "\"";
+    case dbus::ArgType::int32: return std::to_string(*reader.read_int32());
+    case dbus::ArgType::variant: return "<" + render_all(*reader.enter_variant(), ", ") + ">";
+    case dbus::ArgType::array: return "[" + render_all(*reader.enter_array(), ", ") + "]";
+    case dbus::ArgType::dict_entry: return "{" + render_all(*reader.enter_dict_entry(), ": ") + "}";
+    default: return "?" + std::string(1, static_cast<char>(reader.current_type()));
   }
 }
 
-std::string arguments(DBusMessage* message) {
-  DBusMessageIter iter;
-  if (!dbus_message_iter_init(message, &iter)) return "";
-  return " " + render_all(iter, ", ");
+std::string arguments(const dbus::Message& message) {
+  dbus::MessageReader reader(message);
+  if (reader.current_type() == dbus::ArgType::nothing) return "";
+  return " " + render_all(std::move(reader), ", ");
 }
 
 }  // namespace
 
-dbus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args) {
-  DBusMessage* raw = dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_CALL);
-  if (!path.empty()) dbus_message_set_path(raw, std::string(path).c_str());
-  if (!interface.empty()) dbus_message_set_interface(raw, std::string(interface).c_str());
-  if (!member.empty()) dbus_message_set_member(raw, std::string(member).c_str());
-  dbus_message_set_serial(raw, call_serial);
-  dbus::Message message = dbus::Message::adopt(raw);
+dbus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args,
+                   const Sent& sent) {
+  const std::unique_ptr<DBusMessage, void (*)(DBusMessage*)> raw(dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_CALL),
+                                                                 dbus_message_unref);
+  check(raw != nullptr);
+  if (!path.empty()) check(dbus_message_set_path(raw.get(), std::string(path).c_str()));
+  if (!interface.empty()) check(dbus_message_set_interface(raw.get(), std::string(interface).c_str()));
+  if (!member.empty()) check(dbus_message_set_member(raw.get(), std::string(member).c_str()));
+  if (!sent.destination.empty()) check(dbus_message_set_destination(raw.get(), sent.destination.c_str()));
+  dbus_message_set_no_reply(raw.get(), sent.no_reply);
+  dbus_message_set_serial(raw.get(), sent.serial);
+  DBusMessageIter iter;
+  dbus_message_iter_init_append(raw.get(), &iter);
+  for (const std::string& token : args) append_token(iter, token);
 
-  // A fresh append cursor per argument, since one cursor does not see what another appended.
-  for (const std::string& token : args) {
-    if (token.starts_with("y:") || token.starts_with("v:y:")) {
-      append_raw_byte(raw, token);
-    } else {
-      dbus::MessageWriter writer(message);
-      append_token(writer, token);
-    }
-  }
-  return message;
+  // Handed over as the bytes the caller's connection would send.
+  char* bytes = nullptr;
+  int length = 0;
+  check(dbus_message_marshal(raw.get(), &bytes, &length));
+  const std::unique_ptr<char, void (*)(void*)> owned(bytes, dbus_free);
+  auto message = dbus::Message::from_wire(std::string_view(bytes, static_cast<std::size_t>(length)));
+  if (!message) throw std::runtime_error("the test call did not survive its bytes: " + message.error().text());
+  return std::move(*message);
 }
 
 std::string describe(const dbus::Message& message) {
-  DBusMessage* raw = message.get();
-  switch (dbus_message_get_type(raw)) {
-    case DBUS_MESSAGE_TYPE_METHOD_RETURN: return "return" + arguments(raw);
-    case DBUS_MESSAGE_TYPE_ERROR: {
-      const char* text = nullptr;
-      EXPECT_TRUE(dbus_message_get_args(raw, nullptr, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID));
-      return std::string("error ") + dbus_message_get_error_name(raw) + ": " + (text ? text : "(none)");
+  switch (message.type()) {
+    case dbus::MessageType::method_return: return "return" + arguments(message);
+    case dbus::MessageType::error: {
+      const auto text = dbus::MessageReader(message).read_string();
+      EXPECT_TRUE(text.has_value());
+      return "error " + std::string(message.error_name().value_or("")) + ": " + text.value_or("(none)");
     }
-    case DBUS_MESSAGE_TYPE_SIGNAL:
-      EXPECT_EQ(dbus_message_get_destination(raw), nullptr);
-      return std::string("signal ") + dbus_message_get_path(raw) + " " + dbus_message_get_interface(raw) + "." +
-             dbus_message_get_member(raw) + arguments(raw);
+    case dbus::MessageType::signal:
+      EXPECT_EQ(message.destination(), std::nullopt);
+      return "signal " + std::string(message.path().value_or("")) + " " +
+             std::string(message.interface().value_or("")) + "." + std::string(message.member().value_or("")) +
+             arguments(message);
     default: return "unexpected message type";
   }
 }

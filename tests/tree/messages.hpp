@@ -1,13 +1,12 @@
 #pragma once
 // Building method calls in memory and writing replies out as text that tests compare exactly.
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
-
-#include <dbus/dbus.h>
 
 #include "dbus/message.hpp"
 
@@ -16,10 +15,18 @@ namespace tree_test {
 // Arguments as tokens: "s:text", "i:42", "y:7", and "v:" followed by one of those for a variant.
 using Args = std::vector<std::string>;
 
-inline constexpr dbus_uint32_t call_serial = 41;
+inline constexpr std::uint32_t call_serial = 41;
 
-// A method call with serial `call_serial`, so replies can be built to it. An empty path or interface is left out.
-dbus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args = {});
+// Header fields as the caller's connection set them.
+struct Sent {
+  std::uint32_t serial = call_serial;  // replies are built to it
+  std::string destination{};           // empty: none
+  bool no_reply = false;
+};
+
+// A method call as it arrives. An empty path or interface is left out.
+dbus::Message call(std::string_view path, std::string_view interface, std::string_view member, const Args& args = {},
+                   const Sent& sent = {});
 
 // `return "x", <7>`, `error NAME: message`, `signal /path IFACE.MEMBER args...`.
 std::string describe(const dbus::Message& message);

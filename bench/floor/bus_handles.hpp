@@ -1,5 +1,6 @@
 #pragma once
-// Owners of the plain libdbus references that the bench tools hold, and the bus set-up they share.
+// Owners of the plain libdbus references that the floor holds, and its bus set-up: the floor is
+// the least a libdbus server can do per request, so it uses libdbus as it is, not our layer.
 #include <dbus/dbus.h>
 
 #include <cstdint>

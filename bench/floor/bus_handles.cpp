@@ -1,4 +1,4 @@
-#include "bench/common/bus_handles.hpp"
+#include "bench/floor/bus_handles.hpp"
 
 #include <cstdio>
 #include <cstdlib>
