@@ -36,7 +36,7 @@ struct TypeRow {
   std::string_view word;
 };
 
-constexpr std::array<TypeRow, 18> kTypes{{
+constexpr std::array<TypeRow, 18> type_rows{{
     {ArgType::variant, "Variant"},
     {ArgType::array, "Array/Dict"},
     {ArgType::structure, "Struct"},
@@ -58,7 +58,7 @@ constexpr std::array<TypeRow, 18> kTypes{{
 }};
 
 const TypeRow* find_row(int code) noexcept {
-  for (const TypeRow& row : kTypes) {
+  for (const TypeRow& row : type_rows) {
     if (std::to_underlying(row.type) == code) return &row;
   }
   return nullptr;

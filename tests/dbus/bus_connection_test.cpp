@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::string_view kDisconnected = "Failed to read/write data, disconnected from D-Bus?";
+constexpr std::string_view disconnected_message = "Failed to read/write data, disconnected from D-Bus?";
 
 std::string unique_name(const BusConnection& connection) { return std::string(connection.unique_name()); }
 
@@ -211,7 +211,7 @@ TEST(BusConnectionTest, MessagesQueuedBeforeTheBusIsLostAreHandledThenTheStepFai
   EXPECT_EQ(seen, (std::vector<std::string>{"First", "Second", "Third"}));
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->name(), "org.freedesktop.DBus.Error.Failed");
-  EXPECT_EQ(failure->text(), kDisconnected);
+  EXPECT_EQ(failure->text(), disconnected_message);
 }
 
 TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDisconnection) {
@@ -227,10 +227,10 @@ TEST(BusConnectionTest, AMovedConnectionKeepsItsReceiversAndTheEmptyOneReportsDi
   EXPECT_EQ(opened->unix_fd(), -1);
   const auto step = opened->process_one(0ms);
   ASSERT_FALSE(step.has_value());
-  EXPECT_EQ(step.error().text(), kDisconnected);
+  EXPECT_EQ(step.error().text(), disconnected_message);
   const auto request = opened->request_name(BusName::from_constant("com.orbo.RIDEviva"), 2);
   ASSERT_FALSE(request.has_value());
-  EXPECT_EQ(request.error().text(), kDisconnected);
+  EXPECT_EQ(request.error().text(), disconnected_message);
   ASSERT_TRUE(call_daemon(moved, "GetId"));  // NameAcquired is queued by now
   EXPECT_TRUE(moved.process_one(0ms));
   EXPECT_EQ(calls, 1);
@@ -269,7 +269,7 @@ TEST(BusConnectionTest, PumpingUntilReadableEndsOnTheStopDescriptorOrWithTheLoss
     const auto result = pumping.get();
     EXPECT_EQ(result.has_value(), end == End::stop);
     if (!result) {
-      EXPECT_EQ(result.error().text(), kDisconnected);
+      EXPECT_EQ(result.error().text(), disconnected_message);
     }
   }
 }

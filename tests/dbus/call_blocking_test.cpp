@@ -15,9 +15,9 @@ class CallBlockingTest : public ::testing::Test {
  protected:
   std::expected<Message, BusError> call(const char* member, const std::vector<CallArg>& args = {},
                                         std::chrono::milliseconds timeout = 5s,
-                                        const char* destination = PeerService::kName) const {
-    const MethodTarget peer{BusName::from_constant(destination), BusPath::from_constant(PeerService::kPath)};
-    return connection_.call(peer, InterfaceName::from_constant(PeerService::kInterface),
+                                        const char* destination = PeerService::bus_name) const {
+    const MethodTarget peer{BusName::from_constant(destination), BusPath::from_constant(PeerService::path)};
+    return connection_.call(peer, InterfaceName::from_constant(PeerService::interface_name),
                             MemberName::from_constant(member), args, timeout);
   }
 
@@ -46,9 +46,9 @@ TEST_F(CallBlockingTest, FailuresComeBackWithTheirNameAndMessage) {
     std::string_view message_part;
   };
   const Row rows[] = {
-      {"error reply from the callee", "Refuse", 5s, PeerService::kName, "com.example.Error.Refused",
-       PeerService::kRefusal},
-      {"no reply within the timeout", "Ignore", 200ms, PeerService::kName, "org.freedesktop.DBus.Error.NoReply", ""},
+      {"error reply from the callee", "Refuse", 5s, PeerService::bus_name, "com.example.Error.Refused",
+       PeerService::refusal},
+      {"no reply within the timeout", "Ignore", 200ms, PeerService::bus_name, "org.freedesktop.DBus.Error.NoReply", ""},
       {"destination not on the bus", "Describe", 5s, "com.example.Absent", "org.freedesktop.DBus.Error.ServiceUnknown",
        "com.example.Absent"},
   };
@@ -60,7 +60,7 @@ TEST_F(CallBlockingTest, FailuresComeBackWithTheirNameAndMessage) {
     EXPECT_NE(reply.error().message().find(row.message_part), std::string_view::npos) << reply.error().message();
   }
   // The callee's message arrives unchanged, percent signs and all.
-  EXPECT_EQ(call("Refuse").error().text(), PeerService::kRefusal);
+  EXPECT_EQ(call("Refuse").error().text(), PeerService::refusal);
 }
 
 TEST_F(CallBlockingTest, AReplyOfTheWrongTypeFailsToReadWithTheMismatchText) {

@@ -27,7 +27,7 @@ Message answer(const Message& call) {
     return reply;
   }
   if (member == "Refuse") {
-    return Message::error_reply(call, ErrorName::from_constant("com.example.Error.Refused"), PeerService::kRefusal);
+    return Message::error_reply(call, ErrorName::from_constant("com.example.Error.Refused"), PeerService::refusal);
   }
   if (member == "Number") {
     Message reply = Message::method_return(call);
@@ -62,7 +62,7 @@ PeerService::~PeerService() {
 void PeerService::serve(std::promise<std::string>& ready) {
   auto connection = BusConnection::open_system_bus();
   if (!connection) return ready.set_value(connection.error().detailed());
-  if (auto named = connection->request_name(BusName::from_constant(kName), 4); !named) {
+  if (auto named = connection->request_name(BusName::from_constant(bus_name), 4); !named) {
     return ready.set_value(named.error().detailed());
   }
   connection->add_receiver({.type = MessageType::method_call}, [](Message call, BusConnection& bus) {

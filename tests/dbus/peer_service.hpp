@@ -8,7 +8,7 @@
 
 namespace dbus_test {
 
-// Owns kPeerName and answers method calls by member:
+// Owns bus_name and answers method calls by member:
 //   Describe     -> the call's signature, then its first string argument ("" when none)
 //   Refuse       -> error com.example.Error.Refused "refused at 100% (%s)"
 //   Ignore       -> nothing at all
@@ -16,10 +16,10 @@ namespace dbus_test {
 //   Number       -> a return with the uint32 7
 class PeerService {
  public:
-  static constexpr const char* kName = "com.example.Peer";
-  static constexpr const char* kPath = "/com/example/Peer";
-  static constexpr const char* kInterface = "com.example.Peer";
-  static constexpr const char* kRefusal = "refused at 100% (%s)";
+  static constexpr const char* bus_name = "com.example.Peer";
+  static constexpr const char* path = "/com/example/Peer";
+  static constexpr const char* interface_name = "com.example.Peer";
+  static constexpr const char* refusal = "refused at 100% (%s)";
 
   // Returns once the name is owned; throws when that does not happen within a bounded wait.
   PeerService();
