@@ -30,4 +30,8 @@ Failure failure_of(std::string_view action, const dbus::BusError& error) {
   return make(exit_status::failed, action, error.message());
 }
 
+Failure connection_failure(const dbus::BusError& error) {
+  return make(exit_status::failed, "reach the system bus", error.message());
+}
+
 }  // namespace ctl

@@ -27,4 +27,8 @@ struct Failure {
 // status; the service's own words are kept where they say why.
 Failure failure_of(std::string_view action, const dbus::BusError& error);
 
+// No connection to the bus: the cause is in libdbus's own words, whatever the error's name
+// (a socket the account may not open is named AccessDenied too, yet no policy was asked).
+Failure connection_failure(const dbus::BusError& error);
+
 }  // namespace ctl

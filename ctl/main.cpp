@@ -84,7 +84,7 @@ int watch(dbus::BusConnection& connection) {
 int run(const ctl::Request& request) {
   // BLOCKS while connecting. libdbus reads DBUS_SYSTEM_BUS_ADDRESS itself.
   auto connection = dbus::BusConnection::open_system_bus();
-  if (!connection) return complain(ctl::failure_of("reach the system bus", connection.error()));
+  if (!connection) return complain(ctl::connection_failure(connection.error()));
   switch (request.command) {
     case Command::set: return set(*connection, request.level);
     case Command::watch: return watch(*connection);

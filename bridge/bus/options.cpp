@@ -49,8 +49,8 @@ constexpr std::string_view help =
     "4 s for its answer. A tool's standard error is quoted only in the error reply of a failed\n"
     "run; its output is capped at 64 KiB.\n";
 
+// `user` is never empty: every option's value is checked for that first.
 std::expected<uid_t, std::string> resolve_user(std::string_view user) {
-  if (user.empty()) return std::unexpected(std::string("--allow-user needs a user name or uid"));
   if (std::all_of(user.begin(), user.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     uid_t uid{};
     const auto [end, ec] = std::from_chars(user.data(), user.data() + user.size(), uid);

@@ -1,10 +1,13 @@
 /* Reads the Bluetooth LE range of ble-ranged through a proxy that gdbus-codegen writes from the
  * installed interface description.
  *
- * Debian: apt install libglib2.0-dev libglib2.0-dev-bin, then
+ * Debian: apt install libglib2.0-dev libglib2.0-dev-bin, then, in any directory (the proxy is
+ * written there; name read_range.c by its path):
  *   gdbus-codegen --interface-prefix com.orbo. --c-namespace Orbo --generate-c-code range-proxy \
  *       /usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml
- *   cc -o read_range read_range.c range-proxy.c $(pkg-config --cflags --libs gio-unix-2.0)
+ *   cc -I. -o read_range read_range.c range-proxy.c $(pkg-config --cflags --libs gio-unix-2.0)
+ * Before installing, the build tree holds the same description: in a clone built with
+ * scripts/demo, build/interfaces/com.orbo.Configuration.Legacy.xml.
  * GDBus takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
  */
 #include <stdio.h>

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Reads, sets and watches the Bluetooth LE range of ble-ranged, with GLib's Gio.
 
-    range_client.py get         print the level
-    range_client.py set LEVEL   set it (as root or a member of the administrators' group)
-    range_client.py watch       print the level, then each new one, until SIGINT or SIGTERM
+    python3 range_client.py get         print the level
+    python3 range_client.py set LEVEL   set it (as root or a member of the administrators' group)
+    python3 range_client.py watch       print the level, then each new one, until SIGINT or SIGTERM
 
 Debian: apt install python3-gi. Gio takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
 """
@@ -43,6 +43,17 @@ def watch(bus):
     loop.run()
 
 
+def error_text(error):
+    """The D-Bus error's name, say org.freedesktop.DBus.Error.InvalidArgs for a level out of range,
+    and its message; an error that did not come from the bus, such as no bus, as GLib words it."""
+    name = Gio.DBusError.get_remote_error(error)
+    if name is None:
+        return error.message
+    # Gio carries the name in the message too. strip_remote_error would drop it from a copy only:
+    # Python's exception keeps its own text.
+    return f"{name}: {error.message.removeprefix(f'GDBus.Error:{name}: ')}"
+
+
 def main(arguments):
     try:
         bus = Gio.bus_get_sync(Gio.BusType.SYSTEM, None)
@@ -56,10 +67,7 @@ def main(arguments):
             print(__doc__, file=sys.stderr)
             return 2
     except GLib.Error as error:
-        # The D-Bus error name, say org.freedesktop.DBus.Error.InvalidArgs for a level out of range.
-        name = Gio.DBusError.get_remote_error(error)
-        Gio.DBusError.strip_remote_error(error)
-        print(f"Error: {name}: {error.message}", file=sys.stderr)
+        print(f"Error: {error_text(error)}", file=sys.stderr)
         return 1
     return 0
 

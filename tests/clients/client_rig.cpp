@@ -1,5 +1,6 @@
 #include "tests/clients/client_rig.hpp"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,15 @@ void ClientsOnTheBus::SetUp() {
 }
 
 ClientEnd ClientsOnTheBus::run(const ClientRun& client, std::string_view expected_output) {
-  auto process = rig_->bus().start(
-      client.command.front(),
-      {.arguments = std::vector(client.command.begin() + 1, client.command.end()), .account = client.account});
+  harness::ProcessOptions options{.arguments = std::vector(client.command.begin() + 1, client.command.end()),
+                                  .account = client.account};
+  std::unique_ptr<harness::Process> process;
+  if (client.bus_address.empty()) {
+    process = rig_->bus().start(client.command.front(), std::move(options));
+  } else {
+    options.environment.emplace_back("DBUS_SYSTEM_BUS_ADDRESS", client.bus_address);
+    process = std::make_unique<harness::Process>(client.command.front(), std::move(options));
+  }
   if (client.set_meanwhile) {
     const std::string_view first_line = expected_output.substr(0, expected_output.find('\n') + 1);
     if (process->wait_for_output(harness::Process::Stream::output, first_line)) {

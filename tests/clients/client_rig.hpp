@@ -24,6 +24,7 @@ struct ClientRun {
   // all of the expected output is out, this signal ends it.
   std::optional<int> set_meanwhile = std::nullopt;
   int ending_signal = 0;
+  std::string bus_address = {};  // empty: the rig's bus
 };
 
 struct ClientEnd {

@@ -7,6 +7,7 @@
 
 #include "tests/clients/client_rig.hpp"
 #include "tests/harness/expected_texts.hpp"
+#include "tests/harness/sandbox.hpp"
 
 namespace clients {
 namespace {
@@ -35,6 +36,9 @@ std::string no_service(const char* action) {
 using RangeCtl = ClientsOnTheBus;
 
 TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
+  // Below a directory only root may enter, as the demo's bus socket is.
+  const harness::ScratchDirectory root_only;
+  const std::string unreachable_socket = (root_only.path() / "socket").string();
   const Outcome outcomes[] = {
       {"no service", Situation::no_service, {{}}, 5, "", no_service("read the range")},
       {"no service to watch", Situation::no_service, {{"watch"}}, 5, "", no_service("watch the range")},
@@ -81,6 +85,13 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
        "",
        "Error: level \"2x\" is not a 32-bit whole number (see ble-rangectl --help)\n"},
       {"version", Situation::radio_refuses, {{"--version"}}, 0, "ble-rangectl " BLE_VERSION "\n", ""},
+      {"a bus socket the account may not reach",
+       Situation::radio_refuses,
+       {.command = {}, .account = ordinary_user, .bus_address = "unix:path=" + unreachable_socket},
+       1,
+       "",
+       "Error: cannot reach the system bus: Failed to connect to socket " + unreachable_socket +
+           ": Permission denied\n"},
   };
   // Every account may run this copy: the build tree may lie below a directory only root enters.
   const std::string program = harness::readable_copy(BLE_CTL_PROGRAM);
