@@ -4,19 +4,11 @@
 #include <string>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/bus_client.hpp"
 
 namespace harness {
-namespace {
 
-dbus::BusConnection connect(const PrivateBus& bus) {
-  auto connection = dbus::BusConnection::open(bus.address());
-  if (!connection) throw std::runtime_error("connect: " + connection.error().text());
-  return std::move(*connection);
-}
-
-}  // namespace
-
-SilentBridge::SilentBridge(const PrivateBus& bus) : connection_(connect(bus)) {
+SilentBridge::SilentBridge(const PrivateBus& bus) : connection_(connect(bus.address())) {
   const auto owned =
       connection_.request_name(dbus::BusName::from_constant(bridge_bus_name), dbus::name_flag::do_not_queue);
   if (!owned) throw std::runtime_error("RequestName: " + owned.error().text());

@@ -7,16 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
 #include "tests/harness/expected_texts.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/harness/service_document.hpp"
-#include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 
 namespace integration {
 namespace {
 
+using namespace std::chrono_literals;
+
+using harness::BusClient;
+using harness::describe;
 using harness::ExitStatus;
+using harness::get_all;
+using harness::get_range;
 using harness::Process;
+using harness::set_range;
 
 class ServiceOnTheBus : public testing::Test {
  protected:
@@ -100,7 +109,7 @@ TEST_F(ServiceOnTheBus, RefusesBadValuesWithTheirErrorsAndLeavesEverythingAlone)
   }
   auto get = get_range();
   std::vector<dbus::Message> signals;
-  EXPECT_EQ(describe(watcher.call(get, &signals)), "i 7");
+  EXPECT_EQ(describe(watcher.call(get, &signals)), "return v i 7");
   EXPECT_TRUE(signals.empty()) << describe(signals.front());
   EXPECT_EQ(rig_->bridge().calls(), calls_before);
 }
@@ -112,9 +121,8 @@ TEST_F(ServiceOnTheBus, SendsTheChangeSignalBeforeTheReplyOnTheSameConnection) {
     auto set = set_range(level);
     std::vector<dbus::Message> before;
     auto reply = client.call(set, &before);
-    EXPECT_EQ(describe(reply), "()");
-    ASSERT_EQ(before.size(), 1u);
-    EXPECT_EQ(changed_range(before[0]), level);
+    EXPECT_EQ(describe(reply), "return");
+    EXPECT_EQ(describe(before), std::vector<std::string>{harness::range_changed(level)});
   }
 }
 
@@ -138,7 +146,7 @@ TEST_F(ServiceOnTheBus, RadioFailureAnswersFailedAndKeepsThePreviousLevel) {
     EXPECT_EQ(describe(client.call(set, &before)), row.error);
     EXPECT_TRUE(before.empty()) << describe(before.front());
     auto get = get_range();
-    EXPECT_EQ(describe(client.call(get, &before)), "i 7");
+    EXPECT_EQ(describe(client.call(get, &before)), "return v i 7");
     EXPECT_TRUE(before.empty());
     EXPECT_EQ(rig_->config(), harness::stored_file(7));
   }
@@ -165,11 +173,11 @@ TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {
     answers.push_back(describe(reply));
   }
   EXPECT_EQ(answers, (std::vector<std::string>{
-                         "()",
-                         "i 25",
-                         "[Range=i 25]",
+                         "return",
+                         "return v i 25",
+                         "return a{sv} [{s \"Range\": v i 25}]",
                          "error org.freedesktop.DBus.Error.InvalidArgs: " + harness::level_refused(31),
-                         "i 25",
+                         "return v i 25",
                      }));
 }
 
@@ -206,11 +214,10 @@ TEST(ServiceOnTheBusReadOnly, StillAppliesAndAnnouncesALevelItCannotStore) {
   client.add_match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
   auto set = set_range(25);
   std::vector<dbus::Message> before;
-  EXPECT_EQ(describe(client.call(set, &before)), "()");
-  ASSERT_EQ(before.size(), 1u);
-  EXPECT_EQ(changed_range(before[0]), 25);
+  EXPECT_EQ(describe(client.call(set, &before)), "return");
+  EXPECT_EQ(describe(before), std::vector<std::string>{harness::range_changed(25)});
   auto get = get_range();
-  EXPECT_EQ(describe(client.call(get)), "i 25");
+  EXPECT_EQ(describe(client.call(get)), "return v i 25");
   EXPECT_EQ(rig.config(), harness::stored_file(7));
   EXPECT_EQ(rig.bridge().calls().back(), "hci0 0x3f 0x0087 0x5");
   EXPECT_TRUE(service.wait_for_output(Process::Stream::error, "\n"));
@@ -234,9 +241,9 @@ TEST(ServiceOnTheBusQueued, ServesOnItsUniqueNameWhileAnotherOwnerHoldsTheName) 
 
   BusClient client(rig.bus());
   auto get = get_range(owners[1]);
-  EXPECT_EQ(describe(client.call(get)), "i 7");
+  EXPECT_EQ(describe(client.call(get)), "return v i 7");
   auto set = set_range(12, owners[1]);
-  EXPECT_EQ(describe(client.call(set)), "()");
+  EXPECT_EQ(describe(client.call(set)), "return");
   EXPECT_EQ(rig.config(), harness::stored_file(12));
 }
 

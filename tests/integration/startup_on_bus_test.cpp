@@ -6,14 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
 #include "tests/harness/expected_texts.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/harness/silent_bridge.hpp"
-#include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 
 namespace integration {
 namespace {
 
+using namespace std::chrono_literals;
+
+using harness::BusClient;
+using harness::describe;
 using harness::ExitStatus;
 
 TEST(StartUpOnTheBus, AppliesTheStoredLevelBeforeTakingTheName) {
@@ -104,8 +110,8 @@ TEST(StartUpOnTheBus, AppliesTheLevelAndServesWithStandardOutputClosed) {
   ServiceRig rig({.closed_descriptors = {1}});
   rig.start_serving();
   BusClient client(rig.bus());
-  auto get = get_range();
-  EXPECT_EQ(describe(client.call(get)), "i 7");
+  auto get = harness::get_range();
+  EXPECT_EQ(describe(client.call(get)), "return v i 7");
   EXPECT_EQ(rig.bridge().calls(), std::vector<std::string>{"hci0 0x3f 0x0087 0xf3"});
   EXPECT_EQ(rig.service().standard_error(), "");
 }

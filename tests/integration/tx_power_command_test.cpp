@@ -8,22 +8,18 @@
 #include <string>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/bus_client.hpp"
 #include "tests/harness/expected_texts.hpp"
 #include "tests/harness/private_bus.hpp"
-#include "tests/integration/bus_client.hpp"
 
 namespace src {
 namespace {
 
-// The connections on the bus: "[s org.freedesktop.DBus, s :1.0, ...]" from ListNames.
-std::set<std::string> unique_names(integration::BusClient& client) {
-  dbus::Message list = dbus::Message::method_call(
-      dbus::BusName::from_constant("org.freedesktop.DBus"), dbus::BusPath::from_constant("/org/freedesktop/DBus"),
-      dbus::InterfaceName::from_constant("org.freedesktop.DBus"), dbus::MemberName::from_constant("ListNames"));
-  const std::string answer = integration::describe(client.call(list));
+// The connections on the bus: the unique names among the daemon's ListNames.
+std::set<std::string> unique_names(harness::BusClient& client) {
   std::set<std::string> names;
-  for (std::size_t at = answer.find("s :"); at != std::string::npos; at = answer.find("s :", at + 1)) {
-    names.insert(answer.substr(at + 2, answer.find_first_of(",]", at) - at - 2));
+  for (std::string& name : client.names()) {
+    if (name.starts_with(':')) names.insert(std::move(name));
   }
   return names;
 }
@@ -33,7 +29,7 @@ TEST(TxPowerCommandOnTheBus, SendsThePowerTextAndClosesItsConnectionAfterEveryRu
   // TxPowerCommand opens the system bus itself.
   harness::PrivateBus bus({.this_process_too = true});
   harness::SimulatedBridge bridge(bus);
-  integration::BusClient watcher(bus);
+  harness::BusClient watcher(bus);
   const struct {
     std::int8_t level;
     const char* control;

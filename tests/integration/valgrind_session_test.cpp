@@ -4,11 +4,18 @@
 
 #include <string>
 
-#include "tests/integration/bus_client.hpp"
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/integration/service_rig.hpp"
 
 namespace integration {
 namespace {
+
+using namespace std::chrono_literals;
+
+using harness::BusClient;
+using harness::describe;
 
 TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
   REQUIRE_ROOT(harness::sandbox_mounts);
@@ -17,16 +24,16 @@ TEST(ServiceUnderMemcheck, ServesASessionAndEndsWithoutErrorsOrLeaks) {
   auto& service = rig.start_serving();
   {
     BusClient client(rig.bus());
-    auto get = get_range();
-    EXPECT_EQ(describe(client.call(get)), "i 7");
-    auto all = get_all();
-    EXPECT_EQ(describe(client.call(all)), "[Range=i 7]");
-    auto set = set_range(25);
-    EXPECT_EQ(describe(client.call(set)), "()");
-    auto refused = set_range(31);
+    auto get = harness::get_range();
+    EXPECT_EQ(describe(client.call(get)), "return v i 7");
+    auto all = harness::get_all();
+    EXPECT_EQ(describe(client.call(all)), "return a{sv} [{s \"Range\": v i 7}]");
+    auto set = harness::set_range(25);
+    EXPECT_EQ(describe(client.call(set)), "return");
+    auto refused = harness::set_range(31);
     EXPECT_EQ(describe(client.call(refused)).rfind("error org.freedesktop.DBus.Error.InvalidArgs", 0), 0u);
-    auto document = introspect();
-    EXPECT_EQ(describe(client.call(document)).rfind("s <!DOCTYPE node", 0), 0u);
+    auto document = harness::introspect();
+    EXPECT_EQ(describe(client.call(document)).rfind("return s \"<!DOCTYPE node", 0), 0u);
   }
   rig.bus().kill();
   EXPECT_EQ(service.wait_for_exit(60s), harness::ExitStatus::exited(1)) << service.standard_error();

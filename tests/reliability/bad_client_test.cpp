@@ -9,17 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
 #include "tests/harness/expected_texts.hpp"
-#include "tests/integration/bus_client.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/integration/service_rig.hpp"
-#include "tests/reliability/raw_call.hpp"
 
 namespace reliability {
 namespace {
 
 using namespace std::chrono_literals;
-using integration::BusClient;
-using integration::describe;
+using namespace harness::args;
+using harness::Arg;
+using harness::build;
+using harness::BusClient;
+using harness::describe;
+using harness::range_call;
+using harness::Shape;
+using harness::shortened;
 using integration::ServiceRig;
 
 const std::string legacy = "com.orbo.Configuration.Legacy";
@@ -42,14 +49,26 @@ std::string escaped_ones(std::size_t count) {
   return text;
 }
 
-CallShape get(std::vector<Append> args) { return {.member = "Get", .args = std::move(args)}; }
-CallShape get_all(std::vector<Append> args) { return {.member = "GetAll", .args = std::move(args)}; }
-CallShape set(std::vector<Append> args) { return {.member = "Set", .args = std::move(args)}; }
-Append level(std::int32_t value) { return variant_arg("i", int32_arg(value)); }
+const std::string introspectable = "org.freedesktop.DBus.Introspectable";
+const std::string peer = "org.freedesktop.DBus.Peer";
+
+Shape get(std::vector<Arg> args) { return range_call(properties, "Get", std::move(args)); }
+Shape get_all(std::vector<Arg> args) { return range_call(properties, "GetAll", std::move(args)); }
+Shape set(std::vector<Arg> args) { return range_call(properties, "Set", std::move(args)); }
+Arg level(std::int32_t value) { return v(i(value)); }
+
+// Addressed to the service (unicast), as a flooding client would send it.
+dbus::Message signal_to_service(std::string interface, std::string member) {
+  return build({.type = static_cast<int>(dbus::MessageType::signal),
+                .destination = harness::range_service,
+                .path = "/com/orbo/Flood",
+                .interface = std::move(interface),
+                .member = std::move(member)});
+}
 
 struct Row {
   const char* name;
-  CallShape call;
+  Shape call;
   std::string answer;
 };
 
@@ -59,12 +78,13 @@ class BadClient : public ::testing::Test {
     REQUIRE_ROOT(harness::sandbox_mounts);
     service_ = &rig_.emplace().start_serving();
     client_.emplace(rig_->bus());
-    document_ = describe(client_->call(*std::make_unique<dbus::Message>(integration::introspect())));
+    auto document = harness::introspect();
+    document_ = describe(client_->call(document));
   }
 
   void expect_still_serving() {
-    auto check = integration::get_range();
-    EXPECT_EQ(describe(client_->call(check, nullptr, 20s)), "i 7");
+    auto check = harness::get_range();
+    EXPECT_EQ(describe(client_->call(check, nullptr, 20s)), "return v i 7");
     EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
   }
 
@@ -79,115 +99,92 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
   const std::string long_interface(1 << 20, 'a');
   const Row rows[] = {
       {"Get without arguments", get({}), mismatch(0, "nothing")},
-      {"Get with a number for the interface", get({int32_arg(1)}), mismatch(0, "i32")},
-      {"Get without the property", get({string_arg(legacy)}), mismatch(1, "nothing")},
-      {"Get with a number for the property", get({string_arg(legacy), int32_arg(5)}), mismatch(1, "i32")},
-      {"Get with the interface in a variant", get({variant_arg("s", string_arg(legacy)), string_arg("Range")}),
-       mismatch(0, "Variant")},
-      {"Get with an object path", get({object_path_arg("/com/orbo"), string_arg("Range")}), mismatch(0, "Path")},
-      {"Get with an array", get({string_array_arg({legacy}), string_arg("Range")}), mismatch(0, "Array/Dict")},
-      {"Get with extra arguments", get({string_arg(legacy), string_arg("Range"), string_arg("x"), int32_arg(9)}),
-       "i 7"},
-      {"Get with an empty interface", get({string_arg(""), string_arg("Range")}), invalid_interface("")},
-      {"Get with control characters in the interface", get({string_arg("com.orbo\x01\x1b[2J"), string_arg("Range")}),
+      {"Get with a number for the interface", get({i(1)}), mismatch(0, "i32")},
+      {"Get without the property", get({s(legacy)}), mismatch(1, "nothing")},
+      {"Get with a number for the property", get({s(legacy), i(5)}), mismatch(1, "i32")},
+      {"Get with the interface in a variant", get({v(s(legacy)), s("Range")}), mismatch(0, "Variant")},
+      {"Get with an object path", get({o("/com/orbo"), s("Range")}), mismatch(0, "Path")},
+      {"Get with an array", get({a("s", {s(legacy)}), s("Range")}), mismatch(0, "Array/Dict")},
+      {"Get with extra arguments", get({s(legacy), s("Range"), s("x"), i(9)}), "return v i 7"},
+      {"Get with an empty interface", get({s(""), s("Range")}), invalid_interface("")},
+      {"Get with control characters in the interface", get({s("com.orbo\x01\x1b[2J"), s("Range")}),
        invalid_interface("com.orbo\\u{1}\\u{1b}[2J")},
-      {"Get with quotes and escapes in the interface", get({string_arg("a.\"\\\t\r\n'"), string_arg("Range")}),
+      {"Get with quotes and escapes in the interface", get({s("a.\"\\\t\r\n'"), s("Range")}),
        invalid_interface("a.\\\"\\\\\\t\\r\\n'")},
       // Names past the D-Bus limit of 255 bytes are answered with their first 256 bytes: quoted in
       // full, 7 MiB of control characters would make a reply beyond the bus's message limit, and
       // the daemon would drop the service for sending it.
-      {"Get with a megabyte interface", get({string_arg(long_interface), string_arg("Range")}),
+      {"Get with a megabyte interface", get({s(long_interface), s("Range")}),
        invalid_interface(long_interface.substr(0, 256))},
-      {"Get with an interface of 7 MiB control characters",
-       get({string_arg(std::string(7 << 20, '\x01')), string_arg("Range")}), invalid_interface(escaped_ones(256))},
+      {"Get with an interface of 7 MiB control characters", get({s(std::string(7 << 20, '\x01')), s("Range")}),
+       invalid_interface(escaped_ones(256))},
       {"Get with a long interface cut inside a character",
-       get({string_arg(std::string(255, 'a') + "\xc3\xa9" + long_interface), string_arg("Range")}),
+       get({s(std::string(255, 'a') + "\xc3\xa9" + long_interface), s("Range")}),
        invalid_interface(std::string(255, 'a'))},
-      {"Get of an interface the object lacks", get({string_arg("com.orbo.Nothing"), string_arg("Range")}),
+      {"Get of an interface the object lacks", get({s("com.orbo.Nothing"), s("Range")}),
        error("UnknownInterface", "Unknown interface com.orbo.Nothing")},
-      {"Get of a property in the wrong case", get({string_arg(legacy), string_arg("range")}),
+      {"Get of a property in the wrong case", get({s(legacy), s("range")}),
        error("UnknownProperty", "Unknown property range")},
-      {"Get of a property with control characters", get({string_arg(legacy), string_arg("Ra\x01\x1b[2Jnge\x7f")}),
+      {"Get of a property with control characters", get({s(legacy), s("Ra\x01\x1b[2Jnge\x7f")}),
        error("UnknownProperty", "Unknown property Ra\x01\x1b[2Jnge\x7f")},
-      {"Get of a megabyte property name", get({string_arg(legacy), string_arg(long_name)}),
+      {"Get of a megabyte property name", get({s(legacy), s(long_name)}),
        error("UnknownProperty", "Unknown property " + long_name)},
-      {"Get of Range on the Properties interface", get({string_arg(properties), string_arg("Range")}),
+      {"Get of Range on the Properties interface", get({s(properties), s("Range")}),
        error("UnknownProperty", "Unknown property Range")},
 
       {"GetAll without arguments", get_all({}), mismatch(0, "nothing")},
-      {"GetAll with a number", get_all({int32_arg(1)}), mismatch(0, "i32")},
-      {"GetAll with a byte", get_all({byte_arg(1)}), mismatch(0, "u8")},
-      {"GetAll with extra arguments", get_all({string_arg(legacy), string_arg("x"), level(3)}), "[Range=i 7]"},
-      {"GetAll of an interface without properties", get_all({string_arg("org.freedesktop.DBus.Introspectable")}), "[]"},
-      {"GetAll with a dot-less name", get_all({string_arg("Range")}), invalid_interface("Range")},
+      {"GetAll with a number", get_all({i(1)}), mismatch(0, "i32")},
+      {"GetAll with a byte", get_all({y(1)}), mismatch(0, "u8")},
+      {"GetAll with extra arguments", get_all({s(legacy), s("x"), level(3)}), "return a{sv} [{s \"Range\": v i 7}]"},
+      {"GetAll of an interface without properties", get_all({s(introspectable)}), "return a{sv} []"},
+      {"GetAll with a dot-less name", get_all({s("Range")}), invalid_interface("Range")},
 
-      {"Set without a value", set({string_arg(legacy), string_arg("Range")}),
-       error("InvalidArgs", "Invalid argument 2")},
-      {"Set with a bare number", set({string_arg(legacy), string_arg("Range"), int32_arg(5)}),
-       error("InvalidArgs", "Invalid argument 2")},
-      {"Set with an array", set({string_arg(legacy), string_arg("Range"), string_array_arg({"5"})}),
-       error("InvalidArgs", "Invalid argument 2")},
-      {"Set with a byte", set({string_arg(legacy), string_arg("Range"), variant_arg("y", byte_arg(5))}),
+      {"Set without a value", set({s(legacy), s("Range")}), error("InvalidArgs", "Invalid argument 2")},
+      {"Set with a bare number", set({s(legacy), s("Range"), i(5)}), error("InvalidArgs", "Invalid argument 2")},
+      {"Set with an array", set({s(legacy), s("Range"), a("s", {s("5")})}), error("InvalidArgs", "Invalid argument 2")},
+      {"Set with a byte", set({s(legacy), s("Range"), v(y(5))}), error("Failed", "Property Range cannot change type")},
+      {"Set with an unsigned number", set({s(legacy), s("Range"), v(u(5))}),
        error("Failed", "Property Range cannot change type")},
-      {"Set with an unsigned number", set({string_arg(legacy), string_arg("Range"), variant_arg("u", uint32_arg(5))}),
+      {"Set with a text", set({s(legacy), s("Range"), v(s("5"))}),
        error("Failed", "Property Range cannot change type")},
-      {"Set with a text", set({string_arg(legacy), string_arg("Range"), variant_arg("s", string_arg("5"))}),
+      {"Set with a nested variant", set({s(legacy), s("Range"), v(v(i(5)))}),
        error("Failed", "Property Range cannot change type")},
-      {"Set with a nested variant",
-       set({string_arg(legacy), string_arg("Range"), variant_arg("v", variant_arg("i", int32_arg(5)))}),
-       error("Failed", "Property Range cannot change type")},
-      {"Set above the range", set({string_arg(legacy), string_arg("Range"), level(31)}),
+      {"Set above the range", set({s(legacy), s("Range"), level(31)}),
        error("InvalidArgs", harness::level_refused(31))},
-      {"Set of the smallest number", set({string_arg(legacy), string_arg("Range"), level(INT_MIN)}),
+      {"Set of the smallest number", set({s(legacy), s("Range"), level(INT_MIN)}),
        error("InvalidArgs", harness::level_refused(INT_MIN))},
-      {"Set of the largest number", set({string_arg(legacy), string_arg("Range"), level(INT_MAX)}),
+      {"Set of the largest number", set({s(legacy), s("Range"), level(INT_MAX)}),
        error("InvalidArgs", harness::level_refused(INT_MAX))},
-      {"Set of a property in the wrong case", set({string_arg(legacy), string_arg("range"), level(5)}),
+      {"Set of a property in the wrong case", set({s(legacy), s("range"), level(5)}),
        error("UnknownProperty", "Unknown property range")},
-      {"Set of Range on the Properties interface", set({string_arg(properties), string_arg("Range"), level(5)}),
+      {"Set of Range on the Properties interface", set({s(properties), s("Range"), level(5)}),
        error("UnknownProperty", "Unknown property Range")},
-      {"Set with a number for the interface", set({int32_arg(1), string_arg("Range"), level(5)}), mismatch(0, "i32")},
-      {"Set with a number for the property", set({string_arg(legacy), int32_arg(1), level(5)}), mismatch(1, "i32")},
-      {"Set with extra arguments after the value",
-       set({string_arg(legacy), string_arg("Range"), level(7), string_arg("x")}), "()"},
+      {"Set with a number for the interface", set({i(1), s("Range"), level(5)}), mismatch(0, "i32")},
+      {"Set with a number for the property", set({s(legacy), i(1), level(5)}), mismatch(1, "i32")},
+      {"Set with extra arguments after the value", set({s(legacy), s("Range"), level(7), s("x")}), "return"},
 
-      {"Introspect with arguments",
-       {.interface = "org.freedesktop.DBus.Introspectable",
-        .member = "Introspect",
-        .args = {string_arg("x"), int32_arg(1)}},
-       document_},
-      {"a member Properties lacks",
-       {.member = "Frobnicate", .args = {string_arg(legacy)}},
+      {"Introspect with arguments", range_call(introspectable, "Introspect", {s("x"), i(1)}), document_},
+      {"a member Properties lacks", range_call(properties, "Frobnicate", {s(legacy)}),
        error("UnknownMethod", "Unknown method ")},
-      {"the change signal called as a method",
-       {.member = "PropertiesChanged", .args = {string_arg(legacy)}},
+      {"the change signal called as a method", range_call(properties, "PropertiesChanged", {s(legacy)}),
        error("UnknownMethod", "Unknown method ")},
-      {"Get on the Introspectable interface",
-       {.interface = "org.freedesktop.DBus.Introspectable", .member = "Get", .args = {string_arg(legacy)}},
+      {"Get on the Introspectable interface", range_call(introspectable, "Get", {s(legacy)}),
        error("UnknownMethod", "Unknown method ")},
-      {"the property called as a method",
-       {.interface = legacy, .member = "Range", .args = {int32_arg(5)}},
+      {"the property called as a method", range_call(legacy, "Range", {i(5)}),
        error("UnknownMethod", "Unknown method ")},
-      {"Peer Ping on the object",
-       {.interface = "org.freedesktop.DBus.Peer", .member = "Ping"},
+      {"Peer Ping on the object", range_call(peer, "Ping"), error("UnknownInterface", "Unknown interface ")},
+      {"Peer GetMachineId on the object", range_call(peer, "GetMachineId"),
        error("UnknownInterface", "Unknown interface ")},
-      {"Peer GetMachineId on the object",
-       {.interface = "org.freedesktop.DBus.Peer", .member = "GetMachineId"},
+      {"Get without an interface header", range_call("", "Get", {s(legacy), s("Range")}),
        error("UnknownInterface", "Unknown interface ")},
-      {"Get without an interface header",
-       {.interface = std::nullopt, .member = "Get", .args = {string_arg(legacy), string_arg("Range")}},
+      {"Introspect without an interface header", range_call("", "Introspect"),
        error("UnknownInterface", "Unknown interface ")},
-      {"Introspect without an interface header",
-       {.interface = std::nullopt, .member = "Introspect"},
-       error("UnknownInterface", "Unknown interface ")},
-      {"an interface nobody has",
-       {.interface = "com.orbo.Nope", .member = "Get"},
-       error("UnknownInterface", "Unknown interface ")},
+      {"an interface nobody has", range_call("com.orbo.Nope", "Get"), error("UnknownInterface", "Unknown interface ")},
   };
-  ASSERT_TRUE(document_.starts_with("s <!DOCTYPE node PUBLIC")) << document_;
+  ASSERT_TRUE(document_.starts_with("return s \"<!DOCTYPE node PUBLIC")) << document_;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    auto request = raw_call(row.call);
+    auto request = build(row.call);
     const std::string answer = describe(client_->call(request, nullptr, 20s));
     EXPECT_TRUE(answer == row.answer) << "answer:   " << shortened(answer) << "\nexpected: " << shortened(row.answer);
   }
@@ -201,13 +198,15 @@ TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
       "/", "/com", "/com/orbo", "/com/orbo/rideviva", "/com/orbo/RIDEviva/child", "/com/orbo/RIDEvivaX"};
   for (const char* path : paths) {
     SCOPED_TRACE(path);
-    auto ignored = raw_call({.path = path, .member = "Get", .args = {string_arg(legacy), string_arg("Range")}});
+    Shape elsewhere = get({s(legacy), s("Range")});
+    elsewhere.path = path;
+    auto ignored = build(elsewhere);
     client_->send(ignored);
     // The service answers in the order it receives: once the next call is answered, the first
     // would have been too.
-    auto next = integration::get_range();
+    auto next = harness::get_range();
     std::vector<dbus::Message> before;
-    EXPECT_EQ(describe(client_->call(next, &before, 20s)), "i 7");
+    EXPECT_EQ(describe(client_->call(next, &before, 20s)), "return v i 7");
     EXPECT_TRUE(before.empty()) << describe(before.front());
   }
 }
@@ -215,12 +214,14 @@ TEST_F(BadClient, CallsToPathsThatAreNotOursGetNoReplyAtAll) {
 TEST_F(BadClient, AMessageOfATypeDBusDoesNotDefineNeverDisturbsTheService) {
   for (const int type : {5, 48, 255}) {
     SCOPED_TRACE(type);
-    dbus::Message odd = raw_message(type, {.member = "Get"});
+    Shape odd_type = get({});
+    odd_type.type = type;
+    dbus::Message odd = build(odd_type);
     ASSERT_TRUE(odd);
     client_->send(odd);
-    auto next = integration::get_range();
+    auto next = harness::get_range();
     std::vector<dbus::Message> before;
-    EXPECT_EQ(describe(client_->call(next, &before, 20s)), "i 7");
+    EXPECT_EQ(describe(client_->call(next, &before, 20s)), "return v i 7");
     // The daemon turns it away; the object tree, which would stop at such a type, never sees it.
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(describe(before.front()),
@@ -233,18 +234,18 @@ TEST_F(BadClient, ClientsThatLeaveWithRepliesPendingDoNotDisturbTheService) {
   rig_->bridge().set_control("delay_ms=300\n");
   for (int round = 0; round < 20; ++round) {
     BusClient leaving(rig_->bus());
-    auto slow = integration::set_range(round % 2 == 0 ? 12 : 7);
+    auto slow = harness::set_range(round % 2 == 0 ? 12 : 7);
     leaving.send(slow);
     for (int i = 0; i < 20; ++i) {
-      auto pending = i % 2 == 0 ? integration::get_range() : integration::introspect();
+      auto pending = i % 2 == 0 ? harness::get_range() : harness::introspect();
       leaving.send(pending);
     }
   }  // each client closes its connection with everything still unanswered
   rig_->bridge().set_control("");
   BusClient staying(rig_->bus());
   // Twenty Sets went through before this call is served, the last one to 7.
-  auto check = integration::get_range();
-  EXPECT_EQ(describe(staying.call(check, nullptr, 30s)), "i 7");
+  auto check = harness::get_range();
+  EXPECT_EQ(describe(staying.call(check, nullptr, 30s)), "return v i 7");
   EXPECT_EQ(rig_->config(), harness::stored_file(7));
   EXPECT_FALSE(service_->has_exited()) << service_->standard_error();
 }
@@ -262,26 +263,26 @@ TEST(SignalFlood, IsAnsweredOnlyWhereThePumpAnswersAndServingGoesOn) {
   std::vector<std::uint32_t> answered;
   for (int i = 0; i < flood; ++i) {
     const int kind = i % 4;
-    auto signal = kind == 0   ? raw_signal("com.orbo.RIDEviva", "org.freedesktop.DBus.Peer", "Ping")
-                  : kind == 1 ? raw_signal("com.orbo.RIDEviva", "org.freedesktop.DBus.Peer", "Reboot")
-                  : kind == 2 ? raw_signal("com.orbo.RIDEviva", properties, "PropertiesChanged")
-                              : raw_signal("com.orbo.RIDEviva", "com.orbo.Noise", "Noise");
+    auto signal = kind == 0   ? signal_to_service(peer, "Ping")
+                  : kind == 1 ? signal_to_service(peer, "Reboot")
+                  : kind == 2 ? signal_to_service(properties, "PropertiesChanged")
+                              : signal_to_service("com.orbo.Noise", "Noise");
     const std::uint32_t serial = flooder.send(signal);
     if (kind < 2) answered.push_back(serial);
   }
-  auto last = integration::get_range();
+  auto last = harness::get_range();
   std::vector<dbus::Message> before;
-  EXPECT_EQ(describe(flooder.call(last, &before, 60s)), "i 7");
+  EXPECT_EQ(describe(flooder.call(last, &before, 60s)), "return v i 7");
   // Peer signals are answered as calls would be; every other signal gets nothing.
   ASSERT_EQ(before.size(), answered.size());
   for (std::size_t i = 0; i < before.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(before[i].reply_serial(), answered[i]);
-    EXPECT_EQ(describe(before[i]), i % 2 == 0 ? "()" : error("UnknownMethod", "Method does not exist"));
+    EXPECT_EQ(describe(before[i]), i % 2 == 0 ? "return" : error("UnknownMethod", "Method does not exist"));
   }
   BusClient other(rig.bus());
-  auto check = integration::get_range();
-  EXPECT_EQ(describe(other.call(check, nullptr, 20s)), "i 7");
+  auto check = harness::get_range();
+  EXPECT_EQ(describe(other.call(check, nullptr, 20s)), "return v i 7");
   EXPECT_FALSE(service.has_exited()) << service.standard_error();
 }
 

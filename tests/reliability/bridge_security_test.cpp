@@ -16,25 +16,30 @@
 
 #include "fuzz/oracles/bridge_model.hpp"
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/message_builder.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
-#include "tests/integration/bus_client.hpp"
-#include "tests/reliability/raw_call.hpp"
 
 namespace reliability {
 namespace {
 
 using namespace std::chrono_literals;
-using integration::BusClient;
-using integration::describe;
+using namespace harness::args;
+using harness::Arg;
+using harness::BusClient;
+using harness::describe;
+using harness::shortened;
 
 using Args = std::vector<std::string>;
 
 // The fake tool answers every command as a controller would accept it: a Command Complete with
 // status 0 for the opcode it was given. The bridge's reply adds the status line.
 const std::string accepted_reply =
-    "< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: 0\n";
+    "return s \"< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: "
+    "0\n\"";
 const std::string invalid = "error org.freedesktop.DBus.Error.InvalidArgs: ";
 const std::string bad_controller =
     invalid +
@@ -62,18 +67,18 @@ class BridgeSecurity : public ::testing::Test {
     ASSERT_TRUE(bus_.wait_for_name(harness::bridge_bus_name, bridge_.get())) << bridge_->standard_error();
   }
 
-  std::string execute(std::vector<Append> args) {
-    auto call = raw_call({.path = "/com/orbo/ZozovoZorOrevov",
-                          .interface = "com.orbo.ZozovoZorOrevov",
-                          .member = "ExecuteHcitool",
-                          .args = std::move(args),
-                          .destination = "com.orbo.ZozovoZorOrevov"});
+  std::string execute(std::vector<Arg> args) {
+    auto call = harness::build({.destination = "com.orbo.ZozovoZorOrevov",
+                                .path = "/com/orbo/ZozovoZorOrevov",
+                                .interface = "com.orbo.ZozovoZorOrevov",
+                                .member = "ExecuteHcitool",
+                                .args = std::move(args)});
     return describe(client_.call(call, nullptr, 20s));
   }
   std::string execute(const Args& args) {
-    std::vector<Append> appends;
-    for (const auto& arg : args) appends.push_back(string_arg(arg));
-    return execute(std::move(appends));
+    std::vector<Arg> texts;
+    for (const auto& arg : args) texts.push_back(s(arg));
+    return execute(std::move(texts));
   }
 
   // Every argument vector the tool was started with, and the records cleared.
@@ -146,11 +151,10 @@ TEST_F(BridgeSecurity, HostileArgumentsAreRefusedBeforeAnyToolRuns) {
     EXPECT_EQ(shortened(execute(row.args)), shortened(row.answer));
     EXPECT_TRUE(runs().empty()) << "a refused call started the tool";
   }
-  EXPECT_EQ(execute({string_arg("hci0"), string_arg("0x3f"), int32_arg(0x87), string_arg("0x5")}),
+  EXPECT_EQ(execute({s("hci0"), s("0x3f"), i(0x87), s("0x5")}),
             invalid + "Argument 3 (command) must be a string, found i32");
-  EXPECT_EQ(
-      execute({string_arg("hci0"), string_arg("0x3f"), string_arg("0x0087"), variant_arg("s", string_arg("0x5"))}),
-      invalid + "Argument 4 (command parameter) must be a string, found Variant");
+  EXPECT_EQ(execute({s("hci0"), s("0x3f"), s("0x0087"), v(s("0x5"))}),
+            invalid + "Argument 4 (command parameter) must be a string, found Variant");
   EXPECT_TRUE(runs().empty());
   EXPECT_FALSE(bridge_->has_exited()) << bridge_->standard_error();
 }
@@ -166,7 +170,7 @@ TEST_F(BridgeSecurity, AnAcceptedCallRunsTheToolWithExactlyTheValidatedVector) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[0]);
-    EXPECT_EQ(execute(row.args), "s " + accepted_reply);
+    EXPECT_EQ(execute(row.args), accepted_reply);
     Args expected{tool_.string()};
     expected.insert(expected.end(), row.vector.begin(), row.vector.end());
     EXPECT_EQ(runs(), std::vector<Args>{expected});
@@ -244,7 +248,7 @@ TEST_F(BridgeSecurity, RandomHostileArgumentsNeverReachTheToolUnlessStrictlyVali
     const auto started = runs();
     if (line) {
       ++accepted;
-      EXPECT_EQ(answer, "s " + accepted_reply);
+      EXPECT_EQ(answer, accepted_reply);
       EXPECT_EQ(started, std::vector<Args>{exact_vector(*line)});
     } else {
       EXPECT_TRUE(answer.starts_with(invalid)) << shortened(answer);

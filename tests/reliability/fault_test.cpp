@@ -13,19 +13,21 @@
 #include <vector>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
 #include "tests/harness/expected_texts.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/harness/sandbox.hpp"
 #include "tests/harness/silent_bridge.hpp"
-#include "tests/integration/bus_client.hpp"
 #include "tests/integration/service_rig.hpp"
 
 namespace reliability {
 namespace {
 
 using namespace std::chrono_literals;
+using harness::BusClient;
+using harness::describe;
 using harness::ExitStatus;
-using integration::BusClient;
-using integration::describe;
 using integration::ServiceRig;
 
 const std::string failed = "error org.freedesktop.DBus.Error.Failed: ";
@@ -35,7 +37,7 @@ std::string call(BusClient& client, dbus::Message request) { return describe(cli
 // Sends a Set and waits until the bridge has logged it, so the Set is known to wait on it.
 std::uint32_t set_waiting_on_bridge(BusClient& client, ServiceRig& rig, std::int32_t level) {
   const std::size_t calls = rig.bridge().calls().size();
-  auto set = integration::set_range(level);
+  auto set = harness::set_range(level);
   const std::uint32_t serial = client.send(set);
   EXPECT_TRUE(rig.service().wait_until([&] { return rig.bridge().calls().size() > calls; }, 10s))
       << "the bridge never got the command";
@@ -50,7 +52,7 @@ TEST(BusFault, TheDaemonDyingEndsTheServiceWithItsReportAndAWholeFile) {
     auto& service = rig.start_serving();
     {
       BusClient client(rig.bus());
-      EXPECT_EQ(call(client, integration::set_range(12)), "()");
+      EXPECT_EQ(call(client, harness::set_range(12)), "return");
       if (set_waiting) {
         rig.bridge().set_control("delay_ms=30000\n");
         set_waiting_on_bridge(client, rig, 25);
@@ -116,7 +118,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     }
     if (row.silent || (row.during && std::string(row.name) == "absent")) {
       if (row.during) row.during(rig);
-      auto set = integration::set_range(25);
+      auto set = harness::set_range(25);
       answer = client.call(set, &before, 20s);
     } else {
       const std::uint32_t serial = set_waiting_on_bridge(client, rig, 25);
@@ -130,7 +132,7 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
     EXPECT_EQ(describe(answer), row.answer);
     EXPECT_TRUE(before.empty()) << "no change signal for a level the radio did not take";
 
-    EXPECT_EQ(call(client, integration::get_range()), "i 7");
+    EXPECT_EQ(call(client, harness::get_range()), "return v i 7");
     EXPECT_EQ(rig.config(), harness::stored_file(7));
     EXPECT_EQ(service.standard_output(), output) << "no success line";
     EXPECT_FALSE(service.has_exited()) << service.standard_error();
@@ -143,8 +145,8 @@ TEST(BridgeFault, EverySetIsAnsweredWithItsErrorAndTheServiceGoesOnServing) {
       silent.reset();
       replacement.emplace(rig.bus());
     }
-    EXPECT_EQ(call(client, integration::set_range(12)), "()");
-    EXPECT_EQ(call(client, integration::get_range()), "i 12");
+    EXPECT_EQ(call(client, harness::set_range(12)), "return");
+    EXPECT_EQ(call(client, harness::get_range()), "return v i 12");
     EXPECT_EQ(rig.config(), harness::stored_file(12));
   }
 }
@@ -196,10 +198,10 @@ TEST(StorageFault, AnUnwritableConfigDirectoryIsComplainedAboutWhileTheLevelIsSt
     BusClient client(rig.bus());
     for (const int level : {25, 3}) {
       const std::size_t complaints = service.standard_error().size();
-      EXPECT_EQ(call(client, integration::set_range(level)), "()");
+      EXPECT_EQ(call(client, harness::set_range(level)), "return");
       EXPECT_TRUE(service.wait_until([&] { return service.standard_error().size() > complaints; }, 10s));
       EXPECT_EQ(service.standard_error().substr(complaints), row.complaint);
-      EXPECT_EQ(call(client, integration::get_range()), "i " + std::to_string(level));
+      EXPECT_EQ(call(client, harness::get_range()), "return v i " + std::to_string(level));
     }
     EXPECT_FALSE(service.has_exited());
     if (std::string(row.name) == "missing") {
@@ -218,11 +220,11 @@ TEST(StorageFault, AFullConfigDirectoryKeepsTheOldFileWholeAndLeavesNoTemporary)
   FullConfigDirectory full(harness::stored_file(7));
   auto& service = rig.start_serving();
   BusClient client(rig.bus());
-  EXPECT_EQ(call(client, integration::set_range(25)), "()");
+  EXPECT_EQ(call(client, harness::set_range(25)), "return");
   EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::error, "\n"));
   EXPECT_EQ(service.standard_error(),
             "Error: Failed to write \"/etc/wireless/bluetooth.conf\": No space left on device\n");
-  EXPECT_EQ(call(client, integration::get_range()), "i 25");
+  EXPECT_EQ(call(client, harness::get_range()), "return v i 25");
   EXPECT_EQ(full.config(), harness::stored_file(7));
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator("/etc/wireless"))
@@ -241,8 +243,8 @@ TEST(ClosedDescriptors, AServiceStartedWithoutStandardDescriptorsServesAndStillE
     // The success line of each Set goes to /dev/null; were descriptor 1 the bus socket or the
     // file, the daemon would drop the service or the file would be corrupt.
     for (const int level : {25, 0, 30}) {
-      EXPECT_EQ(call(client, integration::set_range(level)), "()");
-      EXPECT_EQ(call(client, integration::get_range()), "i " + std::to_string(level));
+      EXPECT_EQ(call(client, harness::set_range(level)), "return");
+      EXPECT_EQ(call(client, harness::get_range()), "return v i " + std::to_string(level));
       EXPECT_EQ(rig.config(), harness::stored_file(level));
     }
     EXPECT_EQ(rig.bridge().calls().back(), "hci0 0x3f 0x0087 0xa");

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/integration/bus_client.hpp"
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/integration/service_rig.hpp"
 #include "tests/reliability/mixed_load.hpp"
 #include "tests/reliability/process_state.hpp"
@@ -17,8 +19,8 @@ namespace reliability {
 namespace {
 
 using namespace std::chrono_literals;
-using integration::BusClient;
-using integration::describe;
+using harness::BusClient;
+using harness::describe;
 
 // Growth allowed between the first and the last round: allocator slack, not a leak, which
 // would grow with every round of 10,000.
@@ -55,17 +57,17 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
   LoadPlan plan{.bus_address = rig.bus().address()};
   {
     BusClient client(rig.bus());
-    auto document = integration::introspect();
+    auto document = harness::introspect();
     plan.introspection = describe(client.call(document));
   }
-  ASSERT_TRUE(plan.introspection.starts_with("s <!DOCTYPE")) << plan.introspection;
+  ASSERT_TRUE(plan.introspection.starts_with("return s \"<!DOCTYPE")) << plan.introspection;
   if (running_under_emulation()) {
     // An emulated service's resident memory also holds the emulator's translations of its
     // code, made the first time each path runs; an unhurried round first puts them into the
     // baseline, so that what is measured against it is the service's own memory.
     BusClient client(rig.bus());
-    auto set = integration::set_range(plan.held_level);
-    ASSERT_EQ(describe(client.call(set)), "()");
+    auto set = harness::set_range(plan.held_level);
+    ASSERT_EQ(describe(client.call(set)), "return");
     expect_clean(run_mixed_load(plan), plan);
   }
   const std::size_t baseline_kib = resident_kib(service.pid());
@@ -75,7 +77,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
   // sent. The bridge has sent it once it is in the call log.
   rig.bridge().set_control("delay_ms=3000\n");
   BusClient setter(rig.bus());
-  auto slow = integration::set_range(25);
+  auto slow = harness::set_range(25);
   const std::size_t calls = rig.bridge().calls().size();
   const std::uint32_t slow_serial = setter.send(slow);
   ASSERT_TRUE(service.wait_until([&] { return rig.bridge().calls().size() > calls; }, 10s));
@@ -93,7 +95,7 @@ TEST(Load, HundredThousandMixedRequestsBehindASlowSetAreAllAnsweredInOrderAndMem
     if (round == 0) {
       dbus::Message reply = setter.next(10s);
       EXPECT_EQ(reply.reply_serial(), slow_serial);
-      EXPECT_EQ(describe(reply), "()");
+      EXPECT_EQ(describe(reply), "return");
     }
     const std::size_t kib = resident_kib(service.pid());
     std::printf("load round %zu: %zu requests answered (%zu valid), VmRSS %zu KiB\n", round, result.answered,

@@ -5,7 +5,9 @@
 
 #include <string>
 
-#include "tests/integration/bus_client.hpp"
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/range_calls.hpp"
 #include "tests/integration/service_rig.hpp"
 #include "tests/reliability/mixed_load.hpp"
 
@@ -13,8 +15,8 @@ namespace reliability {
 namespace {
 
 using namespace std::chrono_literals;
-using integration::BusClient;
-using integration::describe;
+using harness::BusClient;
+using harness::describe;
 
 bool reports(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
 
@@ -32,7 +34,7 @@ TEST(Memcheck, ServesTwelveHundredMixedRequestsWithoutMemoryErrorsOrLeaks) {
   plan.window = 8;
   {
     BusClient client(rig.bus());
-    auto document = integration::introspect();
+    auto document = harness::introspect();
     plan.introspection = describe(client.call(document, nullptr, 60s));
   }
   const LoadResult result = run_mixed_load(plan);
@@ -44,10 +46,10 @@ TEST(Memcheck, ServesTwelveHundredMixedRequestsWithoutMemoryErrorsOrLeaks) {
     // The failure paths of the radio as well: an error reply and an answer that does not parse.
     BusClient client(rig.bus());
     rig.bridge().set_control("reply=error\nerror_message=refused\n");
-    auto refused = integration::set_range(3);
+    auto refused = harness::set_range(3);
     EXPECT_EQ(describe(client.call(refused, nullptr, 60s)), "error org.freedesktop.DBus.Error.Failed: refused");
     rig.bridge().set_control("reply=text\ntext=garbage\n");
-    auto garbage = integration::set_range(3);
+    auto garbage = harness::set_range(3);
     EXPECT_EQ(describe(client.call(garbage, nullptr, 60s)),
               "error org.freedesktop.DBus.Error.Failed: Failed to parse hcitool output: garbage");
   }

@@ -8,21 +8,20 @@
 #include <thread>
 
 #include "dbus/bus_connection.hpp"
+#include "tests/harness/bus_client.hpp"
+#include "tests/harness/describe.hpp"
 #include "tests/harness/expected_texts.hpp"
-#include "tests/integration/bus_client.hpp"
-#include "tests/reliability/raw_call.hpp"
+#include "tests/harness/range_calls.hpp"
 
 namespace reliability {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace harness::args;
+using harness::properties_call;
 
 const std::string legacy = "com.orbo.Configuration.Legacy";
 const std::string error_prefix = "error org.freedesktop.DBus.Error.";
-
-CallShape properties(const char* member, std::vector<Append> args) {
-  return {.member = member, .args = std::move(args)};
-}
 
 struct Outstanding {
   std::uint32_t serial;
@@ -37,7 +36,7 @@ class Lane {
   LoadResult run() {
     std::optional<dbus::BusConnection> connection;
     try {
-      connection.emplace(integration::connect(plan_.bus_address));
+      connection.emplace(harness::connect(plan_.bus_address));
     } catch (const std::exception& failure) {
       problem(failure.what());
       return result_;
@@ -83,16 +82,16 @@ class Lane {
     const std::uint32_t serial = reply.reply_serial();
     auto match = outstanding.begin();
     while (match != outstanding.end() && match->serial != serial) ++match;
-    if (match == outstanding.end()) return problem("an answer to nothing asked: " + integration::describe(reply));
+    if (match == outstanding.end()) return problem("an answer to nothing asked: " + harness::describe(reply));
     ++result_.answered;
     if (match != outstanding.begin()) {
       ++result_.out_of_order;
       problem("answered out of order");
     }
-    const std::string answer = integration::describe(reply);
+    const std::string answer = harness::describe(reply);
     if (answer != match->answer) {
       ++result_.wrong;
-      problem("expected " + shortened(match->answer) + ", got " + shortened(answer));
+      problem("expected " + harness::shortened(match->answer) + ", got " + harness::shortened(answer));
     }
     outstanding.erase(match);
   }
@@ -113,30 +112,29 @@ PlannedRequest planned_request(std::size_t index, const LoadPlan& plan) {
   // Every 100th request sets the level it already has: valid, and a full round to the radio
   // and the file, without changing what the others must answer.
   if (index % 100 == 99) {
-    return {integration::set_range(plan.held_level), "()", true};
+    return {harness::set_range(plan.held_level), "return", true};
   }
   switch (index % 10) {
-    case 0: return {integration::get_range(), "i " + held, true};
-    case 1: return {integration::get_all(), "[Range=i " + held + "]", true};
-    case 2: return {integration::set_range(31), error_prefix + "InvalidArgs: " + harness::level_refused(31), false};
+    case 0: return {harness::get_range(), "return v i " + held, true};
+    case 1: return {harness::get_all(), "return a{sv} [{s \"Range\": v i " + held + "}]", true};
+    case 2: return {harness::set_range(31), error_prefix + "InvalidArgs: " + harness::level_refused(31), false};
     case 3:
-      return {raw_call(properties("Get", {string_arg(legacy), string_arg("range")})),
-              error_prefix + "UnknownProperty: Unknown property range", false};
-    case 4: return {integration::introspect(), plan.introspection, true};
-    case 5: return {raw_call(properties("Frobnicate", {})), error_prefix + "UnknownMethod: Unknown method ", false};
+      return {properties_call("Get", {s(legacy), s("range")}), error_prefix + "UnknownProperty: Unknown property range",
+              false};
+    case 4: return {harness::introspect(), plan.introspection, true};
+    case 5: return {properties_call("Frobnicate", {}), error_prefix + "UnknownMethod: Unknown method ", false};
     case 6:
-      return {
-          raw_call(properties("Set", {string_arg(legacy), string_arg("Range"), variant_arg("s", string_arg(held))})),
-          error_prefix + "Failed: Property Range cannot change type", false};
+      return {properties_call("Set", {s(legacy), s("Range"), v(s(held))}),
+              error_prefix + "Failed: Property Range cannot change type", false};
     case 7:
-      return {raw_call(properties("Get", {})),
+      return {properties_call("Get", {}),
               error_prefix + "Failed: D-Bus argument type mismatch at position 0: expected String, found nothing",
               false};
     case 8:
-      return {raw_call(properties("GetAll", {string_arg("x")})),
+      return {properties_call("GetAll", {s("x")}),
               error_prefix + "InvalidArgs: Invalid argument \"Interface name was not valid: 'x'\"", false};
     default:
-      return {raw_call({.interface = "com.orbo.Nowhere", .member = "Get"}),
+      return {harness::build(harness::range_call("com.orbo.Nowhere", "Get")),
               error_prefix + "UnknownInterface: Unknown interface ", false};
   }
 }

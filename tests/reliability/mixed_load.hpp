@@ -19,7 +19,7 @@ struct LoadPlan {
   std::size_t requests_per_connection = 500;
   std::size_t window = 32;          // unanswered requests per connection at most
   std::int32_t held_level = 25;     // what Get must answer throughout
-  std::string introspection{};      // the document, as integration::describe shows it
+  std::string introspection{};      // the document, as harness::describe shows it
   std::chrono::seconds limit{180};  // for the whole run
 };
 

@@ -1,6 +1,5 @@
 // The Range property as clients meet it: Properties calls handed to the service's object tree,
 // with a radio double and the real configuration file writer.
-#include <dbus/dbus.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,22 +9,23 @@
 #include <memory>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "dbus/message.hpp"
-#include "dbus/message_reader.hpp"
-#include "dbus/message_writer.hpp"
-#include "dbus/names.hpp"
 #include "src/bus_phase.hpp"
 #include "src/conf/config_file.hpp"
 #include "src/conf/range_service.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/range_calls.hpp"
 
 namespace src {
 namespace {
 
-constexpr const char* legacy = "com.orbo.Configuration.Legacy";
+using harness::describe;
+using harness::get_range;
+using harness::range_changed;
+using harness::set_range;
 
 std::string file_bytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -34,45 +34,8 @@ std::string file_bytes(const std::filesystem::path& path) {
   return bytes.str();
 }
 
-// As it arrives: numbered by the caller's connection (replies refer to the serial), so built with
-// libdbus itself and handed over as its bytes.
-dbus::Message properties_call(const char* member) {
-  const std::unique_ptr<DBusMessage, void (*)(DBusMessage*)> raw(
-      dbus_message_new_method_call("com.orbo.RIDEviva", "/com/orbo/RIDEviva", "org.freedesktop.DBus.Properties",
-                                   member),
-      dbus_message_unref);
-  dbus_message_set_serial(raw.get(), 41);
-  char* bytes = nullptr;
-  int length = 0;
-  if (!dbus_message_marshal(raw.get(), &bytes, &length)) throw std::runtime_error("out of memory");
-  const std::unique_ptr<char, void (*)(void*)> owned(bytes, dbus_free);
-  return dbus::Message::from_wire(std::string_view(bytes, static_cast<std::size_t>(length))).value();
-}
-
-dbus::Message get_range_call() {
-  auto call = properties_call("Get");
-  dbus::MessageWriter args(call);
-  args.append_string(legacy);
-  args.append_string("Range");
-  return call;
-}
-
-dbus::Message set_range_call(std::int32_t level) {
-  auto call = properties_call("Set");
-  dbus::MessageWriter args(call);
-  args.append_string(legacy);
-  args.append_string("Range");
-  args.with_variant(dbus::Signature::from_constant("i"),
-                    [level](dbus::MessageWriter& value) { value.append_int32(level); });
-  return call;
-}
-
-std::string error_name(const dbus::Message& reply) { return std::string(reply.error_name().value_or("")); }
-
-std::string first_string(const dbus::Message& reply) {
-  dbus::MessageReader reader(reply);
-  return reader.read_string().value_or("<no string>");
-}
+// What Get answers while the service holds `level`.
+std::vector<std::string> held(std::int32_t level) { return {"return v i " + std::to_string(level)}; }
 
 // Records every level it is given, and refuses them with `failure` while one is set.
 class RecordingRadio final : public Radio {
@@ -109,20 +72,11 @@ class RangeProperty : public testing::Test {
     objects_.emplace(service_objects(service_));
   }
 
-  std::vector<dbus::Message> handle(const dbus::Message& call) {
+  // What the object sends for the call, in order.
+  std::vector<std::string> handle(const dbus::Message& call) {
     auto sent = objects_->handle_call(call);
     EXPECT_TRUE(sent.has_value()) << "the object must answer";
-    return sent ? std::move(*sent) : std::vector<dbus::Message>{};
-  }
-
-  std::int32_t range_on_bus() {
-    auto replies = handle(get_range_call());
-    EXPECT_EQ(replies.size(), 1u);
-    if (replies.empty() || replies[0].type() != dbus::MessageType::method_return) return -999;
-    dbus::MessageReader reader(replies[0]);
-    auto value = reader.enter_variant();
-    if (!value) return -998;
-    return value->read_int32().value_or(-997);
+    return sent ? describe(*sent) : std::vector<std::string>{};
   }
 
   std::filesystem::path dir_, conf_;
@@ -134,7 +88,7 @@ class RangeProperty : public testing::Test {
 
 TEST_F(RangeProperty, GetAnswersTheHeldLevelAsInt32) {
   start(7, conf_);
-  EXPECT_EQ(range_on_bus(), 7);
+  EXPECT_EQ(handle(get_range()), held(7));
 }
 
 TEST_F(RangeProperty, SetRefusesLevelsOutsideZeroToThirtyWithInvalidArgs) {
@@ -149,13 +103,11 @@ TEST_F(RangeProperty, SetRefusesLevelsOutsideZeroToThirtyWithInvalidArgs) {
   };
   start(7, conf_);
   for (const auto& row : rows) {
-    auto replies = handle(set_range_call(row.level));
-    ASSERT_EQ(replies.size(), 1u) << "no signal for a refusal";
-    EXPECT_EQ(replies[0].type(), dbus::MessageType::error);
-    EXPECT_EQ(error_name(replies[0]), "org.freedesktop.DBus.Error.InvalidArgs");
-    EXPECT_EQ(first_string(replies[0]), row.message);
+    // No signal for a refusal.
+    EXPECT_EQ(handle(set_range(row.level)),
+              std::vector<std::string>{"error org.freedesktop.DBus.Error.InvalidArgs: " + std::string(row.message)});
   }
-  EXPECT_EQ(range_on_bus(), 7);
+  EXPECT_EQ(handle(get_range()), held(7));
   EXPECT_TRUE(radio_.empty());
   EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = 7\n");
 }
@@ -164,14 +116,8 @@ TEST_F(RangeProperty, AcceptedSetSendsTheChangeBeforeTheReplyAndRewritesTheFile)
   const std::int32_t levels[] = {0, 30, 25, 25};
   start(7, conf_);
   for (const auto level : levels) {
-    auto replies = handle(set_range_call(level));
-    ASSERT_EQ(replies.size(), 2u) << level;
-    EXPECT_EQ(replies[0].type(), dbus::MessageType::signal);
-    EXPECT_EQ(replies[0].path(), "/com/orbo/RIDEviva");
-    EXPECT_EQ(replies[0].member(), "PropertiesChanged");
-    EXPECT_EQ(replies[1].type(), dbus::MessageType::method_return);
-    EXPECT_EQ(replies[1].signature(), "");
-    EXPECT_EQ(range_on_bus(), level);
+    EXPECT_EQ(handle(set_range(level)), (std::vector<std::string>{range_changed(level), "return"}));
+    EXPECT_EQ(handle(get_range()), held(level));
     EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = " + std::to_string(level) + "\n");
   }
   EXPECT_EQ(radio_, (std::vector<std::int8_t>{0, 30, 25, 25}));
@@ -183,30 +129,27 @@ TEST_F(RangeProperty, RadioFailureAnswersFailedAndKeepsThePreviousLevelAndFile) 
   start(7, conf_);
   for (const char* failure : failures) {
     radio_failure_ = failure;
-    auto replies = handle(set_range_call(25));
-    ASSERT_EQ(replies.size(), 1u) << "no signal for a failure";
-    EXPECT_EQ(error_name(replies[0]), "org.freedesktop.DBus.Error.Failed");
-    EXPECT_EQ(first_string(replies[0]), failure);
-    EXPECT_EQ(range_on_bus(), 7);
+    // No signal for a failure.
+    EXPECT_EQ(handle(set_range(25)),
+              std::vector<std::string>{"error org.freedesktop.DBus.Error.Failed: " + std::string(failure)});
+    EXPECT_EQ(handle(get_range()), held(7));
     EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = 7\n");
   }
   // The controller takes the next level again: nothing stuck from the refusal.
   radio_failure_.reset();
-  EXPECT_EQ(handle(set_range_call(25)).size(), 2u);
+  EXPECT_EQ(handle(set_range(25)), (std::vector<std::string>{range_changed(25), "return"}));
   EXPECT_EQ(file_bytes(conf_), "[Bluetooth]\nRange = 25\n");
 }
 
 TEST_F(RangeProperty, UnwritableFileIsComplainedAboutButTheLevelStillApplies) {
   start(7, dir_ / "missing-directory" / "bluetooth.conf");
   testing::internal::CaptureStderr();
-  auto replies = handle(set_range_call(25));
+  const auto replies = handle(set_range(25));
   const std::string complaint = testing::internal::GetCapturedStderr();
   EXPECT_EQ(complaint.rfind("Error: ", 0), 0u) << complaint;
   EXPECT_EQ(complaint.back(), '\n');
-  ASSERT_EQ(replies.size(), 2u);
-  EXPECT_EQ(replies[0].member(), "PropertiesChanged");
-  EXPECT_EQ(replies[1].type(), dbus::MessageType::method_return);
-  EXPECT_EQ(range_on_bus(), 25);
+  EXPECT_EQ(replies, (std::vector<std::string>{range_changed(25), "return"}));
+  EXPECT_EQ(handle(get_range()), held(25));
   EXPECT_EQ(radio_, std::vector<std::int8_t>{25});
 }
 

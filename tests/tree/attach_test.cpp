@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "dbus/bus_connection.hpp"
-#include "messages.hpp"
 #include "test_tree.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/message_builder.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tree/object_tree.hpp"
 
@@ -15,6 +16,8 @@ namespace tree_test {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace harness::args;
+using harness::describe;
 
 // What the client has received: change signals and replies, each reply tagged with the
 // serial of the call it answers.
@@ -26,9 +29,14 @@ bool record(const dbus::Message& message, std::vector<std::string>& seen) {
   return true;
 }
 
-dbus::Message call_to(const std::string& destination, std::uint32_t serial, std::string_view path,
-                      std::string_view member, const Args& args) {
-  return call(path, "org.freedesktop.DBus.Properties", member, args, {.serial = serial, .destination = destination});
+dbus::Message call_to(const std::string& destination, std::uint32_t serial, std::string path, std::string member,
+                      std::vector<harness::Arg> args) {
+  return harness::build({.destination = destination,
+                         .path = std::move(path),
+                         .interface = "org.freedesktop.DBus.Properties",
+                         .member = std::move(member),
+                         .args = std::move(args),
+                         .serial = serial});
 }
 
 TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
@@ -46,9 +54,9 @@ TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
   const std::string destination(server->unique_name());
   // Sent in this order and answered in this order: a reply to the first call would arrive
   // before the reply to the last one, so once that is in, the first is known to be unanswered.
-  client->send(call_to(destination, 1001, "/test/elsewhere", "Get", {"s:com.test.Things", "s:Level"}));
-  client->send(call_to(destination, 1002, object_path, "Set", {"s:com.test.Things", "s:Level", "v:i:5"}));
-  client->send(call_to(destination, 1003, object_path, "Get", {"s:com.test.Things", "s:Level"}));
+  client->send(call_to(destination, 1001, "/test/elsewhere", "Get", {s("com.test.Things"), s("Level")}));
+  client->send(call_to(destination, 1002, object_path, "Set", {s("com.test.Things"), s("Level"), v(i(5))}));
+  client->send(call_to(destination, 1003, object_path, "Get", {s("com.test.Things"), s("Level")}));
 
   std::vector<std::string> seen;
   client->add_receiver({}, [&](dbus::Message message, dbus::BusConnection&) { return record(message, seen); });
@@ -57,9 +65,9 @@ TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
     ASSERT_TRUE(client->process_one(10ms));
   }
   EXPECT_EQ(seen, (std::vector<std::string>{
-                      "signal /test/object org.freedesktop.DBus.Properties.PropertiesChanged \"com.test.Things\", "
-                      "[{\"Level\": <10>}], []",
-                      "1002 return", "1003 return <10>"}));
+                      "signal /test/object org.freedesktop.DBus.Properties.PropertiesChanged s \"com.test.Things\", "
+                      "a{sv} [{s \"Level\": v i 10}], as []",
+                      "1002 return", "1003 return v i 10"}));
   EXPECT_EQ(values->level, 10);
 }
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "messages.hpp"
+#include "cases.hpp"
 #include "test_tree.hpp"
 #include "tree/introspection.hpp"
 #include "tree/properties.hpp"

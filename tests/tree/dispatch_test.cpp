@@ -3,12 +3,16 @@
 
 #include <memory>
 
-#include "messages.hpp"
+#include "cases.hpp"
 #include "test_tree.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/message_builder.hpp"
 
 namespace tree_test {
 namespace {
 
+using harness::build;
+using harness::describe;
 using tree_test::PrintTo;
 
 struct DispatchCase {
@@ -25,7 +29,8 @@ class Dispatch : public testing::TestWithParam<DispatchCase> {};
 TEST_P(Dispatch, AnswersEachKindOfCallAsTheOutcomeTableSays) {
   const DispatchCase& c = GetParam();
   const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
-  auto replies = tree.handle_call(call(c.path, c.interface, c.member));
+  const dbus::Message call = build({.path = c.path, .interface = c.interface, .member = c.member});
+  auto replies = tree.handle_call(call);
   if (!c.answered) {
     EXPECT_FALSE(replies.has_value());
     return;
@@ -34,7 +39,7 @@ TEST_P(Dispatch, AnswersEachKindOfCallAsTheOutcomeTableSays) {
   EXPECT_EQ(describe(*replies), c.sent);
   for (const dbus::Message& reply : *replies) {
     if (reply.type() != dbus::MessageType::signal) {
-      EXPECT_EQ(reply.reply_serial(), call_serial);
+      EXPECT_EQ(reply.reply_serial(), call.serial());
     }
   }
 }
@@ -60,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                      object_path,
                      "com.test.Plain",
                      "Twice",
-                     {"signal /test/object com.test.Plain.Twice", "return \"Twice\""}},
+                     {"signal /test/object com.test.Plain.Twice", "return s \"Twice\""}},
         DispatchCase{"HandlerSendsNothing", object_path, "com.test.Plain", "Nothing", {}},
         DispatchCase{
             "HandlerError", object_path, "com.test.Plain", "Refuse", {"error com.test.Error.Refused: not today"}}),
@@ -68,15 +73,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Dispatch, IgnoresMessagesThatAreNotMethodCalls) {
   const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
-  const dbus::Message signal = dbus::Message::signal(dbus::BusPath::from_constant(object_path),
-                                                     dbus::InterfaceName::from_constant("com.test.Plain"),
-                                                     dbus::MemberName::from_constant("Twice"));
+  const dbus::Message signal = build({.type = static_cast<int>(dbus::MessageType::signal),
+                                      .path = object_path,
+                                      .interface = "com.test.Plain",
+                                      .member = "Twice"});
   EXPECT_FALSE(tree.handle_call(signal).has_value());
 }
 
 TEST(Dispatch, AnswersCallsThatExpectNoReply) {
   const tree::ObjectTree tree = test_tree(std::make_shared<Values>());
-  dbus::Message message = call(object_path, "com.test.Plain", "Refuse", {}, {.no_reply = true});
+  const dbus::Message message =
+      build({.path = object_path, .interface = "com.test.Plain", .member = "Refuse", .no_reply = true});
   auto replies = tree.handle_call(message);
   ASSERT_TRUE(replies.has_value());
   EXPECT_EQ(describe(*replies), std::vector<std::string>{"error com.test.Error.Refused: not today"});
@@ -87,7 +94,7 @@ TEST(Dispatch, UsesTheDefaultInterfaceForCallsWithoutInterfaceHeader) {
   object.default_interface = dbus::InterfaceName::from_constant("com.test.Plain");
   tree::ObjectTree tree;
   tree.add_object(std::move(object));
-  auto replies = tree.handle_call(call(object_path, "", "Refuse"));
+  auto replies = tree.handle_call(build({.path = object_path, .member = "Refuse"}));
   ASSERT_TRUE(replies.has_value());
   EXPECT_EQ(describe(*replies), std::vector<std::string>{"error com.test.Error.Refused: not today"});
 }
@@ -97,7 +104,7 @@ TEST(Dispatch, AnswersUnknownInterfaceWhenTheDefaultInterfaceIsNotOnTheObject) {
   object.default_interface = dbus::InterfaceName::from_constant("com.test.Missing");
   tree::ObjectTree tree;
   tree.add_object(std::move(object));
-  auto replies = tree.handle_call(call(object_path, "", "Refuse"));
+  auto replies = tree.handle_call(build({.path = object_path, .member = "Refuse"}));
   ASSERT_TRUE(replies.has_value());
   EXPECT_EQ(describe(*replies), std::vector<std::string>{unknown_interface});
 }

@@ -5,8 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "messages.hpp"
+#include "cases.hpp"
 #include "test_tree.hpp"
+#include "tests/harness/describe.hpp"
+#include "tests/harness/message_builder.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/service_document.hpp"
 #include "tree/introspection.hpp"
@@ -65,10 +67,13 @@ TEST(Introspection, DescribesTheServiceObjectByteForByte) {
 
 TEST(Introspection, AnswersIntrospectWithTheDocumentAndIgnoresArguments) {
   const tree::ObjectTree tree = service_shaped_tree();
-  auto replies = tree.handle_call(
-      call("/com/orbo/RIDEviva", "org.freedesktop.DBus.Introspectable", "Introspect", {"i:1", "s:extra"}));
+  using namespace harness::args;
+  auto replies = tree.handle_call(harness::build({.path = "/com/orbo/RIDEviva",
+                                                  .interface = "org.freedesktop.DBus.Introspectable",
+                                                  .member = "Introspect",
+                                                  .args = {i(1), s("extra")}}));
   ASSERT_TRUE(replies.has_value());
-  EXPECT_EQ(describe(*replies), std::vector<std::string>{"return \"" + service_document + "\""});
+  EXPECT_EQ(harness::describe(*replies), std::vector<std::string>{"return s \"" + service_document + "\""});
 }
 
 // What code generators read: the interface alone, in a node without a name.

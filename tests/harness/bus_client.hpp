@@ -4,21 +4,17 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/message.hpp"
+#include "tests/harness/message_builder.hpp"
 #include "tests/harness/private_bus.hpp"
 
-namespace integration {
+namespace harness {
 
 using namespace std::chrono_literals;
-
-inline constexpr const char* service_name = "com.orbo.RIDEviva";
-inline constexpr const char* service_path = "/com/orbo/RIDEviva";
-inline constexpr const char* legacy_interface = "com.orbo.Configuration.Legacy";
 
 // A private connection to the bus at `address`, registered with the daemon; throws when the bus
 // cannot be reached.
@@ -26,7 +22,7 @@ dbus::BusConnection connect(const std::string& address);
 
 class BusClient {
  public:
-  explicit BusClient(const harness::PrivateBus& bus);
+  explicit BusClient(const PrivateBus& bus);
   BusClient(const BusClient&) = delete;
   BusClient& operator=(const BusClient&) = delete;
 
@@ -47,22 +43,15 @@ class BusClient {
   std::uint32_t request_name(const std::string& name, std::uint32_t flags);
   // org.freedesktop.DBus.ListQueuedOwners: primary owner first.
   std::vector<std::string> queued_owners(const std::string& name);
+  // org.freedesktop.DBus.ListNames: every name on the bus, unique ones too.
+  std::vector<std::string> names();
 
  private:
+  // A call to the bus daemon that answers an array of strings.
+  std::vector<std::string> daemon_list(const char* member, std::vector<Arg> arguments);
+
   dbus::BusConnection connection_;
   std::deque<dbus::Message> backlog_;  // arrived and not yet taken, in order
 };
 
-// Calls to the service's object (destination `to`, by default the well-known name).
-dbus::Message get_range(const std::string& to = service_name);
-dbus::Message get_all(const std::string& to = service_name);
-dbus::Message set_range(std::int32_t level, const std::string& to = service_name);
-dbus::Message introspect(const std::string& to = service_name);
-
-// What a message says: "error NAME: MESSAGE", "()", "i 25", "s TEXT", "[Range=i 25]", or
-// "signal MEMBER: " and its arguments.
-std::string describe(const dbus::Message& message);
-// The Range entry of a PropertiesChanged signal from the service's object, if it is one.
-std::optional<std::int32_t> changed_range(const dbus::Message& message);
-
-}  // namespace integration
+}  // namespace harness
