@@ -6,17 +6,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/fd/signal_fd.hpp"
+
 namespace ctl {
 
 std::expected<StopSignals, std::string> StopSignals::open() {
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  if (sigprocmask(SIG_BLOCK, &stops, nullptr) != 0) return std::unexpected(std::string(std::strerror(errno)));
-  platform::UniqueFd fd(::signalfd(-1, &stops, SFD_CLOEXEC));
-  if (!fd) return std::unexpected(std::string("signalfd: ") + std::strerror(errno));
-  return StopSignals(std::move(fd));
+  auto fd = platform::blocked_signals_fd({SIGINT, SIGTERM}, 0);
+  if (!fd) {
+    // The mask's failure is told by its cause alone, as it always was.
+    const std::string cause = std::strerror(errno);
+    return std::unexpected(fd.error() == "signalfd" ? "signalfd: " + cause : cause);
+  }
+  return StopSignals(std::move(*fd));
 }
 
 }  // namespace ctl

@@ -10,6 +10,7 @@
 
 #include "bridge/concat.hpp"
 #include "bridge/transport/hci_kernel.hpp"
+#include "platform/fd/signal_fd.hpp"
 
 namespace bridge {
 namespace {
@@ -49,13 +50,9 @@ std::expected<PowerWatch, std::string> PowerWatch::kernel() {
 }
 
 std::expected<PowerWatch, std::string> PowerWatch::simulated() {
-  sigset_t power_on;
-  sigemptyset(&power_on);
-  sigaddset(&power_on, SIGUSR1);
-  if (::sigprocmask(SIG_BLOCK, &power_on, nullptr) != 0) return failed("sigprocmask");
-  platform::UniqueFd fd(::signalfd(-1, &power_on, SFD_CLOEXEC | SFD_NONBLOCK));
-  if (!fd) return failed("signalfd");
-  return PowerWatch(std::move(fd), true);
+  auto fd = platform::blocked_signals_fd({SIGUSR1}, SFD_NONBLOCK);
+  if (!fd) return failed(fd.error());
+  return PowerWatch(std::move(*fd), true);
 }
 
 std::expected<std::vector<std::optional<std::string>>, std::string> PowerWatch::powered_on() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/concat.hpp"
+#include "platform/fd/signal_fd.hpp"
 
 namespace bridge {
 namespace {
@@ -36,13 +37,9 @@ std::vector<pid_t> children() {
 std::expected<ChildReaper, std::string> ChildReaper::adopt_orphans() {
   const auto failed = [](std::string_view step) { return std::unexpected(concat(step, ": ", std::strerror(errno))); };
   if (::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0) return failed("prctl");
-  sigset_t ended;
-  sigemptyset(&ended);
-  sigaddset(&ended, SIGCHLD);
-  if (::sigprocmask(SIG_BLOCK, &ended, nullptr) != 0) return failed("sigprocmask");
-  platform::UniqueFd fd(::signalfd(-1, &ended, SFD_CLOEXEC | SFD_NONBLOCK));
-  if (!fd) return failed("signalfd");
-  return ChildReaper(std::move(fd));
+  auto fd = platform::blocked_signals_fd({SIGCHLD}, SFD_NONBLOCK);
+  if (!fd) return failed(fd.error());
+  return ChildReaper(std::move(*fd));
 }
 
 bool ChildReaper::announced() {
