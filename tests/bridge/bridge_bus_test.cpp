@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/harness/bridge.hpp"
+#include "tests/harness/expected_texts.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
 #include "tests/harness/sandbox.hpp"
@@ -54,12 +55,7 @@ TEST_F(BridgeOnBus, AnswersWithTheSimulatedOutputAndLogsTheCommand) {
 TEST_F(BridgeOnBus, RefusesEveryOtherCommandWithInvalidArgsAndSendsNothing) {
   REQUIRE_ROOT(harness::bridge_callers);
   harness::SimulatedBridge bridge(bus);
-  const std::string controller =
-      "Invalid controller: expected \"hci\" followed by an index of 1 to 3 decimal digits without leading zeros";
-  const std::string group = "Invalid command group: only 0x3f (vendor-specific) is allowed";
-  const std::string command = "Invalid command: only 0x0087 (set transmit power) is allowed";
-  const std::string power =
-      "Invalid command parameter: expected a transmit power from -30 to 20 dBm (0xe2 to 0xff or 0x0 to 0x14)";
+  using namespace harness::bridge_refusal;
   const struct {
     std::vector<std::string> arguments;
     std::string error;

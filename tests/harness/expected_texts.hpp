@@ -1,7 +1,8 @@
 #pragma once
-// The service's own words, for the tests above its units that still compare them: the message
-// that refuses a level, the line printed for a level applied and the file it stores. Their
-// wording is pinned by the unit tests of the code that writes them, nowhere else.
+// The programs' own words, for the tests above their units that still compare them: the message
+// that refuses a level, the line printed for a level applied, the file it stores, and the
+// bridge's refusals of anything but the transmit-power command. Their wording is pinned by the
+// unit tests of the code that writes them, nowhere else.
 #include <string>
 
 namespace harness {
@@ -18,5 +19,15 @@ inline std::string level_applied(int level) {
 
 // /etc/wireless/bluetooth.conf as the service stores a level.
 inline std::string stored_file(int level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
+
+// The bridge's InvalidArgs messages, one per argument of ExecuteHcitool.
+namespace bridge_refusal {
+inline const std::string controller =
+    "Invalid controller: expected \"hci\" followed by an index of 1 to 3 decimal digits without leading zeros";
+inline const std::string group = "Invalid command group: only 0x3f (vendor-specific) is allowed";
+inline const std::string command = "Invalid command: only 0x0087 (set transmit power) is allowed";
+inline const std::string power =
+    "Invalid command parameter: expected a transmit power from -30 to 20 dBm (0xe2 to 0xff or 0x0 to 0x14)";
+}  // namespace bridge_refusal
 
 }  // namespace harness

@@ -18,6 +18,7 @@
 #include "tests/harness/bridge.hpp"
 #include "tests/harness/bus_client.hpp"
 #include "tests/harness/describe.hpp"
+#include "tests/harness/expected_texts.hpp"
 #include "tests/harness/message_builder.hpp"
 #include "tests/harness/private_bus.hpp"
 #include "tests/harness/process.hpp"
@@ -41,13 +42,10 @@ const std::string accepted_reply =
     "return s \"< HCI Command: ogf 0x3f, ocf 0x0087, plen 1\n  05 \n> HCI Event: 0x0e plen 4\n  01 87 FC 00 \nStatus: "
     "0\n\"";
 const std::string invalid = "error org.freedesktop.DBus.Error.InvalidArgs: ";
-const std::string bad_controller =
-    invalid +
-    "Invalid controller: expected \"hci\" followed by an index of 1 to 3 decimal digits without leading zeros";
-const std::string bad_group = invalid + "Invalid command group: only 0x3f (vendor-specific) is allowed";
-const std::string bad_command = invalid + "Invalid command: only 0x0087 (set transmit power) is allowed";
-const std::string bad_parameter =
-    invalid + "Invalid command parameter: expected a transmit power from -30 to 20 dBm (0xe2 to 0xff or 0x0 to 0x14)";
+const std::string bad_controller = invalid + harness::bridge_refusal::controller;
+const std::string bad_group = invalid + harness::bridge_refusal::group;
+const std::string bad_command = invalid + harness::bridge_refusal::command;
+const std::string bad_parameter = invalid + harness::bridge_refusal::power;
 
 class BridgeSecurity : public ::testing::Test {
  protected:
