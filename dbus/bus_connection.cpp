@@ -101,8 +101,11 @@ std::expected<BusConnection, BusError> BusConnection::open(std::string_view addr
 BusConnection::BusConnection(BusConnection&& other) noexcept
     : connection_(std::exchange(other.connection_, nullptr)),
       receivers_(std::move(other.receivers_)),
-      next_token_(other.next_token_) {
+      next_token_(other.next_token_),
+      received_(std::move(other.received_)),
+      received_at_(other.received_at_) {
   other.receivers_.clear();
+  other.received_.clear();
 }
 
 BusConnection& BusConnection::operator=(BusConnection&& other) noexcept {
@@ -112,6 +115,9 @@ BusConnection& BusConnection::operator=(BusConnection&& other) noexcept {
     receivers_ = std::move(other.receivers_);
     other.receivers_.clear();
     next_token_ = other.next_token_;
+    received_ = std::move(other.received_);
+    other.received_.clear();
+    received_at_ = other.received_at_;
   }
   return *this;
 }
@@ -126,6 +132,7 @@ void BusConnection::close() noexcept {
     connection_ = nullptr;
   }
   receivers_.clear();
+  received_.clear();
 }
 
 std::expected<Message, BusError> BusConnection::call(const MethodTarget& target, const InterfaceName& interface,
@@ -175,6 +182,28 @@ std::expected<std::uint32_t, BusError> BusConnection::unix_user(std::string_view
   return daemon_number(member, {std::string(sender)}, timeout);  // BLOCKS up to `timeout`
 }
 
+std::uint32_t BusConnection::ask_unix_user(std::string_view sender) noexcept {
+  if (connection_ == nullptr) return 0;
+  static const InterfaceName interface = InterfaceName::from_constant(DBUS_INTERFACE_DBUS);
+  static const MemberName member = MemberName::from_constant("GetConnectionUnixUser");
+  Message question = Message::method_call(bus_daemon().destination, bus_daemon().path, interface, member);
+  MessageWriter(question).append_string(sender);
+  dbus_uint32_t serial = 0;
+  if (!dbus_connection_send(connection_, RawMessage::get(question), &serial)) return 0;
+  return serial;
+}
+
+std::expected<std::uint32_t, BusError> unix_user_answer(const Message& reply) {
+  if (reply.type() == MessageType::error) {
+    ErrorRecord record;
+    dbus_set_error_from_message(record.out(), RawMessage::get(reply));
+    return std::unexpected(record.take());
+  }
+  const auto uid = MessageReader(reply).read_uint32();
+  if (!uid) return std::unexpected(BusError::from(uid.error()));
+  return *uid;
+}
+
 std::expected<void, BusError> BusConnection::add_match(const MatchRule& rule) const {
   static const MemberName member = MemberName::from_constant("AddMatch");
   auto reply = call_daemon(member, {rule.text()}, daemon_timeout);  // BLOCKS up to 5 s
@@ -208,24 +237,34 @@ int BusConnection::unix_fd() const noexcept {
 }
 
 bool BusConnection::has_queued_messages() const noexcept {
-  return connection_ != nullptr && dbus_connection_get_dispatch_status(connection_) == DBUS_DISPATCH_DATA_REMAINS;
+  return connection_ != nullptr &&
+         (!received_.empty() || dbus_connection_get_dispatch_status(connection_) == DBUS_DISPATCH_DATA_REMAINS);
 }
 
 bool BusConnection::has_messages_to_send() const noexcept {
   return connection_ != nullptr && dbus_connection_has_messages_to_send(connection_);
 }
 
+void BusConnection::take_parsed(std::chrono::steady_clock::time_point at) {
+  // A blocking call may have read messages since the last step; they are stamped when found.
+  while (Message message = RawMessage::adopt(dbus_connection_pop_message(connection_)))
+    received_.push_back({std::move(message), at});
+}
+
 std::expected<void, BusError> BusConnection::process_one(std::chrono::milliseconds timeout) {
   if (connection_ == nullptr) return std::unexpected(BusError::failed(disconnected_message));
-  Message message = RawMessage::adopt(dbus_connection_pop_message(connection_));
-  if (!message) {
+  if (received_.empty()) take_parsed(std::chrono::steady_clock::now());
+  if (received_.empty()) {
     // BLOCKS up to `timeout`; read only once the queue is empty, so queued messages go first.
     if (!dbus_connection_read_write(connection_, timeout_ms(timeout))) {
       return std::unexpected(BusError::failed(disconnected_message));
     }
-    message = RawMessage::adopt(dbus_connection_pop_message(connection_));
-    if (!message) return {};
+    take_parsed(std::chrono::steady_clock::now());
+    if (received_.empty()) return {};
   }
+  Message message = std::move(received_.front().message);
+  received_at_ = received_.front().at;
+  received_.pop_front();
 
   auto match = receivers_.begin();
   while (match != receivers_.end() && !match->second.rule.matches(message)) ++match;

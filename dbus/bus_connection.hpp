@@ -3,6 +3,7 @@
 // methods, the receivers of incoming messages and the pump that feeds them.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <expected>
 #include <functional>
 #include <map>
@@ -44,6 +45,9 @@ inline constexpr std::uint32_t already_owner = 4;
 }  // namespace name_reply
 
 using ReceiverToken = std::uint64_t;
+
+// The bus daemon's own name, the sender of its replies.
+inline constexpr std::string_view bus_daemon_name = "org.freedesktop.DBus";
 
 // What a receiver takes, or what the bus daemon is asked to route here. Unset fields match
 // anything.
@@ -94,6 +98,10 @@ class BusConnection {
   // GetConnectionUnixUser: the uid behind the unique name `sender`, as the daemon vouches for
   // it. BLOCKS up to `timeout`.
   std::expected<std::uint32_t, BusError> unix_user(std::string_view sender, std::chrono::milliseconds timeout) const;
+  // GetConnectionUnixUser without waiting: the question's serial, or 0 when it could not be
+  // queued. The daemon's reply comes through the pump like any message, from bus_daemon_name
+  // and with that reply_serial; unix_user_answer reads it.
+  std::uint32_t ask_unix_user(std::string_view sender) noexcept;
   // AddMatch: from now on the daemon routes here the messages `rule` names, signals sent to
   // others included. They reach a receiver only through add_receiver. BLOCKS up to 5000 ms.
   std::expected<void, BusError> add_match(const MatchRule& rule) const;
@@ -105,6 +113,10 @@ class BusConnection {
   // One pump step: pop a message, or read/write for at most `timeout` and pop again; hand it to
   // the first matching receiver or answer it with default_reply. BLOCKS up to `timeout`.
   std::expected<void, BusError> process_one(std::chrono::milliseconds timeout);
+  // When the message that process_one is handing to a receiver now was read off the socket:
+  // every message a read brings is taken from libdbus at once and stamped then, so a deadline
+  // counted from it includes the time the message waited behind others.
+  std::chrono::steady_clock::time_point received_at() const noexcept { return received_at_; }
 
   // For a loop that waits on the connection together with other descriptors: the socket, and
   // whether a message is already queued (then waiting would delay it) or output is pending.
@@ -126,10 +138,22 @@ class BusConnection {
     MatchRule rule;
     Receiver receiver;
   };
+  struct Received {
+    Message message;
+    std::chrono::steady_clock::time_point at;
+  };
+  // Takes every message libdbus has parsed into the queue, stamped `at`.
+  void take_parsed(std::chrono::steady_clock::time_point at);
+
   DBusConnection* connection_ = nullptr;
   std::map<ReceiverToken, Registration> receivers_;
   ReceiverToken next_token_ = 1;
+  std::deque<Received> received_;
+  std::chrono::steady_clock::time_point received_at_{};
 };
+
+// The uid in the daemon's reply to ask_unix_user, or the error it answered with.
+std::expected<std::uint32_t, BusError> unix_user_answer(const Message& reply);
 
 // What a RequestName answer means to a service that may wait in the queue: 1 to 4 (primary
 // owner, in queue, exists, already owner) are success, whichever it was; anything else is

@@ -44,7 +44,9 @@ std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& con
   auto reply =
       connection.call(target, dbus::InterfaceName::from_constant(contract::bridge_interface),
                       dbus::MemberName::from_constant(contract::execute_member), vendor_command(power), reply_timeout);
-  if (!reply) return std::unexpected(to_error(reply.error()));
+  // Whoever holds the bridge's name may answer with an error of any size: it is quoted as the
+  // output is, so that no error reply of ours can pass the bus's message limit.
+  if (!reply) return std::unexpected(Error(quoted_output(reply.error().text())));
   return printed_output(std::move(*reply));
 }
 

@@ -41,9 +41,9 @@ std::optional<std::string_view> last_line(std::string_view output) noexcept;
 // `output` must be valid UTF-8 (a D-Bus string always is).
 std::expected<std::int8_t, Error> controller_status(std::string_view output);
 
-// The bridge's reply may be as large as a bus message; the error reply quoting it whole would
-// pass the bus's message limit, and the daemon would drop the service. So an output longer than
-// this is quoted by its first characters within it, then "... (N bytes in all)".
+// The bridge's reply, or its error's message, may be as large as a bus message; the error reply
+// quoting it whole would pass the bus's message limit, and the daemon would drop the service. So
+// a text longer than this is quoted by its first characters within it, then "... (N bytes in all)".
 inline constexpr std::size_t longest_quoted_output = 4096;
 std::string quoted_output(std::string_view output);
 

@@ -21,12 +21,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The daemon answers who a caller is at once. The bound keeps the wait inside the time of every
-// call already waiting, while the loop stands still for it; a little is always allowed, which
-// the half second between our limit and the caller's covers.
-constexpr milliseconds longest_caller_check{1000};
-constexpr milliseconds shortest_caller_check{25};
-
 enum class FailureKind { invalid_arguments, access_denied, failed };
 
 struct Failure {
@@ -53,20 +47,16 @@ std::unexpected<Failure> fail(FailureKind kind, std::string message) {
   return std::unexpected(Failure{kind, std::move(message)});
 }
 
-milliseconds caller_check_budget(const BridgeContext& context, TimePoint arrival) {
-  const TimePoint own_deadline = arrival + context.scheduler->limits().call;
-  const TimePoint deadline = std::min(own_deadline, context.scheduler->nearest_deadline().value_or(own_deadline));
-  const auto left = std::chrono::floor<milliseconds>(deadline - context.clock->now());
-  return std::clamp(left, shortest_caller_check, longest_caller_check);
-}
-
 // Only root and the users named on the command line; the daemon's word is the only one trusted.
-std::expected<uid_t, Failure> check_caller(const dbus::Message& call, const BridgeContext& context, TimePoint arrival) {
-  const auto sender = call.sender();
-  if (!sender) return fail(FailureKind::access_denied, "Cannot identify the caller: the call has no sender");
-  auto uid = context.callers->uid_of(*sender, caller_check_budget(context, arrival));  // BLOCKS up to 1 s
-  if (!uid) return fail(FailureKind::access_denied, concat("Cannot identify the caller: ", uid.error().text()));
-  if (!is_allowed(context.options, *uid))
+// A daemon that does not answer in time says nothing about the caller: that is a failure, not
+// a refusal.
+std::expected<uid_t, Failure> allowed_caller(const std::expected<uid_t, CallerUnknown>& uid, const BridgeOptions& options,
+                                             std::chrono::milliseconds waited) {
+  if (!uid && uid.error().timed_out)
+    return fail(FailureKind::failed,
+                concat("Cannot identify the caller: the bus daemon did not answer within ", waited.count(), " ms"));
+  if (!uid) return fail(FailureKind::access_denied, concat("Cannot identify the caller: ", uid.error().why));
+  if (!is_allowed(options, *uid))
     return fail(FailureKind::access_denied, concat("User ", *uid, " may not run hcitool commands"));
   return *uid;
 }
@@ -137,24 +127,41 @@ dbus::Message reply_to(const dbus::Message& call, const ExchangeResult& result) 
   return string_reply(call, result->reply);
 }
 
-tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
-  const BridgeContext* context = call.object.data<BridgeContext>();
-  if (context == nullptr) dbus::fatal("The bridge object was published without its context");
-  const TimePoint arrival = context->clock->now();
-  const auto uid = check_caller(call.message, *context, arrival);
-  if (!uid) return std::unexpected(to_method_error(uid.error()));
-  auto command = read_command(call.message);
-  if (!command) return std::unexpected(to_method_error(command.error()));
+// The call, once the daemon has said who sent it.
+void carry_out(const BridgeContext& context, const dbus::Message& call, TimePoint arrival,
+               const std::expected<uid_t, CallerUnknown>& identified) {
+  dbus::BusConnection* connection = context.connection;
+  const auto uid = allowed_caller(identified, context.options, context.scheduler->limits().call -
+                                                                  context.scheduler->limits().least_to_send);
+  if (!uid) return connection->send(error_reply(call, uid.error()));
+  auto command = read_command(call);
+  if (!command) return connection->send(error_reply(call, command.error()));
 
   // Shared, since the answer is a copyable function; the call is kept only until it is answered.
-  auto kept = std::make_shared<dbus::Message>(call.message.another_reference());
-  dbus::BusConnection* connection = context->connection;
-  context->scheduler->submit(Call{
+  auto kept = std::make_shared<dbus::Message>(call.another_reference());
+  context.scheduler->submit(Call{
       .command = std::move(*command),
-      .remembered = is_remembered(context->options, *uid),
+      .remembered = is_remembered(context.options, *uid),
       .arrival = arrival,
       .answer = [connection, kept](ExchangeResult result) { connection->send(reply_to(*kept, result)); },
   });
+}
+
+tree::HandlerResult execute_hcitool(const tree::MethodContext& call) {
+  const BridgeContext* context = call.object.data<BridgeContext>();
+  if (context == nullptr) dbus::fatal("The bridge object was published without its context");
+  // Its time counts from when it was read off the connection, not from when its turn came.
+  const TimePoint arrival = context->connection->received_at();
+  const auto sender = call.message.sender();
+  if (!sender)
+    return std::unexpected(
+        to_method_error({FailureKind::access_denied, "Cannot identify the caller: the call has no sender"}));
+  const auto& limits = context->scheduler->limits();
+  auto kept = std::make_shared<dbus::Message>(call.message.another_reference());
+  context->callers->identify(*sender, arrival + limits.call - limits.least_to_send,
+                             [context, kept, arrival](const std::expected<uid_t, CallerUnknown>& uid) {
+                               carry_out(*context, *kept, arrival, uid);
+                             });
   return tree::answered_later();
 }
 

@@ -2,6 +2,9 @@
 // call, and sets the service's level again whenever its controller powers on.
 #include <poll.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +21,9 @@
 #include "bridge/concat.hpp"
 #include "bridge/log.hpp"
 #include "bridge/memory/power_memory.hpp"
-#include "bridge/memory/power_watch.hpp"
+#include "bridge/memory/controller_watch.hpp"
 #include "bridge/memory/state_file.hpp"
+#include "bridge/memory/state_writer.hpp"
 #include "bridge/schedule/clock.hpp"
 #include "bridge/schedule/scheduler.hpp"
 #include "bridge/transport/child_reaper.hpp"
@@ -53,11 +57,11 @@ std::expected<void, std::string> own_name(const dbus::BusConnection& connection,
   }
 }
 
-std::optional<bridge::PowerWatch> open_watch(const bridge::BridgeOptions& options) {
-  auto watch = options.simulate ? bridge::PowerWatch::simulated() : bridge::PowerWatch::kernel();
+std::optional<bridge::ControllerWatch> open_watch(const bridge::BridgeOptions& options) {
+  auto watch = options.simulate ? bridge::ControllerWatch::simulated() : bridge::ControllerWatch::kernel();
   if (watch) return std::move(*watch);
   bridge::log_to_standard_error(
-      bridge::concat("Not watching for controller power-on (", watch.error(), "): levels are not restored"));
+      bridge::concat("Not watching the controllers (", watch.error(), "): levels are not restored"));
   return std::nullopt;
 }
 
@@ -77,25 +81,50 @@ std::unique_ptr<bridge::Transport> open_transport(const bridge::BridgeOptions& o
                                                     reaper ? std::optional(std::move(*reaper)) : std::nullopt);
 }
 
-void restore_powered_on(bridge::PowerWatch& watch, bridge::Scheduler& scheduler) {
-  auto controllers = watch.powered_on();
-  if (!controllers) return bridge::log_to_standard_error("Cannot read controller events: " + controllers.error());
-  for (const auto& controller : *controllers) {
-    if (controller) scheduler.powered_on(*controller);
-    else scheduler.all_powered_on();  // the emulated controller's: every remembered one
+void take_events(bridge::ControllerWatch& watch, bridge::Scheduler& scheduler) {
+  auto events = watch.events(std::chrono::steady_clock::now());
+  if (!events) return bridge::log_to_standard_error("Cannot read controller events: " + events.error());
+  using Kind = bridge::ControllerEvent::Kind;
+  for (const auto& event : *events) {
+    if (!event.controller) {
+      scheduler.all_powered_on();  // the emulated controller's: every remembered one
+      continue;
+    }
+    switch (event.kind) {
+      case Kind::powered_on: scheduler.powered_on(*event.controller); break;
+      case Kind::powered_off: scheduler.powered_off(*event.controller); break;
+      case Kind::reset: scheduler.was_reset(*event.controller); break;
+    }
   }
 }
 
-// BLOCKS until the bus, the watch or an exchange has something, or the scheduler's next time
-// comes; not at all when a message is already queued. Whether the watch has something.
-bool wait(dbus::BusConnection& connection, const std::optional<bridge::PowerWatch>& watch,
-          const bridge::Scheduler& scheduler) {
-  pollfd ready[2] = {
-      {connection.unix_fd(), static_cast<short>(POLLIN | (connection.has_messages_to_send() ? POLLOUT : 0)), 0},
-      {watch ? watch->fd() : -1, POLLIN, 0}};
+// BLOCKS until the bus, the watch or an exchange has something, or the scheduler's, the caller
+// check's or the watch's next time comes; not at all when a message is already queued. Whether
+// the watch may have something.
+bool wait(dbus::BusConnection& connection, const std::optional<bridge::ControllerWatch>& watch,
+          const bridge::Scheduler& scheduler, const bridge::CallerCheck& callers) {
+  std::vector<pollfd> ready{
+      {connection.unix_fd(), static_cast<short>(POLLIN | (connection.has_messages_to_send() ? POLLOUT : 0)), 0}};
+  if (watch)
+    for (const int fd : watch->fds()) ready.push_back({fd, POLLIN, 0});
   // With nothing due, the second only bounds what a lost wake-up could cost.
-  scheduler.wait(ready, connection.has_queued_messages() ? std::chrono::milliseconds(0) : std::chrono::seconds(1));
-  return (ready[1].revents & POLLIN) != 0;
+  std::chrono::milliseconds longest = connection.has_queued_messages() ? std::chrono::milliseconds(0) : std::chrono::seconds(1);
+  const auto now = std::chrono::steady_clock::now();
+  for (const auto due : {callers.wake_time(), watch ? watch->wake_time() : std::nullopt})
+    if (due) longest = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - now), std::chrono::milliseconds(0), longest);
+  scheduler.wait(ready, longest);
+  if (watch && watch->wake_time() && *watch->wake_time() <= std::chrono::steady_clock::now()) return true;
+  return std::any_of(ready.begin() + 1, ready.end(), [](const pollfd& entry) { return entry.revents != 0; });
+}
+
+// The daemon's answers to the caller check's questions, and nothing else from it.
+void receive_answers(dbus::BusConnection& connection, bridge::CallerCheck& callers) {
+  for (const auto type : {dbus::MessageType::method_return, dbus::MessageType::error})
+    connection.add_receiver({.type = type, .sender = std::string(dbus::bus_daemon_name)},
+                            [&callers](dbus::Message reply, dbus::BusConnection&) {
+                              callers.take_reply(reply);
+                              return true;
+                            });
 }
 
 int serve(const bridge::BridgeOptions& options) {
@@ -108,16 +137,26 @@ int serve(const bridge::BridgeOptions& options) {
     return report(owned.error());
 
   const bridge::SteadyClock clock;
-  bridge::PowerMemory memory(bridge::state_file_path(std::getenv("STATE_DIRECTORY")), bridge::log_to_standard_error);
+  const auto state_file = bridge::state_file_path(std::getenv("STATE_DIRECTORY"));
+  bridge::PowerMemory memory(bridge::read_remembered(state_file, bridge::log_to_standard_error), state_file,
+                             state_file ? bridge::threaded_state_writer(*state_file) : nullptr,
+                             bridge::log_to_standard_error);
   bridge::Scheduler scheduler(clock, *transport, memory, bridge::log_to_standard_error, options.log);
   bridge::CallerCheck callers(*connection);
-  tree::attach(bridge::bridge_tree({options, &*connection, &scheduler, &clock, &callers}), *connection);
+  receive_answers(*connection, callers);
+  tree::attach(bridge::bridge_tree({options, &*connection, &scheduler, &callers}), *connection);
+  // Whatever a controller that is up holds now, nobody can say: the wanted power goes again.
+  // Without the kernel's word on which are up, every remembered one is tried.
+  scheduler.started(watch && !options.simulate ? watch->up_at_start() : memory.controllers());
   for (;;) {
-    const bool powered_on = wait(*connection, watch, scheduler);
-    if (powered_on) restore_powered_on(*watch, scheduler);
+    if (wait(*connection, watch, scheduler, callers)) take_events(*watch, scheduler);
+    callers.expire(clock.now());
     scheduler.step();
-    if (auto pumped = connection->process_one(std::chrono::milliseconds(0)); !pumped)
-      return report(pumped.error().text());
+    // Every message read is handled now: none waits behind another for its turn.
+    do {
+      if (auto pumped = connection->process_one(std::chrono::milliseconds(0)); !pumped)
+        return report(pumped.error().text());
+    } while (connection->has_queued_messages());
   }
 }
 

@@ -1,6 +1,7 @@
 #include "bridge/schedule/scheduler.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "bridge/concat.hpp"
@@ -9,15 +10,22 @@
 namespace bridge {
 namespace {
 
+// Why a radio is unknown: each starts the lines about sending the wanted power again, after the
+// controller's name ("hci0 powered on: restored hci0 0x3f 0x0087 0xa").
+constexpr std::string_view after_power_on = "powered on";
+constexpr std::string_view after_reset = "was reset";
+constexpr std::string_view after_start = "was up when the bridge started";
+constexpr std::string_view after_no_answer = "did not answer a command in time";
+constexpr std::string_view after_bad_answer = "gave no usable answer to a command";
+constexpr std::string_view after_not_kept = "took a level that could not be kept";
+constexpr std::string_view after_untold = "took a level its caller was not told of";
+
 void earliest(std::optional<TimePoint>& soonest, std::optional<TimePoint> candidate) {
   if (candidate && (!soonest || *candidate < *soonest)) soonest = candidate;
 }
 
-bool accepted(const ExchangeResult& result) { return result && result->status == 0 && !result->instead; }
-
-std::string powered_on_line(const TransmitPower& command, std::string_view what) {
-  return concat(command.controller, " powered on: ", what);
-}
+// The controller carried the command out, whatever the caller gets.
+bool took(const ExchangeResult& result) { return result && result->status == 0; }
 
 }  // namespace
 
@@ -32,7 +40,7 @@ Scheduler::Scheduler(const Clock& clock, Transport& transport, PowerMemory& memo
 
 Scheduler::Lane& Scheduler::lane(std::string_view controller) {
   auto found = lanes_.find(controller);
-  if (found == lanes_.end()) found = lanes_.emplace(std::string(controller), Lane{}).first;
+  if (found == lanes_.end()) found = lanes_.emplace(std::string(controller), Lane(limits_)).first;
   return found->second;
 }
 
@@ -43,24 +51,53 @@ void Scheduler::submit(Call call) {
   advance(controller, queue, clock_.now());
 }
 
+void Scheduler::unknown(Lane& queue, std::string_view why, bool event) {
+  if (event || queue.radio != Holds::unknown) queue.why_unknown = why;
+  queue.radio = Holds::unknown;
+  // What is under way may have been undone by the event, or undo it: its outcome tells nothing.
+  if (event && queue.in_flight && queue.in_flight->stage != Stage::settling) queue.in_flight->disturbed = true;
+}
+
+void Scheduler::changed(const std::string& controller, Lane& queue, std::string_view why) {
+  unknown(queue, why, true);
+  // The controller was reset: a command given up on will never be answered.
+  if (queue.in_flight && queue.in_flight->stage == Stage::settling) queue.in_flight.reset();
+  queue.retry.reset();
+  advance(controller, queue, clock_.now());
+}
+
+void Scheduler::started(const std::vector<std::string>& up) {
+  for (const std::string& controller : memory_.controllers()) lane(controller).up = false;
+  for (const std::string& controller : up) {
+    Lane& queue = lane(controller);
+    queue.up = true;
+    changed(controller, queue, after_start);
+  }
+}
+
 void Scheduler::powered_on(std::string_view controller) {
-  memory_.write_again_if_failed();
   const std::string name(controller);
   Lane& queue = lane(name);
-  // The reset that came with the power-on ended what the controller had not answered.
-  if (queue.in_flight && queue.in_flight->given_up) queue.in_flight.reset();
-  queue.restore_due = true;
-  advance(name, queue, clock_.now());
+  queue.up = true;
+  changed(name, queue, after_power_on);
 }
 
 void Scheduler::all_powered_on() {
   for (const std::string& controller : memory_.controllers()) powered_on(controller);
 }
 
+void Scheduler::powered_off(std::string_view controller) { lane(controller).up = false; }
+
+void Scheduler::was_reset(std::string_view controller) {
+  const std::string name(controller);
+  changed(name, lane(name), after_reset);
+}
+
 std::vector<int> Scheduler::fds() const {
   std::vector<int> fds = transport_.fds();
+  if (memory_.fd() >= 0) fds.push_back(memory_.fd());
   for (const auto& [controller, queue] : lanes_)
-    if (queue.in_flight) {
+    if (queue.in_flight && queue.in_flight->exchange) {
       const auto more = queue.in_flight->exchange->fds();
       fds.insert(fds.end(), more.begin(), more.end());
     }
@@ -68,21 +105,17 @@ std::vector<int> Scheduler::fds() const {
 }
 
 std::optional<TimePoint> Scheduler::wake_time() const {
-  std::optional<TimePoint> soonest = nearest_deadline();
+  std::optional<TimePoint> soonest = memory_.wake_time();
   for (const auto& [controller, queue] : lanes_) {
-    if (!queue.in_flight) continue;
-    earliest(soonest, queue.in_flight->exchange->wake_time());
-    if (queue.in_flight->given_up) earliest(soonest, queue.in_flight->deadline);
-  }
-  return soonest;
-}
-
-std::optional<TimePoint> Scheduler::nearest_deadline() const {
-  std::optional<TimePoint> soonest;
-  for (const auto& [controller, queue] : lanes_) {
-    if (queue.in_flight && !queue.in_flight->given_up) earliest(soonest, queue.in_flight->deadline);
+    if (queue.in_flight) {
+      earliest(soonest, queue.in_flight->deadline);
+      if (queue.in_flight->exchange) earliest(soonest, queue.in_flight->exchange->wake_time());
+    }
     // Calls wait in arrival order, so the first one's time runs out first.
     if (!queue.waiting.empty()) earliest(soonest, queue.waiting.front().arrival + limits_.call - limits_.least_to_send);
+    if (!queue.in_flight && queue.waiting.empty() && queue.up && queue.radio == Holds::unknown &&
+        memory_.wanted(controller))
+      earliest(soonest, queue.retry.next());
   }
   return soonest;
 }
@@ -90,13 +123,15 @@ std::optional<TimePoint> Scheduler::nearest_deadline() const {
 void Scheduler::step() {
   transport_.tend();
   const TimePoint now = clock_.now();
+  memory_.step(now);
   for (auto& [controller, queue] : lanes_) {
-    if (queue.in_flight) step_in_flight(queue, now);
+    if (queue.in_flight) step_in_flight(controller, queue, now);
     advance(controller, queue, now);
   }
-  std::erase_if(lanes_, [](const auto& entry) {
+  // A lane with nothing under way, nothing wanted and nothing known against it holds nothing.
+  std::erase_if(lanes_, [&](const auto& entry) {
     const Lane& queue = entry.second;
-    return !queue.in_flight && queue.waiting.empty() && !queue.restore_due;
+    return !queue.in_flight && queue.waiting.empty() && queue.up && !memory_.wanted(entry.first);
   });
 }
 
@@ -113,29 +148,6 @@ void Scheduler::wait(std::span<pollfd> extra, std::chrono::milliseconds longest)
   for (std::size_t i = 0; i < extra.size(); ++i) extra[i].revents = ready[i].revents;
 }
 
-void Scheduler::step_in_flight(Lane& queue, TimePoint now) {
-  InFlight& flight = *queue.in_flight;
-  if (flight.given_up) {
-    // A late answer, or the end of the wait for one, only frees the controller.
-    if (flight.exchange->step(now) || now >= flight.deadline) queue.in_flight.reset();
-    return;
-  }
-  // An answer taken after the deadline could no longer reach the caller in time: it is not one.
-  if (now <= flight.deadline) {
-    if (auto result = flight.exchange->step(now)) return finish(queue, std::move(*result));
-  }
-  if (now >= flight.deadline) give_up(queue, now);
-}
-
-void Scheduler::give_up(Lane& queue, TimePoint now) {
-  InFlight& flight = *queue.in_flight;
-  std::string seen = flight.exchange->give_up();
-  // The controller keeps the lane a while longer, for its answer to the command it was sent.
-  InFlight late{std::move(flight.exchange), flight.command, now + limits_.settle, std::nullopt, false, true};
-  finish(queue, std::unexpected(std::move(seen)));
-  queue.in_flight = std::move(late);
-}
-
 void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint now) {
   while (!queue.in_flight) {
     expire_waiting(queue, now);
@@ -143,15 +155,19 @@ void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint no
       Call call = std::move(queue.waiting.front());
       queue.waiting.pop_front();
       start_call(queue, std::move(call), now);
-    } else if (queue.restore_due) {
-      start_restore(controller, queue, now);
+    } else if (resend_due(controller, queue, now)) {
+      start_resend(controller, queue, now);
     } else {
       return;
     }
     // An exchange may be over at once: an emulated controller that answers without delay.
-    if (queue.in_flight) step_in_flight(queue, now);
+    if (queue.in_flight) step_in_flight(controller, queue, now);
   }
   expire_waiting(queue, now);
+}
+
+bool Scheduler::resend_due(const std::string& controller, const Lane& queue, TimePoint now) const {
+  return queue.up && queue.radio == Holds::unknown && queue.retry.due(now) && memory_.wanted(controller).has_value();
 }
 
 void Scheduler::expire_waiting(Lane& queue, TimePoint now) const {
@@ -165,53 +181,156 @@ void Scheduler::expire_waiting(Lane& queue, TimePoint now) const {
 
 void Scheduler::start_call(Lane& queue, Call call, TimePoint now) {
   const ExchangeTerms terms{.deadline = call.arrival + limits_.call, .limit = limits_.call};
-  const bool took_over_restore = std::exchange(queue.restore_due, false);
   auto started = transport_.start(call.command, terms, now);
-  if (!started) {
-    queue.restore_due = queue.restore_due || took_over_restore;
-    return call.answer(std::unexpected(std::move(started.error())));
-  }
+  // Nothing reached the controller: the radio is as it was.
+  if (!started) return call.answer(std::unexpected(std::move(started.error())));
   // A lost log line must not cost the radio its command; the complaint goes to the journal.
   if (call_log_)
     if (auto logged = append_call_log(*call_log_, call.command); !logged) log_("Error: " + logged.error());
   TransmitPower command = call.command;
-  queue.in_flight =
-      InFlight{std::move(*started), std::move(command), terms.deadline, std::move(call), took_over_restore};
+  queue.in_flight.emplace();
+  queue.in_flight->exchange = std::move(*started);
+  queue.in_flight->command = std::move(command);
+  queue.in_flight->deadline = terms.deadline;
+  queue.in_flight->call = std::move(call);
 }
 
-void Scheduler::start_restore(const std::string& controller, Lane& queue, TimePoint now) {
-  queue.restore_due = false;
-  // What is remembered now, which a call that ended since the power-on may have changed.
-  auto command = memory_.last_for(controller);
-  if (!command) return;
+void Scheduler::start_resend(const std::string& controller, Lane& queue, TimePoint now) {
+  TransmitPower command = *memory_.wanted(controller);
   const ExchangeTerms terms{.deadline = now + limits_.restore, .limit = limits_.restore, .retry_while_down = true};
-  auto started = transport_.start(*command, terms, now);
-  if (!started) return finish_restore(*command, std::unexpected(std::move(started.error())));
-  queue.in_flight = InFlight{std::move(*started), std::move(*command), terms.deadline, std::nullopt, false};
+  auto started = transport_.start(command, terms, now);
+  if (!started)
+    return resend_failed(controller, queue, concat("cannot restore ", command_line(command), ": ", started.error()), now);
+  queue.in_flight.emplace();
+  queue.in_flight->exchange = std::move(*started);
+  queue.in_flight->command = std::move(command);
+  queue.in_flight->deadline = terms.deadline;
 }
 
-void Scheduler::finish(Lane& queue, ExchangeResult result) {
+void Scheduler::step_in_flight(const std::string& controller, Lane& queue, TimePoint now) {
+  InFlight& flight = *queue.in_flight;
+  switch (flight.stage) {
+    case Stage::settling:
+      // A late answer, or the end of the wait for one, only frees the controller.
+      if (flight.exchange->step(now) || now >= flight.deadline) queue.in_flight.reset();
+      return;
+    case Stage::storing:
+      if (auto outcome = memory_.outcome(flight.ticket)) {
+        if (!*outcome) return stored(controller, queue, std::unexpected(": " + outcome->error()));
+        return stored(controller, queue, {});
+      }
+      if (now >= flight.deadline)
+        stored(controller, queue, std::unexpected(concat(" within the call's ", limits_.call.count(), " ms")));
+      return;
+    case Stage::exchanging:
+      // An answer taken after the deadline could no longer reach the caller in time: it is not one.
+      if (now <= flight.deadline)
+        if (auto result = flight.exchange->step(now)) return answered(controller, queue, std::move(*result), now);
+      if (now >= flight.deadline) give_up(controller, queue, now);
+      return;
+  }
+}
+
+void Scheduler::give_up(const std::string& controller, Lane& queue, TimePoint now) {
+  InFlight& flight = *queue.in_flight;
+  std::string seen = flight.exchange->give_up();
+  // The controller keeps the lane a while longer, for its answer to the command it was sent.
+  flight.stage = Stage::settling;
+  flight.deadline = now + limits_.settle;
+  if (!flight.call)
+    return resend_failed(controller, queue, concat("cannot restore ", command_line(flight.command), ": ", seen), now);
+  // It may take the command yet, after its caller was told it failed.
+  unknown(queue, after_no_answer, false);
+  Call call = std::move(*flight.call);
+  flight.call.reset();
+  call.answer(std::unexpected(std::move(seen)));
+}
+
+void Scheduler::answered(const std::string& controller, Lane& queue, ExchangeResult result, TimePoint now) {
   InFlight flight = std::move(*queue.in_flight);
   queue.in_flight.reset();
-  if (!flight.call) return finish_restore(flight.command, result);
-
-  // Only a level the controller accepted in time, from the service, is kept for power-ons.
-  if (accepted(result) && flight.call->remembered) memory_.remember(flight.command);
-  if (flight.took_over_restore) {
-    if (accepted(result))
-      log_(powered_on_line(flight.command, concat("a call has set ", command_line(flight.command), " since")));
-    else queue.restore_due = true;
-  }
-  flight.call->answer(std::move(result));
+  if (!flight.call) return resend_ended(controller, queue, flight, result, now);
+  call_answered(controller, queue, std::move(flight), std::move(result));
 }
 
-void Scheduler::finish_restore(const TransmitPower& command, const ExchangeResult& result) {
-  const std::string sent = command_line(command);
-  if (!result) return log_(powered_on_line(command, concat("cannot restore ", sent, ": ", result.error())));
+void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlight flight, ExchangeResult result) {
+  Call& call = *flight.call;
+  if (!result) {
+    // Sent, but what came back cannot say whether it took.
+    unknown(queue, after_bad_answer, false);
+    return call.answer(std::move(result));
+  }
+  // Refused: the radio is as it was.
+  if (!took(result)) return call.answer(std::move(result));
+  if (result->instead) {
+    // Carried out, but the caller gets something else: the service does not count on it.
+    if (flight.disturbed || memory_.wanted(controller) != flight.command) unknown(queue, after_untold, false);
+    return call.answer(std::move(result));
+  }
+  if (!call.remembered) {
+    holds(controller, queue, flight);
+    return call.answer(std::move(result));
+  }
+  const auto proposal = memory_.propose(flight.command);
+  if (proposal.kept) {
+    holds(controller, queue, flight, proposal.ticket);
+    return call.answer(std::move(result));
+  }
+  // Told accepted only once the state file holds it, so that a restarted bridge sends it too.
+  flight.stage = Stage::storing;
+  flight.ticket = proposal.ticket;
+  flight.answer = std::move(*result);
+  flight.exchange.reset();
+  queue.in_flight = std::move(flight);
+}
+
+void Scheduler::stored(const std::string& controller, Lane& queue, std::expected<void, std::string> outcome) {
+  InFlight flight = std::move(*queue.in_flight);
+  queue.in_flight.reset();
+  Call& call = *flight.call;
+  if (outcome) {
+    holds(controller, queue, flight, flight.ticket);
+    return call.answer(std::move(flight.answer));
+  }
+  memory_.withdraw(flight.ticket);
+  unknown(queue, after_not_kept, false);
+  call.answer(std::unexpected(concat(controller, ": the controller took ", parameter_text(flight.command),
+                                     ", but it was not kept across restarts", outcome.error())));
+}
+
+void Scheduler::holds(const std::string& controller, Lane& queue, const InFlight& flight,
+                      std::optional<PowerMemory::Ticket> kept) {
+  // Only a power that was to be sent again makes the call worth a line.
+  const bool was_due = queue.radio == Holds::unknown && memory_.wanted(controller).has_value();
+  if (kept) memory_.commit(*kept);
+  if (flight.disturbed) return unknown(queue, queue.why_unknown, false);
+  if (was_due) log_(concat(controller, ' ', queue.why_unknown, ": a call has set ", command_line(flight.command), " since"));
+  queue.radio = memory_.wanted(controller) == flight.command ? Holds::wanted : Holds::other;
+  queue.retry.reset();
+  queue.failed_resends = 0;
+}
+
+void Scheduler::resend_ended(const std::string& controller, Lane& queue, const InFlight& flight,
+                             const ExchangeResult& result, TimePoint now) {
+  const std::string sent = command_line(flight.command);
+  if (!result) return resend_failed(controller, queue, concat("cannot restore ", sent, ": ", result.error()), now);
   const int status = static_cast<std::int8_t>(result->status);
   if (status != 0)
-    return log_(powered_on_line(command, concat("the controller refused ", sent, " with status ", status)));
-  log_(powered_on_line(command, "restored " + sent));
+    return resend_failed(controller, queue, concat("the controller refused ", sent, " with status ", status), now);
+  // A reset or power-on since it was sent may have undone it: it goes again.
+  if (flight.disturbed) return;
+  queue.radio = Holds::wanted;
+  queue.retry.reset();
+  if (queue.failed_resends == 0) return log_(concat(controller, ' ', queue.why_unknown, ": restored ", sent));
+  log_(concat(controller, ": restored ", sent, " after ", queue.failed_resends,
+              queue.failed_resends == 1 ? " failed try" : " failed tries"));
+  queue.failed_resends = 0;
+}
+
+void Scheduler::resend_failed(const std::string& controller, Lane& queue, std::string_view what, TimePoint now) {
+  queue.retry.failed(now);
+  // The first failure is logged, and the recovery: not every try of a controller that keeps failing.
+  if (queue.failed_resends++ == 0) log_(concat(controller, ' ', queue.why_unknown, ": ", what, "; trying again"));
 }
 
 }  // namespace bridge

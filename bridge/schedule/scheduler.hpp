@@ -1,13 +1,19 @@
 #pragma once
 // The bridge's one piece of state: the calls waiting per controller and their deadlines, the
-// exchange in flight on each controller, the restores after power-ons, and the memory of the
-// service's levels. The loop asks it what to wait for and steps it; nothing here blocks on a
-// controller.
+// exchange in flight on each controller, what the bridge knows of each radio, and the memory of
+// the service's levels. The loop asks it what to wait for and steps it; nothing here blocks on a
+// controller or on the disk.
 //
-// One exchange at a time per controller, since the answers to two transmit-power commands
-// cannot be told apart; controllers do not wait for each other. Calls go before a restore of
-// their controller; a call that the controller accepts takes the restore's place. Every call is
-// answered by its deadline, and nothing is sent for it once that has passed.
+// Per controller it keeps what is wanted (the service's last level, in PowerMemory) and what is
+// known: whether the radio holds it. Whenever the bridge cannot be sure (the controller powered
+// on or was reset, was up when the bridge started, or took a command whose outcome the caller
+// was not told), the radio is unknown, and while the controller is up the wanted power is sent
+// again when the controller is free, less and less often while that fails. Calls go first.
+//
+// One exchange at a time per controller, since the answers to two transmit-power commands cannot
+// be told apart; controllers do not wait for each other. Every call is answered by its deadline,
+// and nothing is sent for it once that has passed. A level is told accepted only once the
+// controller accepted it and the state file holds it, both in time.
 #include <poll.h>
 
 #include <chrono>
@@ -24,6 +30,7 @@
 
 #include "bridge/log.hpp"
 #include "bridge/memory/power_memory.hpp"
+#include "bridge/schedule/backoff.hpp"
 #include "bridge/schedule/clock.hpp"
 #include "bridge/transport/exchange.hpp"
 
@@ -34,21 +41,25 @@ struct ScheduleLimits {
   // the service's own 5 s; the last 100 ms are left for waking, sending the reply and its way
   // through the bus daemon, so that an answer given up on at the deadline still arrives in time.
   std::chrono::milliseconds call{4400};
-  // A restore's exchange; a call that arrives just after one began still has time of its own.
+  // A re-send's exchange; a call that arrives just after one began still has time of its own.
   std::chrono::milliseconds restore{4000};
   // A call with less time left is not sent at all: no answer could come back in time, and a
   // command the caller is told failed should not reach the controller.
   std::chrono::milliseconds least_to_send{100};
   // How long a controller is left to answer a command given up on before the next is sent,
-  // unless it powers on first: a late answer would be taken for the next one's. The kernel, too,
-  // sends the next command once 2 s have passed without an answer.
+  // unless it powers on or is reset first: a late answer would be taken for the next one's. The
+  // kernel, too, sends the next command once 2 s have passed without an answer.
   std::chrono::milliseconds settle{2000};
+  // Re-sends of the wanted power that fail are tried again after the first delay, each next
+  // delay twice the last, up to the longest.
+  std::chrono::milliseconds first_retry{100};
+  std::chrono::milliseconds longest_retry{30000};
 };
 
 struct Call {
   TransmitPower command;
   bool remembered = false;  // from an account given with --allow-user: the service's level
-  TimePoint arrival;        // when the bridge took the call off its connection
+  TimePoint arrival;        // when the bridge read the call off its connection
   // Takes the answer, or the Failed message; called exactly once.
   std::function<void(ExchangeResult)> answer;
 };
@@ -66,48 +77,85 @@ class Scheduler {
 
   // Queues the call behind what its controller is busy with; it starts at once when it can.
   void submit(Call call);
-  // The controller has powered on, and so forgotten its transmit power: the remembered power is
-  // sent again once the controller is free, unless a call sets one first. Power-ons while a
-  // restore waits give that one restore.
-  void powered_on(std::string_view controller);
-  // Every remembered controller has (the simulated power-on).
-  void all_powered_on();
 
-  // What the loop waits for: the exchanges' descriptors, and the nearest time something is due.
+  // What the bridge learns of the controllers. Each of these but powered_off leaves the radio
+  // unknown, and lets a wanted power be sent again at once.
+  // At the start: the controllers that are up now; every other one with a wanted power is down.
+  void started(const std::vector<std::string>& up);
+  // Powered on, and so reset: it has forgotten its transmit power.
+  void powered_on(std::string_view controller);
+  // Every controller with a wanted power has (the emulated controller's power-on).
+  void all_powered_on();
+  // Powered off: nothing is sent again until it powers on.
+  void powered_off(std::string_view controller);
+  // It completed an HCI Reset, whoever sent it: its transmit power is the default again.
+  void was_reset(std::string_view controller);
+
+  // What the loop waits for: the exchanges' and the memory's descriptors, and the nearest time
+  // something is due.
   std::vector<int> fds() const;
   std::optional<TimePoint> wake_time() const;
-  // The nearest deadline of a call, which a blocking step in front of the loop must not pass.
-  std::optional<TimePoint> nearest_deadline() const;
   // Takes what has arrived, answers what has ended or run out of time, starts what can start.
   void step();
   // The loop's wait: BLOCKS until one of `extra` (polled as given; their revents say which) or
-  // an exchange's descriptor is ready, or the nearest time comes, at most `longest`.
+  // one of fds() is ready, or the nearest time comes, at most `longest`.
   void wait(std::span<pollfd> extra, std::chrono::milliseconds longest) const;
 
  private:
+  // What the radio holds, as far as the bridge knows.
+  enum class Holds {
+    wanted,   // the wanted power (or nothing is wanted)
+    other,    // a power from a caller who is not the service, which it was told took
+    unknown,  // cannot be sure: the wanted power is to be sent again
+  };
+  enum class Stage {
+    exchanging,  // the command is out; its answer is awaited until the deadline
+    storing,     // accepted; the state file must hold it by the deadline
+    settling,    // given up; the controller keeps its lane for a late answer until the deadline
+  };
   struct InFlight {
     std::unique_ptr<Exchange> exchange;
     TransmitPower command;
     TimePoint deadline;
-    std::optional<Call> call;        // none: a restore
-    bool took_over_restore = false;  // a restore was due when the call's command was sent
-    bool given_up = false;           // answered; only a late answer, or the deadline, is awaited
+    std::optional<Call> call;  // none: a re-send of the wanted power
+    Stage stage = Stage::exchanging;
+    bool disturbed = false;  // the radio became unknown meanwhile: its outcome does not tell
+    HciAnswer answer;        // storing: the controller's
+    PowerMemory::Ticket ticket = 0;
   };
   struct Lane {
+    explicit Lane(const ScheduleLimits& limits) : retry(limits.first_retry, limits.longest_retry) {}
     std::deque<Call> waiting;
-    bool restore_due = false;
     std::optional<InFlight> in_flight;
+    bool up = true;
+    Holds radio = Holds::wanted;
+    std::string why_unknown;  // "powered on", "was reset", ...: starts the lines about re-sends
+    Backoff retry;
+    int failed_resends = 0;  // since the last one that worked; the first failure is logged
   };
 
   Lane& lane(std::string_view controller);
+  // An event (a power-on, a reset, the start) names the latest cause; the outcome of a command
+  // names one only when the radio was known until then.
+  void unknown(Lane& queue, std::string_view why, bool event);
+  void changed(const std::string& controller, Lane& queue, std::string_view why);
   void advance(const std::string& controller, Lane& queue, TimePoint now);
+  bool resend_due(const std::string& controller, const Lane& queue, TimePoint now) const;
   void expire_waiting(Lane& queue, TimePoint now) const;
   void start_call(Lane& queue, Call call, TimePoint now);
-  void start_restore(const std::string& controller, Lane& queue, TimePoint now);
-  void step_in_flight(Lane& queue, TimePoint now);
-  void finish(Lane& queue, ExchangeResult result);
-  void give_up(Lane& queue, TimePoint now);
-  void finish_restore(const TransmitPower& command, const ExchangeResult& result);
+  void start_resend(const std::string& controller, Lane& queue, TimePoint now);
+  void step_in_flight(const std::string& controller, Lane& queue, TimePoint now);
+  void answered(const std::string& controller, Lane& queue, ExchangeResult result, TimePoint now);
+  void call_answered(const std::string& controller, Lane& queue, InFlight flight, ExchangeResult result);
+  void stored(const std::string& controller, Lane& queue, std::expected<void, std::string> outcome);
+  // The radio holds the command in flight now, which its caller is told took; a remembered one
+  // becomes the wanted power (`kept`).
+  void holds(const std::string& controller, Lane& queue, const InFlight& flight,
+             std::optional<PowerMemory::Ticket> kept = std::nullopt);
+  void give_up(const std::string& controller, Lane& queue, TimePoint now);
+  void resend_ended(const std::string& controller, Lane& queue, const InFlight& flight, const ExchangeResult& result,
+                    TimePoint now);
+  void resend_failed(const std::string& controller, Lane& queue, std::string_view what, TimePoint now);
 
   const Clock& clock_;
   Transport& transport_;

@@ -36,6 +36,17 @@ struct SocketAddress {  // struct sockaddr_hci
   std::uint16_t channel;
 };
 
+// HCIGETDEVLIST, _IOR('H', 210, int): the controllers the kernel has, with their flags.
+inline constexpr unsigned long get_device_list = 0x800448d2;
+inline constexpr std::uint16_t most_devices = 1000;  // hci0 to hci999, all the names a call may give
+inline constexpr std::uint32_t flag_up = 1u << 0;    // HCI_UP
+
+struct DeviceRequest {  // struct hci_dev_req
+  std::uint16_t id;
+  std::uint32_t flags;
+};
+static_assert(sizeof(DeviceRequest) == 8);
+
 struct Filter {  // struct hci_filter: what the kernel lets through to a raw socket
   std::uint32_t type_mask;
   std::uint32_t event_mask[2];

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "tests/harness/bridge.hpp"
 #include "tests/harness/bus_client.hpp"
@@ -57,6 +59,33 @@ TEST(TxPowerCommandOnTheBus, SendsThePowerTextAndClosesItsConnectionAfterEveryRu
     // Closing is ours; the daemon notices it a moment later.
     EXPECT_TRUE(bridge.process().wait_until([&] { return unique_names(watcher) == before; }));
   }
+}
+
+// Whoever holds the bridge's name may answer with an error as large as the bus lets through; the
+// service quotes it as it quotes output, or its own error reply would pass the bus's limit.
+TEST(TxPowerCommandOnTheBus, QuotesAHugeErrorFromTheBridgesNameByItsHeadAndLength) {
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::PrivateBus bus({.this_process_too = true});
+  harness::BusClient impostor(bus);
+  ASSERT_EQ(impostor.request_name(std::string(harness::bridge_bus_name), dbus::name_flag::do_not_queue),
+            dbus::name_reply::primary_owner);
+  const std::string message((32 << 20) - 4096, 'x');
+  std::atomic<bool> answered = false;
+  std::thread answering([&] {
+    // The daemon's NameAcquired comes first; the error goes out while the connection is pumped.
+    while (!answered) {
+      const dbus::Message call = impostor.next(std::chrono::milliseconds(50));
+      if (!call || call.type() != dbus::MessageType::method_call) continue;
+      dbus::Message error = dbus::Message::error_reply(call, dbus::standard_error::failed(), message);
+      impostor.send(error);
+    }
+  });
+  const auto result = tx_power_command::run(25);
+  answered = true;
+  answering.join();
+  ASSERT_FALSE(result.has_value());
+  const std::string quoted = std::string(tx_power_command::longest_quoted_output, 'x') + "... (33550336 bytes in all)";
+  EXPECT_TRUE(result.error().message() == quoted) << result.error().message().substr(0, 200);
 }
 
 }  // namespace

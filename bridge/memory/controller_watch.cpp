@@ -1,0 +1,179 @@
+#include "bridge/memory/controller_watch.hpp"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "bridge/concat.hpp"
+#include "bridge/transport/hci_kernel.hpp"
+#include "platform/fd/signal_fd.hpp"
+
+namespace bridge {
+namespace {
+
+constexpr std::uint16_t device_event_type = 0x0001;  // HCI_EV_SI_DEVICE
+constexpr std::uint16_t reset_opcode = 0x0c03;       // HCI_Reset
+// The kernel switches a controller it powered on only for its set-up off again after 2 s.
+constexpr std::chrono::milliseconds after_set_up{2500};
+
+std::unexpected<std::string> failed(std::string_view step) {
+  return std::unexpected(concat(step, ": ", std::strerror(errno)));
+}
+
+platform::UniqueFd raw_socket() {
+  return platform::UniqueFd(::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, hci::protocol_hci));
+}
+
+bool set_filter(int fd, const hci::Filter& filter) {
+  return ::setsockopt(fd, hci::level_hci, hci::option_filter, &filter, sizeof filter) == 0;
+}
+
+bool bind_to(int fd, std::uint16_t device) {
+  const hci::SocketAddress address{AF_BLUETOOTH, device, hci::channel_raw};
+  return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// The controllers the kernel has, and which of them are up. A controller the kernel powered on
+// only for its set-up, to switch it off again, does not count as up.
+std::expected<std::map<std::uint16_t, bool>, std::string> controllers_now(int fd) {
+  struct {
+    std::uint16_t count;
+    hci::DeviceRequest devices[hci::most_devices];
+  } list{};
+  list.count = hci::most_devices;
+  if (::ioctl(fd, hci::get_device_list, &list) != 0) return failed("HCIGETDEVLIST");
+  std::map<std::uint16_t, bool> controllers;
+  for (std::uint16_t i = 0; i < list.count && i < hci::most_devices; ++i)
+    controllers[list.devices[i].id] = (list.devices[i].flags & hci::flag_up) != 0;
+  return controllers;
+}
+
+}  // namespace
+
+std::optional<DeviceEvent> device_event(const std::uint8_t* packet, std::size_t size) noexcept {
+  // type, code 0xfd, length 6, then the internal event type, the device event and the index,
+  // each 16 bits in the kernel's byte order (little-endian on every target here).
+  if (size != 9 || packet[0] != hci::event_packet || packet[1] != hci::stack_internal || packet[2] != 6)
+    return std::nullopt;
+  const auto word = [&](std::size_t at) { return static_cast<std::uint16_t>(packet[at] | packet[at + 1] << 8); };
+  const std::uint16_t event = word(5);
+  if (word(3) != device_event_type || event < 1 || event > 4) return std::nullopt;
+  return DeviceEvent{static_cast<DeviceEvent::Kind>(event), word(7)};
+}
+
+std::expected<ControllerWatch, std::string> ControllerWatch::kernel() {
+  platform::UniqueFd fd = raw_socket();
+  if (!fd) return failed("socket");
+  hci::Filter filter{};
+  filter.type_mask = 1u << hci::event_packet;
+  // The kernel matches an event by its code's low 6 bits.
+  constexpr unsigned bit = hci::stack_internal & 63;
+  filter.event_mask[bit >> 5] = 1u << (bit & 31);
+  if (!set_filter(fd.get(), filter)) return failed("setsockopt");
+  if (!bind_to(fd.get(), hci::no_device)) return failed("bind");
+  // Listening first: a controller that comes after the count below is announced.
+  auto now = controllers_now(fd.get());
+  if (!now) return std::unexpected(now.error());
+  ControllerWatch watch(std::move(fd), false);
+  for (const auto& [index, up] : *now) {
+    watch.follow(index);
+    if (up) watch.up_at_start_.push_back(concat("hci", index));
+    else watch.not_up_at_start_.push_back(index);
+  }
+  if (!watch.not_up_at_start_.empty()) watch.look_again_ = std::chrono::steady_clock::now() + after_set_up;
+  return watch;
+}
+
+std::expected<ControllerWatch, std::string> ControllerWatch::simulated() {
+  auto fd = platform::blocked_signals_fd({SIGUSR1}, SFD_NONBLOCK);
+  if (!fd) return failed(fd.error());
+  return ControllerWatch(std::move(*fd), true);
+}
+
+void ControllerWatch::follow(std::uint16_t index) {
+  platform::UniqueFd fd = raw_socket();
+  hci::Filter filter{};
+  filter.type_mask = 1u << hci::event_packet;
+  filter.event_mask[hci::command_complete >> 5] = 1u << (hci::command_complete & 31);
+  filter.opcode = reset_opcode;
+  // A controller that is already gone again is announced as such; one whose resets cannot be
+  // watched still has its power-ons.
+  if (fd && set_filter(fd.get(), filter) && bind_to(fd.get(), index)) resets_.insert_or_assign(index, std::move(fd));
+}
+
+std::vector<int> ControllerWatch::fds() const {
+  std::vector<int> fds{devices_.get()};
+  for (const auto& [index, fd] : resets_) fds.push_back(fd.get());
+  return fds;
+}
+
+void ControllerWatch::read_resets(std::vector<ControllerEvent>& events) {
+  for (auto entry = resets_.begin(); entry != resets_.end();) {
+    bool reset = false;
+    bool gone = false;
+    for (;;) {
+      std::uint8_t buffer[hci::largest_event_packet];
+      const ssize_t n = ::read(entry->second.get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) break;
+      // The controller was unregistered (EPIPE): its announcement follows on the other socket.
+      if (n <= 0) {
+        gone = true;
+        break;
+      }
+      reset = true;
+    }
+    if (reset) events.push_back({ControllerEvent::Kind::reset, concat("hci", entry->first)});
+    entry = gone ? resets_.erase(entry) : std::next(entry);
+  }
+}
+
+void ControllerWatch::look_again(std::vector<ControllerEvent>& events) {
+  look_again_.reset();
+  auto now = controllers_now(devices_.get());
+  if (!now) return;
+  for (const std::uint16_t index : std::exchange(not_up_at_start_, {})) {
+    const auto found = now->find(index);
+    if (found != now->end() && found->second)
+      events.push_back({ControllerEvent::Kind::powered_on, concat("hci", index)});
+  }
+}
+
+std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events(
+    std::chrono::steady_clock::time_point now) {
+  std::vector<ControllerEvent> events;
+  read_resets(events);
+  if (look_again_ && now >= *look_again_) look_again(events);
+  for (;;) {
+    std::uint8_t buffer[sizeof(signalfd_siginfo) > 2 * hci::largest_event_packet ? sizeof(signalfd_siginfo)
+                                                                                 : 2 * hci::largest_event_packet];
+    const ssize_t n = ::read(devices_.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return events;
+    if (n < 0) return failed("read");
+    if (simulated_) {
+      events.push_back({ControllerEvent::Kind::powered_on, std::nullopt});
+      continue;
+    }
+    const auto event = device_event(buffer, static_cast<std::size_t>(n));
+    if (!event) continue;
+    std::string controller = concat("hci", event->index);
+    switch (event->kind) {
+      case DeviceEvent::Kind::registered: follow(event->index); break;
+      case DeviceEvent::Kind::unregistered:
+        resets_.erase(event->index);
+        events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)});
+        break;
+      case DeviceEvent::Kind::up: events.push_back({ControllerEvent::Kind::powered_on, std::move(controller)}); break;
+      case DeviceEvent::Kind::down: events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)}); break;
+    }
+  }
+}
+
+}  // namespace bridge
