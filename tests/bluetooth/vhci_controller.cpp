@@ -2,8 +2,12 @@
 // Answers the kernel's init sequence so that hci0 comes up, notes every command it is sent,
 // and answers the vendor transmit-power command (0xfc87) as a behaviour file says.
 //
-// Usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE
+// Usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE [RADIO_FILE]
 //   Prints "index N" once the kernel has registered the controller as hciN.
+//   RADIO_FILE holds, on its first line, the transmit power the radio has now: the parameter byte
+//   in hex of the last 0xfc87 it completed with status 0 ("0a"), or "none" after a Reset (0x0c03),
+//   which makes it forget it; on its second, "owed N": the late answers still to come. Replaced
+//   whole at every change.
 //   COMMAND_LOG gets one line per command: "0xOPCODE" then the parameter bytes, in hex.
 //   BEHAVIOUR_FILE is read for every 0xfc87 command; key=value lines:
 //     status=0x0c          status byte of the Command Complete (default 0)
@@ -11,11 +15,15 @@
 //     before=ncp|adv       first send an unrelated event: Number Of Completed Packets,
 //                          or an LE Advertising Report
 //     command_status=0xNN  first send a Command Status; non-zero: nothing after it
+//     status_only=1        a Command Status 0 and never its Command Complete
+//     opcode=0xNNNN        answer with this opcode in place of 0xfc87 (not carried out)
 //     silent=1             no answer at all
 //     once=1               for the next command only: the file is removed once read
 //     late_ms=3000         send the answer that late; the kernel's own commands are still
-//                          answered at once meanwhile. A Reset (0x0c03) drops the answers
-//                          still due, as a controller forgets what it was doing.
+//                          answered at once meanwhile. The transmit-power commands are carried
+//                          out in their order, as a controller does: a later one is never
+//                          answered before an earlier late one. A Reset (0x0c03) drops the
+//                          answers still due, as a controller forgets what it was doing.
 //   A missing file means status 0 and nothing else.
 //   A late answer adds a line to COMMAND_LOG when it is sent ("answered 0xfc87 0a"), dropped
 //   ("dropped 0xfc87 0a"), or refused by the kernel because the controller is down
@@ -34,6 +42,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,10 +65,12 @@ constexpr std::uint16_t transmit_power_opcode = 0xfc87;  // group 0x3f, command 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// What to send for one transmit-power command, and how long after the command.
+// What to send for one transmit-power command, and how long after the command; and the power
+// the radio takes once the answer goes out, if it carries the command out.
 struct Answer {
   std::vector<Bytes> packets;
   std::chrono::milliseconds late{0};
+  std::optional<std::uint8_t> takes;
 };
 
 // An answer waiting for its time; `command` is the command as the log shows it.
@@ -67,6 +78,7 @@ struct LateAnswer {
   Clock::time_point due;
   std::string command;
   std::vector<Bytes> packets;
+  std::optional<std::uint8_t> takes;
 };
 
 volatile sig_atomic_t stopping = 0;
@@ -154,28 +166,56 @@ std::map<std::string, std::string> read_behaviour(const char* path) {
   return settings;
 }
 
-// The events that answer one transmit-power command, in order.
-std::vector<Bytes> transmit_power_packets(std::map<std::string, std::string>& settings) {
+// The events that answer one transmit-power command, in order, and whether it is carried out.
+std::vector<Bytes> transmit_power_packets(std::map<std::string, std::string>& settings, bool& carried_out) {
+  carried_out = false;
   if (settings["silent"] == "1") return {};
+  const auto opcode =
+      static_cast<std::uint16_t>(settings["opcode"].empty() ? transmit_power_opcode : number(settings["opcode"]));
   std::vector<Bytes> packets;
   if (settings["before"] == "ncp") packets.push_back(completed_packets_event());
   if (settings["before"] == "adv") packets.push_back(advertising_report());
+  if (settings["status_only"] == "1") {
+    packets.push_back(status_event(opcode, 0));
+    return packets;
+  }
   if (!settings["command_status"].empty()) {
     const auto status = static_cast<std::uint8_t>(number(settings["command_status"]));
-    packets.push_back(status_event(transmit_power_opcode, status));
+    packets.push_back(status_event(opcode, status));
     if (status != 0) return packets;
   }
   const auto status = static_cast<std::uint8_t>(settings["status"].empty() ? 0 : number(settings["status"]));
-  packets.push_back(complete(transmit_power_opcode, status, hex_bytes(settings["extra"])));
+  packets.push_back(complete(opcode, status, hex_bytes(settings["extra"])));
+  carried_out = status == 0 && opcode == transmit_power_opcode;
   return packets;
 }
 
-Answer transmit_power_answer(const char* behaviour_path) {
+Answer transmit_power_answer(const char* behaviour_path, std::uint8_t power) {
   auto settings = read_behaviour(behaviour_path);
   if (settings["once"] == "1") std::remove(behaviour_path);
   const std::chrono::milliseconds late{settings["late_ms"].empty() ? 0 : number(settings["late_ms"])};
-  return {transmit_power_packets(settings), late};
+  bool carried_out = false;
+  auto packets = transmit_power_packets(settings, carried_out);
+  return {std::move(packets), late, carried_out ? std::optional(power) : std::nullopt};
 }
+
+// What RADIO_FILE tells: the radio's transmit power and the answers still owed.
+struct Radio {
+  const char* path = nullptr;  // none: nothing is told
+  std::optional<std::uint8_t> power;
+  std::size_t owed = 0;
+
+  void note() const {
+    if (path == nullptr) return;
+    const std::string next = std::string(path) + ".new";
+    if (std::FILE* file = std::fopen(next.c_str(), "w")) {
+      if (power) std::fprintf(file, "%02x\nowed %zu\n", *power, owed);
+      else std::fprintf(file, "none\nowed %zu\n", owed);
+      std::fclose(file);
+      std::rename(next.c_str(), path);
+    }
+  }
+};
 
 std::string command_text(std::uint16_t opcode, std::span<const std::uint8_t> parameters) {
   char text[8];
@@ -218,24 +258,30 @@ void add_late(std::vector<LateAnswer>& late, LateAnswer answer) {
 
 // Sends the late answers that are due, in the order of their commands. The kernel refuses
 // events while the controller is down; that answer is lost, as it would be on a real link.
-void send_due(int vhci, std::vector<LateAnswer>& late, std::FILE* log) {
+void send_due(int vhci, std::vector<LateAnswer>& late, std::FILE* log, Radio& radio) {
   const auto now = Clock::now();
   auto answer = late.begin();
   for (; answer != late.end() && answer->due <= now; ++answer) {
     bool delivered = true;
     for (const auto& packet : answer->packets) delivered = delivered && send(vhci, packet);
     log_line(log, (delivered ? "answered " : "undelivered ") + answer->command);
+    if (delivered && answer->takes) radio.power = answer->takes;
   }
+  if (answer == late.begin()) return;
   late.erase(late.begin(), answer);
+  radio.owed = late.size();
+  radio.note();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE [RADIO_FILE]\n");
     return 2;
   }
+  Radio radio{argc == 4 ? argv[3] : nullptr, std::nullopt, 0};
+  radio.note();
   std::FILE* log = std::fopen(argv[1], "a");
   if (log == nullptr) {
     std::fprintf(stderr, "vhci_controller: %s: %s\n", argv[1], std::strerror(errno));
@@ -277,7 +323,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vhci_controller: poll: %s\n", std::strerror(errno));
       return 1;
     }
-    send_due(vhci, late, log);
+    send_due(vhci, late, log, radio);
     if (ready == 0) continue;
     const ssize_t length = ::read(vhci, packet, sizeof packet);
     if (length < 0) {
@@ -300,17 +346,29 @@ int main(int argc, char** argv) {
     if (opcode == reset_opcode) {
       for (const auto& dropped : late) log_line(log, "dropped " + dropped.command);
       late.clear();
+      radio = {radio.path, std::nullopt, 0};
+      radio.note();
     }
 
-    Answer answer = opcode == transmit_power_opcode
-                        ? transmit_power_answer(argv[2])
-                        : Answer{{complete(opcode, 0, return_parameters(opcode))}, std::chrono::milliseconds{0}};
-    if (answer.late > std::chrono::milliseconds{0} && !answer.packets.empty()) {
-      add_late(late, {Clock::now() + answer.late, command, std::move(answer.packets)});
+    Answer answer = opcode == transmit_power_opcode && !parameters.empty()
+                        ? transmit_power_answer(argv[2], parameters[0])
+                        : Answer{{complete(opcode, 0, return_parameters(opcode))}, std::chrono::milliseconds{0}, {}};
+    // A transmit-power command waits for the late answers before it, as a controller takes its
+    // commands one after the other.
+    const bool behind = opcode == transmit_power_opcode && !late.empty();
+    if ((answer.late > std::chrono::milliseconds{0} || behind) && !answer.packets.empty()) {
+      const auto due = std::max(Clock::now() + answer.late, behind ? late.back().due : Clock::time_point{});
+      add_late(late, {due, command, std::move(answer.packets), answer.takes});
+      radio.owed = late.size();
+      radio.note();
       continue;
     }
     for (const auto& event_bytes : answer.packets)
       if (!send(vhci, event_bytes)) return 1;
+    if (answer.takes) {
+      radio.power = answer.takes;
+      radio.note();
+    }
   }
   ::close(vhci);
   std::fclose(log);

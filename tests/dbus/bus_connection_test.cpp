@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "dbus/message_reader.hpp"
@@ -140,6 +141,26 @@ TEST(BusConnectionTest, AHandlerMayRegisterAnotherReceiverWhileItRuns) {
   for (const char* member : {"A", "B"}) client->send(signal_to(*server, "com.example.Test", member));
   ASSERT_TRUE(pump_until(*server, *client, [&] { return seen.size() == 2; }));
   EXPECT_EQ(seen, (std::vector<std::string>{"A", "added"}));
+}
+
+// A message's time is when it was read, not when its turn came: a deadline counted from it
+// includes the time spent waiting behind a slow handler.
+TEST(BusConnectionTest, MessagesReadTogetherKeepTheTimeTheyWereReadWhileTheyWaitTheirTurn) {
+  harness::PrivateBus bus({.this_process_too = true});
+  auto server = BusConnection::open_system_bus();
+  auto client = BusConnection::open_system_bus();
+  ASSERT_TRUE(server && client);
+  std::vector<std::chrono::steady_clock::time_point> read_at;
+  server->add_receiver({.interface = "com.example.Test"}, [&](Message, BusConnection& connection) {
+    read_at.push_back(connection.received_at());
+    std::this_thread::sleep_for(50ms);  // a slow handler
+    return true;
+  });
+  for (const char* member : {"A", "B"}) client->send(signal_to(*server, "com.example.Test", member));
+  ASSERT_TRUE(client->process_one(0ms));       // writes both out
+  ASSERT_TRUE(call_daemon(*server, "GetId"));  // both are read by now
+  ASSERT_TRUE(pump_until(*server, *client, [&] { return read_at.size() == 2; }));
+  EXPECT_EQ(read_at[0], read_at[1]);
 }
 
 TEST(BusConnectionTest, PeerSignalsNobodyTakesAreAnsweredToTheirSender) {
