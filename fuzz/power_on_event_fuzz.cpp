@@ -19,7 +19,8 @@ std::optional<bridge::DeviceEvent> model(const std::uint8_t* data, std::size_t s
   for (std::size_t i = 0; i < sizeof head; ++i)
     if (data[i] != head[i]) return std::nullopt;
   if (data[6] != 0 || data[5] < 1 || data[5] > 4) return std::nullopt;
-  return bridge::DeviceEvent{static_cast<bridge::DeviceEvent::Kind>(data[5]), static_cast<std::uint16_t>(data[7] + 256 * data[8])};
+  return bridge::DeviceEvent{static_cast<bridge::DeviceEvent::Kind>(data[5]),
+                             static_cast<std::uint16_t>(data[7] + 256 * data[8])};
 }
 
 std::string describe(std::optional<bridge::DeviceEvent> event) {

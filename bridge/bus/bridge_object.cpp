@@ -50,8 +50,8 @@ std::unexpected<Failure> fail(FailureKind kind, std::string message) {
 // Only root and the users named on the command line; the daemon's word is the only one trusted.
 // A daemon that does not answer in time says nothing about the caller: that is a failure, not
 // a refusal.
-std::expected<uid_t, Failure> allowed_caller(const std::expected<uid_t, CallerUnknown>& uid, const BridgeOptions& options,
-                                             std::chrono::milliseconds waited) {
+std::expected<uid_t, Failure> allowed_caller(const std::expected<uid_t, CallerUnknown>& uid,
+                                             const BridgeOptions& options, std::chrono::milliseconds waited) {
   if (!uid && uid.error().timed_out)
     return fail(FailureKind::failed,
                 concat("Cannot identify the caller: the bus daemon did not answer within ", waited.count(), " ms"));
@@ -131,8 +131,8 @@ dbus::Message reply_to(const dbus::Message& call, const ExchangeResult& result) 
 void carry_out(const BridgeContext& context, const dbus::Message& call, TimePoint arrival,
                const std::expected<uid_t, CallerUnknown>& identified) {
   dbus::BusConnection* connection = context.connection;
-  const auto uid = allowed_caller(identified, context.options, context.scheduler->limits().call -
-                                                                  context.scheduler->limits().least_to_send);
+  const auto uid = allowed_caller(identified, context.options,
+                                  context.scheduler->limits().call - context.scheduler->limits().least_to_send);
   if (!uid) return connection->send(error_reply(call, uid.error()));
   auto command = read_command(call);
   if (!command) return connection->send(error_reply(call, command.error()));

@@ -45,7 +45,8 @@ void CallerCheck::expire(TimePoint now) {
     const auto over = std::ranges::find_if(waiting, [&](const Waiting& call) { return call.deadline > now; });
     std::vector<Waiting> ended(std::make_move_iterator(waiting.begin()), std::make_move_iterator(over));
     waiting.erase(waiting.begin(), over);
-    for (Waiting& call : ended) call.then(std::unexpected(CallerUnknown{true, "the bus daemon did not answer in time"}));
+    for (Waiting& call : ended)
+      call.then(std::unexpected(CallerUnknown{true, "the bus daemon did not answer in time"}));
   }
   // A question nobody waits for any more is forgotten; a late answer to it is ignored.
   std::erase_if(asked_, [](const Question& question) { return question.waiting.empty(); });

@@ -20,8 +20,8 @@
 #include "bridge/bus/options.hpp"
 #include "bridge/concat.hpp"
 #include "bridge/log.hpp"
-#include "bridge/memory/power_memory.hpp"
 #include "bridge/memory/controller_watch.hpp"
+#include "bridge/memory/power_memory.hpp"
 #include "bridge/memory/state_file.hpp"
 #include "bridge/memory/state_writer.hpp"
 #include "bridge/schedule/clock.hpp"
@@ -108,10 +108,13 @@ bool wait(dbus::BusConnection& connection, const std::optional<bridge::Controlle
   if (watch)
     for (const int fd : watch->fds()) ready.push_back({fd, POLLIN, 0});
   // With nothing due, the second only bounds what a lost wake-up could cost.
-  std::chrono::milliseconds longest = connection.has_queued_messages() ? std::chrono::milliseconds(0) : std::chrono::seconds(1);
+  std::chrono::milliseconds longest =
+      connection.has_queued_messages() ? std::chrono::milliseconds(0) : std::chrono::seconds(1);
   const auto now = std::chrono::steady_clock::now();
   for (const auto due : {callers.wake_time(), watch ? watch->wake_time() : std::nullopt})
-    if (due) longest = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - now), std::chrono::milliseconds(0), longest);
+    if (due)
+      longest =
+          std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - now), std::chrono::milliseconds(0), longest);
   scheduler.wait(ready, longest);
   if (watch && watch->wake_time() && *watch->wake_time() <= std::chrono::steady_clock::now()) return true;
   return std::any_of(ready.begin() + 1, ready.end(), [](const pollfd& entry) { return entry.revents != 0; });

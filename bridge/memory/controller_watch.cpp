@@ -171,7 +171,9 @@ std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events
         events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)});
         break;
       case DeviceEvent::Kind::up: events.push_back({ControllerEvent::Kind::powered_on, std::move(controller)}); break;
-      case DeviceEvent::Kind::down: events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)}); break;
+      case DeviceEvent::Kind::down:
+        events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)});
+        break;
     }
   }
 }

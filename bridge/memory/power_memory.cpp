@@ -97,7 +97,8 @@ std::uint64_t PowerMemory::ask(std::string text) {
 
 PowerMemory::Proposal PowerMemory::propose(const TransmitPower& command) {
   const Ticket ticket = next_ticket_++;
-  Pending& pending = pending_.insert_or_assign(command.controller, Pending{command, ticket, 0, std::nullopt}).first->second;
+  Pending& pending =
+      pending_.insert_or_assign(command.controller, Pending{command, ticket, 0, std::nullopt}).first->second;
   std::string wanted_text = text();
   if (!writer_ || (asked_.empty() && wanted_text == written_)) {
     pending.outcome.emplace();
@@ -143,7 +144,8 @@ void PowerMemory::take(const WriteEnd& end, TimePoint now) {
   if (end.outcome && text != asked_.end()) written_ = text->second;
   asked_.erase(asked_.begin(), asked_.upper_bound(end.number));
   if (end.outcome) {
-    if (write_failed_) log_(concat("The transmit power is kept across restarts again: ", file_->string(), " is written"));
+    if (write_failed_)
+      log_(concat("The transmit power is kept across restarts again: ", file_->string(), " is written"));
     write_failed_ = false;
     rewrite_.reset();
     return;

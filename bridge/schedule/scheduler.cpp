@@ -200,7 +200,8 @@ void Scheduler::start_resend(const std::string& controller, Lane& queue, TimePoi
   const ExchangeTerms terms{.deadline = now + limits_.restore, .limit = limits_.restore, .retry_while_down = true};
   auto started = transport_.start(command, terms, now);
   if (!started)
-    return resend_failed(controller, queue, concat("cannot restore ", command_line(command), ": ", started.error()), now);
+    return resend_failed(controller, queue, concat("cannot restore ", command_line(command), ": ", started.error()),
+                         now);
   queue.in_flight.emplace();
   queue.in_flight->exchange = std::move(*started);
   queue.in_flight->command = std::move(command);
@@ -304,7 +305,8 @@ void Scheduler::holds(const std::string& controller, Lane& queue, const InFlight
   const bool was_due = queue.radio == Holds::unknown && memory_.wanted(controller).has_value();
   if (kept) memory_.commit(*kept);
   if (flight.disturbed) return unknown(queue, queue.why_unknown, false);
-  if (was_due) log_(concat(controller, ' ', queue.why_unknown, ": a call has set ", command_line(flight.command), " since"));
+  if (was_due)
+    log_(concat(controller, ' ', queue.why_unknown, ": a call has set ", command_line(flight.command), " since"));
   queue.radio = memory_.wanted(controller) == flight.command ? Holds::wanted : Holds::other;
   queue.retry.reset();
   queue.failed_resends = 0;

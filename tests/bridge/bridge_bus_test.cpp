@@ -241,7 +241,8 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainAtEveryPowerOnAndAtItsStartU
   power_on(*bridge, restored);
   // A controller that refuses the restore is reported once, and asked again until it takes it.
   harness::write_file(control, "status=12\n");
-  const std::string refused = "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12; trying again\n";
+  const std::string refused =
+      "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12; trying again\n";
   power_on(*bridge, refused);
   harness::write_file(control, "");
   EXPECT_TRUE(bridge->wait_for_output(harness::Process::Stream::error, " failed tr")) << bridge->standard_error();
@@ -249,9 +250,12 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainAtEveryPowerOnAndAtItsStartU
   const std::string before = "Nothing to restore at power-on: line 1 of " + (state / "transmit-power").string() +
                              " is not a transmit-power command\n" + restored + refused;
   const std::string log = bridge->standard_error();
-  EXPECT_TRUE(log.starts_with(before) &&
-              std::regex_match(log.substr(before.size()),
-                               std::regex("hci0: restored hci0 0x3f 0x0087 0x5 after (1 failed try|[1-9][0-9]+ failed tries|[2-9] failed tries)\n")))
+  EXPECT_TRUE(
+      log.starts_with(before) &&
+      std::regex_match(
+          log.substr(before.size()),
+          std::regex(
+              "hci0: restored hci0 0x3f 0x0087 0x5 after (1 failed try|[1-9][0-9]+ failed tries|[2-9] failed tries)\n")))
       << log;
 
   // The next bridge knows it from the file, and sends it at once: whatever the controller holds

@@ -33,7 +33,9 @@ class StateFile : public ::testing::Test {
   Log log() {
     return [this](std::string_view line) { log_.emplace_back(line); };
   }
-  PowerMemory memory() { return PowerMemory(read_remembered(file_, log()), file_, threaded_state_writer(file_), log()); }
+  PowerMemory memory() {
+    return PowerMemory(read_remembered(file_, log()), file_, threaded_state_writer(file_), log());
+  }
   static std::string read(const fs::path& path) {
     std::ostringstream text;
     text << std::ifstream(path).rdbuf();
