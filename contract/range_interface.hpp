@@ -11,6 +11,10 @@ inline constexpr std::string_view range_path = "/com/orbo/RIDEviva";
 inline constexpr std::string_view range_interface = "com.orbo.Configuration.Legacy";
 inline constexpr std::string_view range_property_name = "Range";
 
+// The levels the service takes, stored or set on the bus.
+inline constexpr int lowest_level = 0;
+inline constexpr int highest_level = 30;
+
 // The transmit power in dBm is the level plus this.
 inline constexpr int level_to_power = -20;
 

@@ -1,15 +1,19 @@
 // ble-rangectl: shows, sets and watches the Bluetooth LE transmit range that ble-ranged keeps,
 // over the system bus. Each kind of failure has an exit status of its own (ctl/failure.hpp).
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "contract/range_interface.hpp"
 #include "ctl/command_line.hpp"
 #include "ctl/failure.hpp"
 #include "ctl/range_client.hpp"
+#include "ctl/report.hpp"
+#include "ctl/service_state.hpp"
 #include "ctl/stop_signals.hpp"
+#include "ctl/timestamp.hpp"
 #include "dbus/bus_connection.hpp"
 
 namespace {
@@ -18,24 +22,39 @@ using ctl::Command;
 namespace exit_status = ctl::exit_status;
 
 constexpr std::string_view help =
-    "Usage: ble-rangectl [--system] [status]\n"
-    "       ble-rangectl [--system] set LEVEL\n"
-    "       ble-rangectl [--system] watch\n"
-    "       ble-rangectl -h | --help | --version\n"
+    "Usage: ble-rangectl [OPTIONS] [status]\n"
+    "       ble-rangectl [OPTIONS] get\n"
+    "       ble-rangectl [OPTIONS] show [-p NAME[,NAME...]] [--value]\n"
+    "       ble-rangectl [OPTIONS] set LEVEL\n"
+    "       ble-rangectl [OPTIONS] watch [--no-timestamps]\n"
+    "       ble-rangectl help | -h | --help | --version\n"
     "Shows and sets the Bluetooth LE transmit range that ble-ranged keeps for controller hci0:\n"
     "a level from 0 to 30, the transmit power in dBm plus 20.\n"
     "\n"
     "Commands:\n"
     "  status     show the level and its power (the default)\n"
+    "  get        print the level alone, for scripts\n"
+    "  show       print NAME=VALUE lines: Range, Power, StoredRange (the level in\n"
+    "             /etc/wireless/bluetooth.conf), Running (yes or no), UniqueName\n"
     "  set LEVEL  set the level, as root or a member of the group " BLE_ADMIN_GROUP
     ";\n"
-    "             a negative LEVEL needs no \"--\"\n"
-    "  watch      show the level, then each change, until interrupted\n"
+    "             a whole number, \"+5\" and \"-1\" included (no \"--\" needed)\n"
+    "  watch      show the level, then each change, and when ble-ranged stops and\n"
+    "             starts again, until interrupted; each line starts with its time\n"
+    "  help       show this text\n"
     "\n"
     "Options:\n"
-    "  --system    the system bus (the default; DBUS_SYSTEM_BUS_ADDRESS names another)\n"
-    "  -h, --help  show this text and exit\n"
-    "  --version   show the version and exit\n"
+    "  --system             the system bus (the default; DBUS_SYSTEM_BUS_ADDRESS names another)\n"
+    "  --json=MODE          status, get, show, watch: JSON, MODE short (one line per object),\n"
+    "                       pretty or off\n"
+    "  -p, --property=NAME  show: only these properties (repeated, or separated by commas)\n"
+    "  --value              show: the values alone, without NAME=\n"
+    "  --no-timestamps      watch: lines without their time\n"
+    "  --timeout=SECONDS    wait at most this long for each answer (default 10)\n"
+    "  -q, --quiet          no warnings, errors only\n"
+    "  --no-pager           accepted; nothing is ever paged\n"
+    "  -h, --help           show this text and exit\n"
+    "  --version            show the version and exit\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 usage error, 3 level refused by the service,\n"
     "4 not permitted, 5 ble-ranged not running. See ble-rangectl(1).\n";
@@ -45,51 +64,84 @@ int print(std::string_view text) {
   return written ? exit_status::ok : exit_status::failed;
 }
 
+void tell(std::string_view kind, std::string_view message) {
+  std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kind.size()), kind.data(), static_cast<int>(message.size()),
+               message.data());
+}
+
 int complain(int status, std::string_view message) {
-  std::fprintf(stderr, "Error: %.*s\n", static_cast<int>(message.size()), message.data());
+  tell("Error", message);
   return status;
 }
 
 int complain(const ctl::Failure& failure) { return complain(failure.status, failure.message); }
 
-// "Range: 25 (5 dBm)". Computed wide: a level the service would never hold still prints truly.
-std::string range_line(std::int32_t level) {
-  const long long power = static_cast<long long>(level) + contract::level_to_power;
-  return "Range: " + std::to_string(level) + " (" + std::to_string(power) + " dBm)\n";
+void warn(const ctl::Request& request, std::string_view message) {
+  if (!request.quiet) tell("Warning", message);
 }
 
-int status(const dbus::BusConnection& connection) {
-  const auto level = ctl::read_range(connection);  // BLOCKS up to the call timeout
+int status(const ctl::Request& request, dbus::BusConnection& connection) {
+  const auto level = ctl::read_range(connection, request.timeout);  // BLOCKS up to the timeout
   if (!level) return complain(ctl::failure_of("read the range", level.error()));
-  return print(range_line(*level));
+  return print(ctl::status_report(*level, request.json));
 }
 
-int set(const dbus::BusConnection& connection, std::int32_t level) {
-  // BLOCKS up to the call timeout, the service's radio call included.
-  if (auto taken = ctl::set_range(connection, level); !taken) {
-    return complain(ctl::failure_of("set the range to " + std::to_string(level), taken.error()));
+int get(const ctl::Request& request, dbus::BusConnection& connection) {
+  const auto level = ctl::read_range(connection, request.timeout);  // BLOCKS up to the timeout
+  if (!level) return complain(ctl::failure_of("read the range", level.error()));
+  return print(ctl::get_report(*level, request.json));
+}
+
+int show(const ctl::Request& request, dbus::BusConnection& connection) {
+  const auto state = ctl::read_service_state(connection, request.timeout);  // BLOCKS up to twice the timeout
+  if (!state) return complain(ctl::failure_of("read the state of ble-ranged", state.error()));
+  if (!state->stored) warn(request, "cannot read the stored level: " + state->stored.error());
+  return print(ctl::show_report(*state, request));
+}
+
+int set(const ctl::Request& request, dbus::BusConnection& connection) {
+  // BLOCKS up to the timeout, the service's radio call included.
+  if (auto taken = ctl::set_range(connection, request.level, request.timeout); !taken) {
+    return complain(ctl::failure_of("set the range to " + std::to_string(request.level), taken.error()));
   }
   return exit_status::ok;
 }
 
-int watch(dbus::BusConnection& connection) {
+int watch(const ctl::Request& request, dbus::BusConnection& connection) {
   auto stop = ctl::StopSignals::open();
   if (!stop) return complain(exit_status::failed, "cannot wait for SIGINT and SIGTERM: " + stop.error());
+  const auto tell_event = [&request](const ctl::WatchEvent& event) {
+    if (const auto* unreadable = std::get_if<ctl::LevelUnreadable>(&event)) {
+      warn(request, "cannot read the range: " + unreadable->why);
+      return;
+    }
+    const auto stamp =
+        request.timestamps ? std::optional(ctl::timestamp(std::chrono::system_clock::now())) : std::nullopt;
+    (void)print(ctl::watch_report(event, stamp, request.json));
+  };
   // BLOCKS until SIGINT or SIGTERM, or the loss of the bus.
-  auto watched = ctl::watch_range(connection, stop->fd(), [](std::int32_t level) { (void)print(range_line(level)); });
+  auto watched = ctl::watch_range(connection, stop->fd(), request.timeout, tell_event);
   if (!watched) return complain(ctl::failure_of("watch the range", watched.error()));
   return exit_status::ok;
 }
+
+struct Verb {
+  Command command;
+  int (*run)(const ctl::Request& request, dbus::BusConnection& connection);
+};
+
+constexpr Verb verbs[] = {
+    {Command::status, status}, {Command::get, get}, {Command::show, show}, {Command::set, set}, {Command::watch, watch},
+};
 
 int run(const ctl::Request& request) {
   // BLOCKS while connecting. libdbus reads DBUS_SYSTEM_BUS_ADDRESS itself.
   auto connection = dbus::BusConnection::open_system_bus();
   if (!connection) return complain(ctl::connection_failure(connection.error()));
-  switch (request.command) {
-    case Command::set: return set(*connection, request.level);
-    case Command::watch: return watch(*connection);
-    default: return status(*connection);
+  for (const Verb& verb : verbs) {
+    if (verb.command == request.command) return verb.run(request, *connection);
   }
+  return status(request, *connection);
 }
 
 }  // namespace

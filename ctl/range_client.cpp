@@ -1,7 +1,6 @@
 #include "ctl/range_client.hpp"
 
-#include <optional>
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "contract/range_interface.hpp"
@@ -14,10 +13,11 @@
 namespace ctl {
 namespace {
 
-const dbus::MethodTarget& service() {
-  static const dbus::MethodTarget target{dbus::BusName::from_constant(contract::range_bus_name),
-                                         dbus::BusPath::from_constant(contract::range_path)};
-  return target;
+constexpr std::string_view bus_daemon_name = "org.freedesktop.DBus";
+
+const dbus::BusPath& service_path() {
+  static const auto path = dbus::BusPath::from_constant(contract::range_path);
+  return path;
 }
 
 const dbus::InterfaceName& properties() {
@@ -25,14 +25,25 @@ const dbus::InterfaceName& properties() {
   return name;
 }
 
-// The service's PropertiesChanged: the daemon routes only those sent by the name's owner; the
-// receiver takes them whoever the owner is now.
+// The service's PropertiesChanged: the daemon routes only those sent by the name's owner, whoever
+// that is when each is sent; the receiver takes them whoever sent them.
 dbus::MatchRule changes(bool with_sender) {
   return dbus::MatchRule{.type = dbus::MessageType::signal,
                          .sender = with_sender ? std::optional(std::string(contract::range_bus_name)) : std::nullopt,
                          .path = std::string(contract::range_path),
                          .interface = std::string(tree::properties_interface_name),
                          .member = "PropertiesChanged"};
+}
+
+// The daemon's NameOwnerChanged for the service's name alone. The daemon's own messages carry its
+// well-known name as their sender, so the receiver's rule can name it too, and a signal that
+// another client sends us directly is not taken for it.
+dbus::MatchRule owner_changes() {
+  return dbus::MatchRule{.type = dbus::MessageType::signal,
+                         .sender = std::string(bus_daemon_name),
+                         .interface = std::string(bus_daemon_name),
+                         .member = "NameOwnerChanged",
+                         .arg0 = std::string(contract::range_bus_name)};
 }
 
 std::expected<std::int32_t, dbus::BusError> int32_in_variant(const dbus::Message& reply) {
@@ -61,40 +72,90 @@ std::optional<std::int32_t> announced_range(const dbus::Message& signal) {
   return std::nullopt;
 }
 
+// NameOwnerChanged(name, old owner, new owner): what it tells, the stop before the start when
+// one owner replaced another; a return is followed by its level. BLOCKS up to `timeout` when the
+// service returned.
+void tell_owner_change(const dbus::Message& signal, const dbus::BusConnection& connection, milliseconds timeout,
+                       const WatchListener& listener) {
+  dbus::MessageReader reader(signal);
+  const auto name = reader.read_string_view();
+  const auto old_owner = reader.read_string();
+  const auto new_owner = reader.read_string();
+  if (!name || !old_owner || !new_owner) return;
+  if (!old_owner->empty()) listener(ServiceStopped{});
+  if (new_owner->empty()) return;
+  listener(ServiceStarted{*new_owner});
+  // Asked of the new owner itself, so the level is the one it holds; changes it announces
+  // meanwhile wait in the queue and are told after it.
+  auto level = read_range(connection, timeout, *new_owner);
+  if (level) {
+    listener(LevelSeen{*level});
+  } else if (!is_absent(level.error())) {
+    listener(LevelUnreadable{std::string(level.error().message())});
+  }
+}
+
 }  // namespace
 
-std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection& connection) {
+bool is_absent(const dbus::BusError& error) {
+  namespace standard = dbus::standard_error;
+  return error.name() == standard::service_unknown().view() || error.name() == standard::name_has_no_owner().view();
+}
+
+std::expected<std::optional<std::string>, dbus::BusError> service_owner(const dbus::BusConnection& connection,
+                                                                        milliseconds timeout) {
+  static const auto member = dbus::MemberName::from_constant("GetNameOwner");
+  auto reply = connection.call_daemon(member, {std::string(contract::range_bus_name)}, timeout);  // BLOCKS
+  if (!reply && is_absent(reply.error())) return std::nullopt;
+  if (!reply) return std::unexpected(std::move(reply.error()));
+  auto owner = dbus::MessageReader(*reply).read_string();
+  if (!owner) return std::unexpected(dbus::BusError::from(owner.error()));
+  return std::optional(std::move(*owner));
+}
+
+std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection& connection, milliseconds timeout,
+                                                       const std::optional<std::string>& owner) {
+  auto destination = dbus::BusName::from_text(owner.value_or(std::string(contract::range_bus_name)));
+  if (!destination) return std::unexpected(dbus::BusError::failed(destination.error()));
   const std::vector<dbus::CallArg> args = {std::string(contract::range_interface),
                                            std::string(contract::range_property_name)};
-  auto reply = connection.call(service(), properties(), dbus::MemberName::from_constant("Get"), args,
-                               call_timeout);  // BLOCKS up to call_timeout
+  auto reply = connection.call({*destination, service_path()}, properties(), dbus::MemberName::from_constant("Get"),
+                               args, timeout);  // BLOCKS up to `timeout`
   if (!reply) return std::unexpected(std::move(reply.error()));
   return int32_in_variant(*reply);
 }
 
-std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connection, std::int32_t level) {
-  dbus::Message request = dbus::Message::method_call(service().destination, service().path, properties(),
-                                                     dbus::MemberName::from_constant("Set"));
+std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connection, std::int32_t level,
+                                              milliseconds timeout) {
+  dbus::Message request =
+      dbus::Message::method_call(dbus::BusName::from_constant(contract::range_bus_name), service_path(), properties(),
+                                 dbus::MemberName::from_constant("Set"));
   dbus::MessageWriter writer(request);
   writer.append_string(contract::range_interface);
   writer.append_string(contract::range_property_name);
   writer.with_variant(dbus::Signature::from_constant("i"),
                       [&](dbus::MessageWriter& value) { value.append_int32(level); });
-  auto reply = connection.call(request, call_timeout);  // BLOCKS up to call_timeout
+  auto reply = connection.call(request, timeout);  // BLOCKS up to `timeout`
   if (!reply) return std::unexpected(std::move(reply.error()));
   return {};
 }
 
-std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop,
-                                                const RangeListener& listener) {
-  if (auto subscribed = connection.add_match(changes(true)); !subscribed) return subscribed;  // BLOCKS up to 5 s
+std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop, milliseconds timeout,
+                                                const WatchListener& listener) {
+  for (const auto& rule : {changes(true), owner_changes()}) {
+    if (auto subscribed = connection.add_match(rule); !subscribed) return subscribed;  // BLOCKS up to 5 s
+  }
   connection.add_receiver(changes(false), [listener](dbus::Message signal, dbus::BusConnection&) {
-    if (const auto level = announced_range(signal)) listener(*level);
+    if (const auto level = announced_range(signal)) listener(LevelSeen{*level});
     return true;
   });
-  auto current = read_range(connection);  // BLOCKS up to call_timeout; signals wait in the queue
+  connection.add_receiver(owner_changes(), [listener, timeout](dbus::Message signal, dbus::BusConnection& bus) {
+    tell_owner_change(signal, bus, timeout, listener);  // BLOCKS up to `timeout` when the service returned
+    return true;
+  });
+  auto current = read_range(connection, timeout);  // BLOCKS up to `timeout`; signals wait in the queue
   if (!current) return std::unexpected(std::move(current.error()));
-  listener(*current);
+  listener(LevelSeen{*current});
   return dbus::pump_until_readable(connection, stop);  // BLOCKS until stopped or the bus is lost
 }
 

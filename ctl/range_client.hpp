@@ -1,31 +1,59 @@
 #pragma once
-// The range service as a client sees it: Range read, set and watched over a bus connection.
+// The range service as a client sees it: who owns its name, and Range read, set and watched
+// over a bus connection. Every call waits at most the caller's timeout for its answer.
 #include <chrono>
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <optional>
+#include <string>
+#include <variant>
 
 #include "dbus/bus_connection.hpp"
 #include "dbus/bus_error.hpp"
 
 namespace ctl {
 
-// Long enough for a Set queued behind others, each of which may wait 5 s for the radio.
-inline constexpr std::chrono::seconds call_timeout{25};
+using std::chrono::milliseconds;
 
-// Properties.Get. BLOCKS up to call_timeout.
-std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection& connection);
+// Whether the bus error says that nobody owns the service's name (or the unique name it had).
+bool is_absent(const dbus::BusError& error);
+
+// The unique name that owns the service's name, or nothing. BLOCKS up to `timeout`.
+std::expected<std::optional<std::string>, dbus::BusError> service_owner(const dbus::BusConnection& connection,
+                                                                        milliseconds timeout);
+
+// Properties.Get from the owner of the service's name, or from the connection `owner` names.
+// BLOCKS up to `timeout`.
+std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection& connection, milliseconds timeout,
+                                                       const std::optional<std::string>& owner = std::nullopt);
 
 // Properties.Set with any level: the service alone decides which it takes. BLOCKS up to
-// call_timeout; the service answers once the radio has.
-std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connection, std::int32_t level);
+// `timeout`; the service answers once the radio has.
+std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connection, std::int32_t level,
+                                              milliseconds timeout);
 
-using RangeListener = std::function<void(std::int32_t level)>;
+// What a watch tells, in the order it happened.
+struct LevelSeen {
+  std::int32_t level;
+};
+struct ServiceStopped {};
+struct ServiceStarted {
+  std::string unique_name;
+};
+// The service came back, but its level could not be read (other than by its going again).
+struct LevelUnreadable {
+  std::string why;
+};
+using WatchEvent = std::variant<LevelSeen, ServiceStopped, ServiceStarted, LevelUnreadable>;
+using WatchListener = std::function<void(const WatchEvent& event)>;
 
-// Tells `listener` the current level, then every level the service announces, until `stop` is
-// readable. It subscribes before it reads, so no change is lost in between; one made just then
-// may be told twice. BLOCKS until `stop` or the loss of the bus.
-std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop,
-                                                const RangeListener& listener);
+// Tells `listener` the current level, then every level the service announces, and when the
+// service stops and starts again (reading its level then), until `stop` is readable. It
+// subscribes before it reads, so no change is lost in between; one made just then may be told
+// twice. Fails at once when the service is not running. BLOCKS until `stop` or the loss of the
+// bus; each read inside it up to `timeout`.
+std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop, milliseconds timeout,
+                                                const WatchListener& listener);
 
 }  // namespace ctl

@@ -61,6 +61,14 @@ bool field_matches(const std::optional<std::string>& wanted, const Message& mess
   return found && *found == *wanted;
 }
 
+// Read only for a set criterion, as above; a first argument that is no string never matches.
+bool first_argument_matches(const std::optional<std::string>& wanted, const Message& message) noexcept {
+  if (!wanted) return true;
+  MessageReader reader(message);
+  const auto first = reader.read_string_view();
+  return first && *first == *wanted;
+}
+
 Message machine_id_reply(const Message& message) {
   Message reply = Message::method_return(message);
   char* machine_id = dbus_get_local_machine_id();
@@ -290,7 +298,7 @@ void BusConnection::send(const Message& message) noexcept {
 bool MatchRule::matches(const Message& message) const noexcept {
   return (!type || message.type() == *type) && field_matches(sender, message, &Message::sender) &&
          field_matches(path, message, &Message::path) && field_matches(interface, message, &Message::interface) &&
-         field_matches(member, message, &Message::member);
+         field_matches(member, message, &Message::member) && first_argument_matches(arg0, message);
 }
 
 std::string MatchRule::text() const {
@@ -308,6 +316,7 @@ std::string MatchRule::text() const {
   if (path) add("path", *path);
   if (interface) add("interface", *interface);
   if (member) add("member", *member);
+  if (arg0) add("arg0", *arg0);
   return text;
 }
 

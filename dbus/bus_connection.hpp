@@ -55,8 +55,11 @@ struct MatchRule {
   std::optional<MessageType> type = std::nullopt;
   std::optional<std::string> sender = std::nullopt, path = std::nullopt, interface = std::nullopt,
                              member = std::nullopt;
-  // Compares the header fields as they came: a sender is a unique name there, so a receiver's
-  // rule names no well-known sender.
+  // The first argument, a string equal to this: NameOwnerChanged of one name among all of them.
+  std::optional<std::string> arg0 = std::nullopt;
+  // Compares the header fields as they came: a sender is a unique name there (but for the bus
+  // daemon's own messages, sent as org.freedesktop.DBus), so a receiver's rule names no other
+  // well-known sender.
   bool matches(const Message& message) const noexcept;
   // The rule as AddMatch takes it ("type='signal',sender='com.example',..."), set fields only.
   // The daemon resolves a well-known sender to its current owner.

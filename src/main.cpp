@@ -1,44 +1,68 @@
 // ble-ranged: owns the Bluetooth LE transmit range of hci0. It only ever ends through a failure
-// report with exit status 1, unless asked for --help or --version.
+// report with exit status 1, unless asked for --help or --version, or given anything else on its
+// command line (status 2).
 #include <cstdio>
+#include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "src/bus_phase.hpp"
 #include "src/startup.hpp"
 #include "src/tx_power_command.hpp"
+#include "text/quoted.hpp"
 
 namespace {
 
-constexpr std::string_view help =
-    "Usage: ble-ranged [--help | --version]\n"
+constexpr std::string_view usage = "Usage: ble-ranged [--help | --version]\n";
+
+constexpr std::string_view help_text =
     "Owns the Bluetooth LE transmit range of controller hci0: publishes it on the system bus as\n"
     "the property Range of /com/orbo/RIDEviva (interface com.orbo.Configuration.Legacy, name\n"
     "com.orbo.RIDEviva), keeps it in /etc/wireless/bluetooth.conf and applies it through\n"
-    "hcitool-bridge. systemd starts it without arguments (ble-ranged.service); arguments other\n"
-    "than these two are ignored.\n"
+    "hcitool-bridge. systemd starts it without arguments (ble-ranged.service); any other\n"
+    "argument is refused before the configuration is read or the radio is touched.\n"
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
     "\n"
     "See ble-ranged(8).\n";
 
-// The first of --help and --version among the arguments, if any; the rest are ignored.
-std::string_view informational_request(int argc, char** argv) {
+enum class Asked { serve, help, version };
+
+// What the command line asks for: nothing (serve), or --help or --version, the first of them
+// winning. Anything else is refused, so that a typo such as --verison never starts a second
+// service that would apply the stored level to the radio behind the running one's back.
+std::expected<Asked, std::string_view> read_command_line(int argc, char** argv) {
+  std::optional<Asked> informational;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "--version") return argument;
+    if (argument == "--help") {
+      informational = informational.value_or(Asked::help);
+    } else if (argument == "--version") {
+      informational = informational.value_or(Asked::version);
+    } else {
+      return std::unexpected(argument);
+    }
   }
-  return {};
+  return informational.value_or(Asked::serve);
+}
+
+int write_out(const std::string& text) {
+  return std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const auto request = informational_request(argc, argv); !request.empty()) {
-    const std::string text = request == "--help" ? std::string(help) : "ble-ranged " BLE_VERSION "\n";
-    return std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+  const auto asked = read_command_line(argc, argv);
+  if (!asked) {
+    const std::string refusal = "Error: unknown argument " + text::quoted(asked.error()) + "\n" + std::string(usage);
+    std::fputs(refusal.c_str(), stderr);
+    return 2;
   }
+  if (*asked == Asked::help) return write_out(std::string(usage) + std::string(help_text));
+  if (*asked == Asked::version) return write_out("ble-ranged " BLE_VERSION "\n");
 
   src::prepare_process();
 

@@ -1,10 +1,7 @@
 #pragma once
-// The road from process start to a checked range level, and the one way the process ends.
-#include <cstdint>
-#include <expected>
-#include <string>
-
-#include "src/conf/config_file.hpp"
+// The road from process start to a checked range level (src/conf/stored_level.hpp), and the one
+// way the process ends.
+#include "src/conf/stored_level.hpp"
 #include "src/error.hpp"
 
 namespace src {
@@ -13,13 +10,6 @@ namespace src {
 // later lands on 0, 1 or 2; SIGPIPE is ignored, so a write to a closed pipe or socket fails
 // with an error instead of ending the process.
 void prepare_process();
-
-// Loads the configuration file and gives the stored level, checked to lie in 0 to 30.
-// BLOCKS on the file system. The file is only read.
-std::expected<std::int8_t, Error> read_stored_level(const std::string& path);
-
-// The stored level of an already loaded file.
-std::expected<std::int8_t, Error> stored_level(const ConfigMap& config);
 
 // Writes the failure report to standard error and exits with status 1.
 [[noreturn]] void exit_with_report(const Error& error);

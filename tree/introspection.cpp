@@ -41,8 +41,18 @@ void append_arg(std::string& out, const ArgDef& arg, std::string_view direction)
   out += "/>\n";
 }
 
-void append_annotations(std::string& out, const Annotations& annotations, int blanks) {
+// Whether a document carries the documentation annotations.
+enum class Docs { left_out, included };
+
+// The documentation annotation and its variants (".Short").
+bool is_documentation(std::string_view name) {
+  return name.starts_with(documentation_annotation) &&
+         (name.size() == documentation_annotation.size() || name[documentation_annotation.size()] == '.');
+}
+
+void append_annotations(std::string& out, const Annotations& annotations, int blanks, Docs docs) {
   for (const auto& [name, value] : annotations) {
+    if (docs == Docs::left_out && is_documentation(name)) continue;
     out += indent(blanks) + "<annotation" + attribute("name", name) + attribute("value", value) + "/>\n";
   }
 }
@@ -59,11 +69,11 @@ void append_element(std::string& out, int blanks, std::string_view word, std::st
   out.append(">\n").append(content).append(indent(blanks)).append("</").append(word).append(">\n");
 }
 
-void append_method(std::string& out, const std::string& key, const MethodDef& method) {
+void append_method(std::string& out, const std::string& key, const MethodDef& method, Docs docs) {
   std::string content;
   for (const ArgDef& arg : method.in_args) append_arg(content, arg, "in");
   for (const ArgDef& arg : method.out_args) append_arg(content, arg, "out");
-  append_annotations(content, method.annotations, 6);
+  append_annotations(content, method.annotations, 6, docs);
   append_element(out, 4, "method", key, {}, content);
 }
 
@@ -86,31 +96,31 @@ std::string_view mode_word(EmitsChangedMode mode) {
   return "true";
 }
 
-void append_property(std::string& out, const std::string& key, const PropertyDef& property) {
+void append_property(std::string& out, const std::string& key, const PropertyDef& property, Docs docs) {
   Annotations annotations = property.annotations;
   if (property.emits_changed != EmitsChangedMode::emits) {
     annotations.insert_or_assign(std::string(emits_changed_annotation), std::string(mode_word(property.emits_changed)));
   }
   std::string content;
-  append_annotations(content, annotations, 6);
+  append_annotations(content, annotations, 6, docs);
   const std::string extra =
       attribute("type", property.signature.view()) + attribute("access", access_word(property.access));
   append_element(out, 4, "property", key, extra, content);
 }
 
-void append_signal(std::string& out, const std::string& key, const SignalDef& signal) {
+void append_signal(std::string& out, const std::string& key, const SignalDef& signal, Docs docs) {
   std::string content;
   for (const ArgDef& arg : signal.args) append_arg(content, arg, {});
-  append_annotations(content, signal.annotations, 6);
+  append_annotations(content, signal.annotations, 6, docs);
   append_element(out, 4, "signal", key, {}, content);
 }
 
-void append_interface(std::string& out, const std::string& key, const InterfaceDef& interface) {
+void append_interface(std::string& out, const std::string& key, const InterfaceDef& interface, Docs docs) {
   std::string content;
-  for (const auto& [name, method] : interface.methods) append_method(content, name, method);
-  for (const auto& [name, property] : interface.properties) append_property(content, name, property);
-  for (const auto& [name, signal] : interface.signals) append_signal(content, name, signal);
-  append_annotations(content, interface.annotations, 4);
+  for (const auto& [name, method] : interface.methods) append_method(content, name, method, docs);
+  for (const auto& [name, property] : interface.properties) append_property(content, name, property, docs);
+  for (const auto& [name, signal] : interface.signals) append_signal(content, name, signal, docs);
+  append_annotations(content, interface.annotations, 4, docs);
   append_element(out, 2, "interface", key, {}, content);
 }
 
@@ -163,7 +173,7 @@ std::vector<const TreeObject*> children(const ObjectTree& tree, const TreeObject
 std::string introspect(const TreeObject& object, const ObjectTree& tree) {
   std::string out(dbus::introspection_doctype());
   out += "<node" + attribute("name", object.path.view()) + ">\n";
-  for (const auto& [name, interface] : object.interfaces) append_interface(out, name, *interface);
+  for (const auto& [name, interface] : object.interfaces) append_interface(out, name, *interface, Docs::left_out);
   const std::size_t length = prefix_length(object.path.view());
   for (const TreeObject* child : children(tree, object)) {
     out += indent(2) + "<node" + attribute("name", child->path.view().substr(length)) + "/>\n";
@@ -175,7 +185,7 @@ std::string introspect(const TreeObject& object, const ObjectTree& tree) {
 std::string interface_document(const InterfaceDef& interface) {
   std::string out(dbus::introspection_doctype());
   out += "<node>\n";
-  append_interface(out, interface.name.str(), interface);
+  append_interface(out, interface.name.str(), interface, Docs::included);
   out += "</node>\n";
   return out;
 }

@@ -14,8 +14,12 @@
 
 #include "range-proxy.h"
 
-int main(void) {
+int main(int argc, char** argv) {
   GError* error = NULL;
+  if (argc != 1) {
+    fprintf(stderr, "Usage: %s\nIt takes no arguments: it prints the level.\n", argv[0]);
+    return 2;
+  }
   /* Reads every property once, when made; afterwards it follows the change signals. */
   OrboConfigurationLegacy* proxy = orbo_configuration_legacy_proxy_new_for_bus_sync(
       G_BUS_TYPE_SYSTEM, G_DBUS_PROXY_FLAGS_NONE, "com.orbo.RIDEviva", "/com/orbo/RIDEviva", NULL, &error);

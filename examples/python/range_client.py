@@ -2,11 +2,13 @@
 """Reads, sets and watches the Bluetooth LE range of ble-ranged, with GLib's Gio.
 
     python3 range_client.py get         print the level
-    python3 range_client.py set LEVEL   set it (as root or a member of the administrators' group)
+    python3 range_client.py set LEVEL   set it (as root or a member of the administrators' group); LEVEL
+                                        is a whole decimal number, anything else is refused before any call
     python3 range_client.py watch       print the level, then each new one, until SIGINT or SIGTERM
 
 Debian: apt install python3-gi. Gio takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
 """
+import re
 import signal
 import sys
 
@@ -16,6 +18,20 @@ NAME = "com.orbo.RIDEviva"
 PATH = "/com/orbo/RIDEviva"
 INTERFACE = "com.orbo.Configuration.Legacy"
 PROPERTIES = "org.freedesktop.DBus.Properties"
+
+
+# Decimal digits only, with at most one sign: int() alone would also take " 12", "1_2" and the
+# digits of other scripts.
+LEVEL = re.compile(r"[+-]?[0-9]+", re.ASCII)
+
+
+def level_from(text):
+    """LEVEL as the property's INT32, or None: the service itself refuses levels outside 0 to 30,
+    but a number beyond INT32 could not even be sent."""
+    if LEVEL.fullmatch(text) is None:
+        return None
+    level = int(text)
+    return level if -2**31 <= level < 2**31 else None
 
 
 def get(bus):
@@ -55,17 +71,24 @@ def error_text(error):
 
 
 def main(arguments):
+    # The command line is checked whole before the bus is touched.
+    level = None
+    if len(arguments) == 2 and arguments[0] == "set":
+        level = level_from(arguments[1])
+        if level is None:
+            print(f'Error: LEVEL must be a whole decimal number, such as 25, not "{arguments[1]}"', file=sys.stderr)
+            return 2
+    elif arguments not in (["get"], ["watch"]):
+        print(__doc__, file=sys.stderr)
+        return 2
     try:
         bus = Gio.bus_get_sync(Gio.BusType.SYSTEM, None)
-        if arguments == ["get"]:
+        if arguments[0] == "get":
             print(get(bus))
-        elif len(arguments) == 2 and arguments[0] == "set":
-            set_level(bus, int(arguments[1]))
-        elif arguments == ["watch"]:
+        elif arguments[0] == "watch":
             watch(bus)
         else:
-            print(__doc__, file=sys.stderr)
-            return 2
+            set_level(bus, level)
     except GLib.Error as error:
         print(f"Error: {error_text(error)}", file=sys.stderr)
         return 1

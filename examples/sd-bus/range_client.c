@@ -1,7 +1,8 @@
 /* Reads, sets and watches the Bluetooth LE range of ble-ranged, with sd-bus.
  *
  *   range_client get         print the level
- *   range_client set LEVEL   set it (as root or a member of the administrators' group)
+ *   range_client set LEVEL   set it (as root or a member of the administrators' group); LEVEL is a
+ *                            whole decimal number, anything else is refused before any call
  *   range_client watch       print the level, then each new one, until SIGINT or SIGTERM
  *
  * Debian: apt install libsystemd-dev, then
@@ -9,8 +10,8 @@
  * sd-bus takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
  */
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
@@ -19,6 +20,24 @@
 #define PATH "/com/orbo/RIDEviva"
 #define INTERFACE "com.orbo.Configuration.Legacy"
 #define PROPERTIES "org.freedesktop.DBus.Properties"
+
+/* LEVEL as a whole decimal number, with at most one sign, that fits the property's INT32; the
+ * service itself refuses levels outside 0 to 30. atoi would take "abc" for 0, "12abc" for 12 and
+ * wrap 4294967297 round to 1, and set those. */
+static int read_level(const char* text, int32_t* level) {
+  const char* digit = text + (text[0] == '+' || text[0] == '-');
+  int64_t value = 0;
+  if (*digit == '\0') return -1;
+  for (; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return -1;
+    value = value * 10 + (*digit - '0');
+    if (value > (int64_t)INT32_MAX + 1) return -1;
+  }
+  if (text[0] == '-') value = -value;
+  if (value > INT32_MAX) return -1;
+  *level = (int32_t)value;
+  return 0;
+}
 
 static int print_level(sd_bus* bus, sd_bus_error* error) {
   int32_t level;
@@ -73,21 +92,33 @@ static int watch(sd_bus* bus, sd_bus_error* error) {
   return r;
 }
 
+enum command { GET, SET, WATCH };
+
 int main(int argc, char** argv) {
   sd_bus* bus = NULL;
   sd_bus_error error = SD_BUS_ERROR_NULL;
-  int r = sd_bus_open_system(&bus);
-  if (r >= 0 && argc == 2 && strcmp(argv[1], "get") == 0) {
-    r = print_level(bus, &error);
-  } else if (r >= 0 && argc == 3 && strcmp(argv[1], "set") == 0) {
-    r = sd_bus_set_property(bus, NAME, PATH, INTERFACE, "Range", &error, "i", (int32_t)atoi(argv[2]));
-  } else if (r >= 0 && argc == 2 && strcmp(argv[1], "watch") == 0) {
-    r = watch(bus, &error);
-  } else if (r >= 0) {
+  enum command command;
+  int32_t level = 0;
+  int r;
+  /* The command line is checked whole before the bus is touched. */
+  if (argc == 2 && strcmp(argv[1], "get") == 0) {
+    command = GET;
+  } else if (argc == 3 && strcmp(argv[1], "set") == 0) {
+    if (read_level(argv[2], &level) < 0) {
+      fprintf(stderr, "Error: LEVEL must be a whole decimal number, such as 25, not \"%s\"\n", argv[2]);
+      return 2;
+    }
+    command = SET;
+  } else if (argc == 2 && strcmp(argv[1], "watch") == 0) {
+    command = WATCH;
+  } else {
     fprintf(stderr, "Usage: %s get | set LEVEL | watch\n", argv[0]);
-    sd_bus_unref(bus);
     return 2;
   }
+  r = sd_bus_open_system(&bus);
+  if (r >= 0 && command == GET) r = print_level(bus, &error);
+  if (r >= 0 && command == SET) r = sd_bus_set_property(bus, NAME, PATH, INTERFACE, "Range", &error, "i", level);
+  if (r >= 0 && command == WATCH) r = watch(bus, &error);
   if (r < 0) {
     /* The D-Bus error name, say org.freedesktop.DBus.Error.InvalidArgs for a level out of range. */
     if (sd_bus_error_is_set(&error)) {

@@ -1,18 +1,15 @@
-// The configuration file in both directions: read whole into a ConfigMap, and rewritten whole
-// with the one setting through libcfgkit.
+// The configuration file read whole into a ConfigMap, and the text it is written with; the
+// write itself is in config_store.cpp, so that a reader of the file needs no libcfgkit.
 #include "src/conf/config_file.hpp"
 
 #include <fcntl.h>
-#include <glib.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "platform/cfgkit/cfgkit.h"
 #include "platform/fd/unique_fd.hpp"
 #include "text/lower_case.hpp"
 #include "text/utf8.hpp"
@@ -79,27 +76,6 @@ std::expected<void, std::string> read_line(std::string_view line, std::size_t nu
   return {};
 }
 
-constexpr mode_t config_file_mode = 0644;
-
-// Owns the GError that libcfgkit leaves for a failed write, if it leaves one.
-class CfgkitError {
- public:
-  CfgkitError() = default;
-  CfgkitError(const CfgkitError&) = delete;
-  CfgkitError& operator=(const CfgkitError&) = delete;
-  ~CfgkitError() { g_clear_error(&error_); }
-  GError** out() noexcept { return &error_; }
-  const GError* get() const noexcept { return error_; }
-
- private:
-  GError* error_ = nullptr;
-};
-
-std::string complaint(const GError* error) {
-  if (error == nullptr) return "Unknown error occurred.\n";
-  return "Error: " + text::repair_utf8(error->message ? error->message : "") + "\n";
-}
-
 }  // namespace
 
 std::expected<ConfigMap, std::string> parse(std::string_view utf8) {
@@ -140,17 +116,5 @@ std::expected<ConfigMap, std::string> load(const std::string& path) {
 }
 
 std::string contents_for(std::int8_t level) { return "[Bluetooth]\nRange = " + std::to_string(level) + "\n"; }
-
-void store(const std::string& path, std::int8_t level) {
-  const std::string contents = contents_for(level);
-  CfgkitError error;
-  // BLOCKS until the file and its directory are on storage.
-  int stored = cfgkit_set_file_contents_with_sync_full(path.c_str(), contents.c_str(), contents.size(), ::getuid(),
-                                                       ::getgid(), config_file_mode, error.out());
-  if (stored != 0) return;
-  std::string text = complaint(error.get());
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
 
 }  // namespace src::config_file

@@ -14,9 +14,10 @@ std::expected<void, tree::MethodError> get_range(dbus::MessageWriter& value, con
 // InvalidArgs for a level outside 0 to 30, Failed when the radio refuses it.
 std::expected<void, tree::MethodError> set_range(dbus::MessageReader& value, const tree::PropertyContext& context);
 
-// "Range", "i", read-write, announced with PropertiesChanged after every accepted Set.
+// "Range", "i", read-write, announced with PropertiesChanged after every accepted Set, with its
+// documentation for the interface document.
 tree::PropertyDef range_property();
-// com.orbo.Configuration.Legacy: no methods, no signals, the one property.
+// com.orbo.Configuration.Legacy: no methods, no signals, the one property; documented.
 tree::InterfaceDef legacy_configuration_interface();
 
 }  // namespace src

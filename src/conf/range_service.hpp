@@ -6,13 +6,14 @@
 #include <memory>
 #include <shared_mutex>
 
+#include "contract/range_interface.hpp"
 #include "src/error.hpp"
 
 namespace src {
 
 // The range levels the service takes, whether stored in the file or set on the bus.
-inline constexpr std::int32_t lowest_level = 0;
-inline constexpr std::int32_t highest_level = 30;
+inline constexpr std::int32_t lowest_level = contract::lowest_level;
+inline constexpr std::int32_t highest_level = contract::highest_level;
 
 // Why a new level was not taken.
 struct RangeRefusal {

@@ -85,6 +85,8 @@ TEST(DefaultReplyTest, GetMachineIdAnswersWithTheLocalMachineId) {
 
 TEST(MatchRuleTest, SetCriteriaMustAllMatchAndUnsetOnesMatchAnything) {
   const Message signal = incoming(MessageType::signal, "com.example.S", "Changed");
+  const char* name = "com.orbo.RIDEviva";
+  dbus_message_append_args(RawMessage::get(signal), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
   const Message call = incoming(MessageType::method_call, nullptr, "Get");
   struct Row {
     std::string_view name;
@@ -103,6 +105,8 @@ TEST(MatchRuleTest, SetCriteriaMustAllMatchAndUnsetOnesMatchAnything) {
       {"signal and member", {.type = MessageType::signal, .member = "Changed"}, true, false},
       {"path", {.path = "/com/orbo/RIDEviva"}, true, true},
       {"other path", {.path = "/com/orbo"}, false, false},
+      {"first argument", {.arg0 = "com.orbo.RIDEviva"}, true, false},  // the call has none
+      {"other first argument", {.arg0 = "com.orbo"}, false, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.name));

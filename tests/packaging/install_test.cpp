@@ -214,15 +214,23 @@ struct Completion {
   std::string offered;
 };
 
-// The installed script, as bash runs it for a tab after these words.
-TEST_F(InstalledTree, BashCompletionOffersCommandsAndOptionsUntilACommandIsGiven) {
+// The installed script, as bash runs it for a tab after these words: each word whole, as
+// "--json=short", or split where bash splits it, as "--json", "=", "short".
+TEST_F(InstalledTree, BashCompletionOffersWhatGoesNextAndNoOptionTwice) {
+  const std::string common = "--system --timeout= -q --quiet --no-pager -h --help --version";
   const Completion completions[] = {
-      {{""}, "status set watch --system --help --version"},
-      {{"s"}, "status set"},
+      {{""}, "status get show set watch help " + common + " --json="},
+      {{"s"}, "status show set"},
       {{"--system", "w"}, "watch"},
-      {{"--"}, "--system --help --version"},
-      {{"set", ""}, ""},
-      {{"set", "-1", ""}, ""},
+      {{"set", "2"}, "2 20 21 22 23 24 25 26 27 28 29"},
+      {{"set", "-1", ""}, common},
+      {{"--system", "-q", "--"}, "--timeout= --no-pager --help --version --json="},
+      {{"show", "-pRange", "--"}, "--system --timeout= --quiet --no-pager --help --version --json= --value"},
+      {{"show", "-p", ""}, "Range Power StoredRange Running UniqueName"},
+      {{"show", "--property=R"}, "--property=Range --property=Running"},
+      {{"show", "--property", "=", "Range,P"}, "Range,Power"},
+      {{"watch", "--json", "=", ""}, "short pretty off"},
+      {{"watch", "--json=short", "--"}, "--system --timeout= --quiet --no-pager --help --version --no-timestamps"},
   };
   for (const auto& [words, offered] : completions) {
     SCOPED_TRACE(testing::PrintToString(words));

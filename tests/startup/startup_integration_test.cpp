@@ -134,32 +134,41 @@ TEST(ServiceStartUp, ExitsWithStatusOneWhenEveryStandardDescriptorIsClosed) {
   EXPECT_EQ(snapshot(sandbox), before);
 }
 
-// --help and --version answer without reading the configuration or reaching the bus; any other
-// argument is ignored, as the unit passes none.
-TEST(ServiceStartUp, AnswersHelpAndVersionAndIgnoresOtherArguments) {
+// --help and --version answer, and anything else is refused, without reading the configuration
+// (here a level start-up would end on) or reaching the bus.
+struct ArgumentCase {
+  const char* what;
+  std::vector<std::string> arguments;
+  int status;
+  std::string output_start;
+  std::string error;
+};
+
+TEST(ServiceStartUp, AnswersHelpAndVersionAndRefusesEveryOtherArgument) {
   REQUIRE_ROOT(harness::sandbox_mounts);
   WirelessSandbox sandbox;
   sandbox.write_config("[Bluetooth]\nRange = 31\n");
   const std::string before = snapshot(sandbox);
-  const auto run_with = [](std::vector<std::string> arguments) {
-    auto options = service_options();
-    options.arguments = std::move(arguments);
-    return harness::run_to_end(harness::service_program(), std::move(options));
+  const std::string usage = "Usage: ble-ranged [--help | --version]\n";
+  const ArgumentCase cases[] = {
+      {"help", {"--help"}, 0, usage, ""},
+      {"the first of the two wins", {"--version", "--help"}, 0, "ble-ranged " BLE_VERSION "\n", ""},
+      {"a typo", {"--verison"}, 2, "", "Error: unknown argument \"--verison\"\n" + usage},
+      {"an unknown one beside help", {"--help", "-v"}, 2, "", "Error: unknown argument \"-v\"\n" + usage},
+      {"a word", {"serve"}, 2, "", "Error: unknown argument \"serve\"\n" + usage},
   };
-
-  auto help = run_with({"--help"});
-  EXPECT_EQ(help.status, ExitStatus::exited(0));
-  EXPECT_TRUE(help.standard_output.starts_with("Usage: ble-ranged [--help | --version]\n")) << help.standard_output;
-  EXPECT_EQ(help.standard_error, "");
-
-  auto version = run_with({"--unknown", "--version", "--help"});
-  EXPECT_EQ(version.status, ExitStatus::exited(0));
-  EXPECT_EQ(version.standard_output, "ble-ranged " BLE_VERSION "\n");
-  EXPECT_EQ(version.standard_error, "");
-
-  auto other = run_with({"--verbose", "-h"});
-  EXPECT_EQ(other.status, ExitStatus::exited(1));
-  EXPECT_EQ(other.standard_error, "Error: Bluetooth LE range 31 is out of range\n");
+  for (const auto& [what, arguments, status, output_start, error] : cases) {
+    SCOPED_TRACE(what);
+    auto options = service_options();
+    options.arguments = arguments;
+    const auto run = harness::run_to_end(harness::service_program(), std::move(options));
+    EXPECT_EQ(run.status, ExitStatus::exited(status));
+    EXPECT_TRUE(run.standard_output.starts_with(output_start)) << run.standard_output;
+    if (output_start.empty()) {
+      EXPECT_EQ(run.standard_output, "");
+    }
+    EXPECT_EQ(run.standard_error, error);
+  }
   EXPECT_EQ(snapshot(sandbox), before);
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "src/startup.hpp"
+#include "src/conf/stored_level.hpp"
 
 namespace {
 

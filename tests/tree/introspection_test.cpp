@@ -76,13 +76,20 @@ TEST(Introspection, AnswersIntrospectWithTheDocumentAndIgnoresArguments) {
   EXPECT_EQ(harness::describe(*replies), std::vector<std::string>{"return s \"" + service_document + "\""});
 }
 
-// What code generators read: the interface alone, in a node without a name.
+// What code generators read: the interface alone, in a node without a name, with the
+// documentation that the live document leaves out (Definitions/Elements).
 TEST(Introspection, DocumentsOneInterfaceAloneForCodeGenerators) {
-  EXPECT_EQ(tree::interface_document(service_shaped_interface()),
+  tree::InterfaceDef documented = service_shaped_interface();
+  documented.annotations = {{"org.gtk.GDBus.DocString", "All <settings>."}};
+  documented.properties.at("Range").annotations = {{"org.gtk.GDBus.DocString.Short", "The level."}};
+  EXPECT_EQ(tree::interface_document(documented),
             doctype +
                 "<node>\n"
                 "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
-                "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
+                "    <property name=\"Range\" type=\"i\" access=\"readwrite\">\n"
+                "      <annotation name=\"org.gtk.GDBus.DocString.Short\" value=\"The level.\"/>\n"
+                "    </property>\n"
+                "    <annotation name=\"org.gtk.GDBus.DocString\" value=\"All &lt;settings&gt;.\"/>\n"
                 "  </interface>\n"
                 "</node>\n");
 }
@@ -213,6 +220,12 @@ const std::vector<ElementCase> element_cases() {
        "    </signal>\n"
        "    <annotation name=\"org.test.Note\" value=\"yes\"/>\n"
        "  </interface>\n"},
+      {"DocumentationIsLeftOut",
+       with_property(tree::EmitsChangedMode::emits, tree::PropertyAccess::read,
+                     {{"org.gtk.GDBus.DocString", "d"}, {"org.gtk.GDBus.DocString.Short", "s"}, {"org.test.Z", "z"}}),
+       "  <interface name=\"com.test.Shapes\">\n    <property name=\"P\" type=\"i\" access=\"read\">\n"
+       "      <annotation name=\"org.test.Z\" value=\"z\"/>\n"
+       "    </property>\n  </interface>\n"},
       {"MarkupInAnnotationValueIsEscaped",
        with_property(tree::EmitsChangedMode::emits, tree::PropertyAccess::read, {{"org.test.Doc", "a<b & \"c\">'d'"}}),
        "  <interface name=\"com.test.Shapes\">\n    <property name=\"P\" type=\"i\" access=\"read\">\n"
