@@ -6,7 +6,6 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -249,13 +248,12 @@ TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainAtEveryPowerOnAndAtItsStartU
   bridge->stop();
   const std::string before = "Nothing to restore at power-on: line 1 of " + (state / "transmit-power").string() +
                              " is not a transmit-power command\n" + restored + refused;
+  // How many tries failed depends on how soon the control file changed.
   const std::string log = bridge->standard_error();
-  EXPECT_TRUE(
-      log.starts_with(before) &&
-      std::regex_match(
-          log.substr(before.size()),
-          std::regex(
-              "hci0: restored hci0 0x3f 0x0087 0x5 after (1 failed try|[1-9][0-9]+ failed tries|[2-9] failed tries)\n")))
+  const std::string recovered = "hci0: restored hci0 0x3f 0x0087 0x5 after ";
+  EXPECT_TRUE(log.starts_with(before + recovered) &&
+              (log.ends_with(" failed tries\n") || log.ends_with(" 1 failed try\n")) &&
+              log.find('\n', before.size()) == log.size() - 1)
       << log;
 
   // The next bridge knows it from the file, and sends it at once: whatever the controller holds
