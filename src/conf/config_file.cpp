@@ -2,6 +2,7 @@
 // with the one setting through libcfgkit.
 #include "src/conf/config_file.hpp"
 
+#include <cfgkit.h>
 #include <fcntl.h>
 #include <glib.h>
 #include <unistd.h>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/cfgkit/cfgkit.h"
 #include "platform/fd/unique_fd.hpp"
 #include "text/lower_case.hpp"
 #include "text/utf8.hpp"
