@@ -1,36 +1,19 @@
-# The Debian package: `cpack` (or `cmake --build <dir> --target package`) in the build
-# directory writes ble-ranged_<version>_<arch>.deb there.
+# The Debian packages: `cpack` (or `cmake --build <dir> --target package`) in the build
+# directory writes <package>_<version>_<arch>.deb there for each install component:
+#   ble-ranged              the programs, units, bus policy, accounts, pages (component ble-ranged)
+#   libcfgkit-standin       the stand-in libcfgkit.so (component cfgkit)      } not in a device
+#   libcfgkit-standin-dev   its header cfgkit.h (component cfgkit-dev)        } build
+# A device build (BLE_SYSTEM_CFGKIT=ON) writes ble-ranged alone, depending on the platform's
+# package (BLE_CFGKIT_PACKAGE); every other build's ble-ranged depends on the stand-in.
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGE_NAME ble-ranged)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bluetooth LE transmit range service for hci0")
-set(CPACK_PACKAGE_DESCRIPTION
-  "ble-ranged publishes the Bluetooth LE transmit range of controller hci0 on the
-D-Bus system bus as the property Range of /com/orbo/RIDEviva, keeps it in
-/etc/wireless/bluetooth.conf and applies it through hcitool-bridge, a separate
-service that alone holds the raw HCI right. ble-rangectl shows, sets and
-watches the range from the command line.")
 set(CPACK_PACKAGE_CONTACT "${BLE_DEB_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The C++23 library parts come with GCC 12's runtime, the oldest that Debian 12 ships.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libdbus-1-3, libglib2.0-0, default-dbus-system-bus | dbus-system-bus")
-# The bridge needs no hcitool of its own; bluez brings one for --hcitool, and a device may
-# bring its own build of it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-  ${CMAKE_CURRENT_BINARY_DIR}/debian/preinst
-  ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
-  ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
-  ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
-# The dynamic linker's cache learns of our libcfgkit.so when it is installed or removed.
-if(NOT BLE_SYSTEM_CFGKIT)
-  list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
-endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The device gets the programs without their debugging sections.
 set(CPACK_STRIP_FILES ON)
@@ -44,6 +27,59 @@ if(CMAKE_CROSSCOMPILING)
   else()
     message(FATAL_ERROR "no Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
   endif()
+endif()
+
+# The service's package.
+set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_NAME ble-ranged)
+set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_BLE-RANGED_DESCRIPTION "Bluetooth LE transmit range service for hci0
+ble-ranged publishes the Bluetooth LE transmit range of controller hci0 on the
+D-Bus system bus as the property Range of /com/orbo/RIDEviva, keeps it in
+/etc/wireless/bluetooth.conf and applies it through hcitool-bridge, a separate
+service that alone holds the raw HCI right. ble-rangectl shows, sets and
+watches the range from the command line.")
+if(BLE_SYSTEM_CFGKIT)
+  set(cfgkit_dependency "${BLE_CFGKIT_PACKAGE}")
+else()
+  set(cfgkit_dependency "${BLE_CFGKIT_STANDIN_PACKAGE} (= ${PROJECT_VERSION})")
+endif()
+# The C++23 library parts come with GCC 12's runtime, the oldest that Debian 12 ships.
+set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_DEPENDS
+  "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libdbus-1-3, libglib2.0-0, ${cfgkit_dependency}, default-dbus-system-bus | dbus-system-bus")
+# The bridge needs no hcitool of its own; bluez brings one for --hcitool, and a device may
+# bring its own build of it.
+set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_RECOMMENDS "bluez")
+set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/preinst
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst
+  ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+  ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_COMPONENTS_ALL ble-ranged)
+
+if(NOT BLE_SYSTEM_CFGKIT)
+  list(APPEND CPACK_COMPONENTS_ALL ${BLE_STANDIN_COMPONENTS})
+  # The platform package's name without a version constraint: what the stand-in provides.
+  string(REGEX REPLACE "[ (].*" "" platform_package "${BLE_CFGKIT_PACKAGE}")
+
+  set(CPACK_DEBIAN_CFGKIT_PACKAGE_NAME ${BLE_CFGKIT_STANDIN_PACKAGE})
+  set(CPACK_DEBIAN_CFGKIT_PACKAGE_SECTION libs)
+  set(CPACK_DEBIAN_CFGKIT_DESCRIPTION "stand-in for the device platform's configuration file library
+Replaces a configuration file whole and durably (a temporary file, its owner
+and mode, fsync, rename, fsync of the directory), with the C interface of the
+device platform's libcfgkit.so, for systems that do not have it: development
+machines, tests and demonstrations. A device uses the platform's own library.")
+  set(CPACK_DEBIAN_CFGKIT_PACKAGE_DEPENDS "libc6 (>= 2.36), libglib2.0-0")
+  set(CPACK_DEBIAN_CFGKIT_PACKAGE_PROVIDES "${platform_package}")
+  # The dynamic linker's cache learns of libcfgkit.so when it is installed or removed.
+  set(CPACK_DEBIAN_CFGKIT_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+
+  set(CPACK_DEBIAN_CFGKIT-DEV_PACKAGE_NAME ${BLE_CFGKIT_STANDIN_DEV_PACKAGE})
+  set(CPACK_DEBIAN_CFGKIT-DEV_PACKAGE_SECTION libdevel)
+  set(CPACK_DEBIAN_CFGKIT-DEV_DESCRIPTION "stand-in for the device platform's configuration file library (header)
+The header cfgkit.h of the stand-in libcfgkit.so, with the device platform's
+C interface, for building programs that use the library on systems without
+the platform's own.")
+  set(CPACK_DEBIAN_CFGKIT-DEV_PACKAGE_DEPENDS "${BLE_CFGKIT_STANDIN_PACKAGE} (= ${PROJECT_VERSION}), libglib2.0-dev")
 endif()
 
 include(CPack)

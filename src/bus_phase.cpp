@@ -11,6 +11,7 @@
 #include "dbus/names.hpp"
 #include "src/conf/config_file.hpp"
 #include "src/conf/range_property.hpp"
+#include "src/supervisor_notice.hpp"
 #include "src/tx_power_command.hpp"
 
 namespace src {
@@ -51,6 +52,7 @@ Error run_bus_phase(std::int8_t applied_level) {
   if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 
   tree::attach(service_objects(make_range_service(applied_level)), *connection);
+  notify_supervisor_or_say_why("READY=1\nSTATUS=Serving the range on the bus");
 
   for (;;) {
     // BLOCKS up to pump_wait when nothing is queued.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "src/bus_phase.hpp"
+#include "src/radio_at_start.hpp"
 #include "src/startup.hpp"
 #include "src/tx_power_command.hpp"
 #include "text/quoted.hpp"
@@ -70,8 +71,11 @@ int main(int argc, char** argv) {
   if (!level) src::exit_with_report(level.error());
 
   // The stored level reaches the radio before we join the bus: a service whose radio cannot be
-  // set never owns its name. BLOCKS up to 5 s on the privileged service.
-  if (auto applied = src::tx_power_command::run(*level); !applied) src::exit_with_report(applied.error());
+  // set never owns its name. BLOCKS up to 5 s on the privileged service, and for as long as the
+  // controller stays switched off.
+  src::BridgeRadio radio;
+  if (auto applied = src::apply_at_start(radio, *level, src::real_start_up_wait()); !applied)
+    src::exit_with_report(applied.error());
 
   // BLOCKS for the life of the service; it comes back only with the reason it stopped.
   src::exit_with_report(src::run_bus_phase(*level));

@@ -13,12 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include <cfgkit.h>
 #include <glib.h>
 
 #include "contract/bridge_interface.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/message_reader.hpp"
-#include "platform/cfgkit/cfgkit.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Whole-file replacement that survives power cuts: write a sibling temporary file, sync it,
 // rename it over the target, sync the directory.
-#include "platform/cfgkit/cfgkit.h"
+#include <cfgkit.h>
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/cfgkit/cfgkit.h"
+#include <cfgkit.h>
 #include "text/utf8.hpp"
 
 namespace src::config_file {

@@ -2,7 +2,9 @@
 // Answers the kernel's init sequence so that hci0 comes up, notes every command it is sent,
 // and answers the vendor transmit-power command (0xfc87) as a behaviour file says.
 //
-// Usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE [RADIO_FILE]
+// Usage: vhci_controller [--uart] COMMAND_LOG BEHAVIOUR_FILE [RADIO_FILE]
+//   --uart: the controller sits on a serial line (hci_uart) instead (controller_link.hpp), for
+//   kernels without /dev/vhci.
 //   Prints "index N" once the kernel has registered the controller as hciN.
 //   RADIO_FILE holds, on its first line, the transmit power the radio has now: the parameter byte
 //   in hex of the last 0xfc87 it completed with status 0 ("0a"), or "none" after a Reset (0x0c03),
@@ -28,8 +30,7 @@
 //   A late answer adds a line to COMMAND_LOG when it is sent ("answered 0xfc87 0a"), dropped
 //   ("dropped 0xfc87 0a"), or refused by the kernel because the controller is down
 //   ("undelivered 0xfc87 0a").
-// SIGTERM ends it; closing /dev/vhci makes the kernel unregister the controller.
-#include <fcntl.h>
+// SIGTERM ends it; closing /dev/vhci (or the line) makes the kernel unregister the controller.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -47,6 +48,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/bluetooth/controller_link.hpp"
+
 namespace {
 
 // H4 packet types as /dev/vhci carries them.
@@ -62,7 +65,7 @@ constexpr std::uint8_t le_meta = 0x3e;
 constexpr std::uint16_t reset_opcode = 0x0c03;
 constexpr std::uint16_t transmit_power_opcode = 0xfc87;  // group 0x3f, command 0x0087
 
-using Bytes = std::vector<std::uint8_t>;
+using controller::Bytes;
 using Clock = std::chrono::steady_clock;
 
 // What to send for one transmit-power command, and how long after the command; and the power
@@ -233,12 +236,6 @@ void log_line(std::FILE* log, const std::string& line) {
   std::fflush(log);  // the test reads the log while we run
 }
 
-bool send(int vhci, const Bytes& packet) {
-  if (::write(vhci, packet.data(), packet.size()) == static_cast<ssize_t>(packet.size())) return true;
-  std::fprintf(stderr, "vhci_controller: write: %s\n", std::strerror(errno));
-  return false;
-}
-
 // How long ppoll may wait: until the first late answer is due; nullptr (for ever) if none is.
 const timespec* until_due(const std::vector<LateAnswer>& late, timespec& storage) {
   if (late.empty()) return nullptr;
@@ -258,12 +255,12 @@ void add_late(std::vector<LateAnswer>& late, LateAnswer answer) {
 
 // Sends the late answers that are due, in the order of their commands. The kernel refuses
 // events while the controller is down; that answer is lost, as it would be on a real link.
-void send_due(int vhci, std::vector<LateAnswer>& late, std::FILE* log, Radio& radio) {
+void send_due(const controller::Link& link, std::vector<LateAnswer>& late, std::FILE* log, Radio& radio) {
   const auto now = Clock::now();
   auto answer = late.begin();
   for (; answer != late.end() && answer->due <= now; ++answer) {
     bool delivered = true;
-    for (const auto& packet : answer->packets) delivered = delivered && send(vhci, packet);
+    for (const auto& packet : answer->packets) delivered = delivered && link.send(packet);
     log_line(log, (delivered ? "answered " : "undelivered ") + answer->command);
     if (delivered && answer->takes) radio.power = answer->takes;
   }
@@ -276,15 +273,19 @@ void send_due(int vhci, std::vector<LateAnswer>& late, std::FILE* log, Radio& ra
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: vhci_controller COMMAND_LOG BEHAVIOUR_FILE [RADIO_FILE]\n");
+  const bool uart = argc >= 2 && std::strcmp(argv[1], "--uart") == 0;
+  const int given = argc - (uart ? 2 : 1);
+  if (given != 2 && given != 3) {
+    std::fprintf(stderr, "usage: vhci_controller [--uart] COMMAND_LOG BEHAVIOUR_FILE [RADIO_FILE]\n");
     return 2;
   }
-  Radio radio{argc == 4 ? argv[3] : nullptr, std::nullopt, 0};
+  const char* const log_path = argv[uart ? 2 : 1];
+  const char* const behaviour_path = argv[uart ? 3 : 2];
+  Radio radio{given == 3 ? argv[uart ? 4 : 3] : nullptr, std::nullopt, 0};
   radio.note();
-  std::FILE* log = std::fopen(argv[1], "a");
+  std::FILE* log = std::fopen(log_path, "a");
   if (log == nullptr) {
-    std::fprintf(stderr, "vhci_controller: %s: %s\n", argv[1], std::strerror(errno));
+    std::fprintf(stderr, "vhci_controller: %s: %s\n", log_path, std::strerror(errno));
     return 1;
   }
 
@@ -303,18 +304,18 @@ int main(int argc, char** argv) {
   sigdelset(&waiting, SIGTERM);
   sigdelset(&waiting, SIGINT);
 
-  const int vhci = ::open("/dev/vhci", O_RDWR | O_CLOEXEC);
-  if (vhci < 0) {
-    std::fprintf(stderr, "vhci_controller: /dev/vhci: %s\n", std::strerror(errno));
+  auto link = uart ? controller::Link::open_uart() : controller::Link::open_vhci();
+  if (!link) return 1;
+  if (link->index()) {
+    std::printf("index %u\n", *link->index());
+    std::fflush(stdout);
+  } else if (!link->send({vendor_packet, 0x00})) {  // a primary controller now, not after 1 s
     return 1;
   }
-  // Ask for a primary controller now; the driver would otherwise create one after 1 s.
-  if (!send(vhci, {vendor_packet, 0x00})) return 1;
 
-  std::uint8_t packet[1024];
   std::vector<LateAnswer> late;
   while (!stopping) {
-    pollfd readable{.fd = vhci, .events = POLLIN, .revents = 0};
+    pollfd readable{.fd = link->fd(), .events = POLLIN, .revents = 0};
     timespec timeout{};
     // BLOCKS until the kernel sends a packet, a late answer is due, or SIGTERM arrives.
     const int ready = ::ppoll(&readable, 1, until_due(late, timeout), &waiting);
@@ -323,54 +324,50 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vhci_controller: poll: %s\n", std::strerror(errno));
       return 1;
     }
-    send_due(vhci, late, log, radio);
+    send_due(*link, late, log, radio);
     if (ready == 0) continue;
-    const ssize_t length = ::read(vhci, packet, sizeof packet);
-    if (length < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      std::fprintf(stderr, "vhci_controller: read: %s\n", std::strerror(errno));
-      return 1;
-    }
-    if (length >= 4 && packet[0] == vendor_packet) {  // ff 00 <index LE16>: registered
-      std::printf("index %u\n", packet[2] | packet[3] << 8);
-      std::fflush(stdout);
-      continue;
-    }
-    if (length < 4 || packet[0] != command_packet) continue;  // data packets are not ours to answer
-    const auto opcode = static_cast<std::uint16_t>(packet[1] | packet[2] << 8);
-    const std::size_t declared = packet[3];
-    const std::size_t received = static_cast<std::size_t>(length) - 4;
-    const std::span<const std::uint8_t> parameters(packet + 4, std::min(declared, received));
-    const std::string command = command_text(opcode, parameters);
-    log_line(log, command);
-    if (opcode == reset_opcode) {
-      for (const auto& dropped : late) log_line(log, "dropped " + dropped.command);
-      late.clear();
-      radio = {radio.path, std::nullopt, 0};
-      radio.note();
-    }
+    const auto packets = link->read_packets();
+    if (!packets) return 1;
+    for (const auto& packet : *packets) {
+      if (packet.size() >= 4 && packet[0] == vendor_packet) {  // ff 00 <index LE16>: registered
+        std::printf("index %u\n", packet[2] | packet[3] << 8);
+        std::fflush(stdout);
+        continue;
+      }
+      if (packet.size() < 4 || packet[0] != command_packet) continue;  // data packets are not ours to answer
+      const auto opcode = static_cast<std::uint16_t>(packet[1] | packet[2] << 8);
+      const std::size_t declared = packet[3];
+      const std::span<const std::uint8_t> parameters(packet.data() + 4, std::min(declared, packet.size() - 4));
+      const std::string command = command_text(opcode, parameters);
+      log_line(log, command);
+      if (opcode == reset_opcode) {
+        for (const auto& dropped : late) log_line(log, "dropped " + dropped.command);
+        late.clear();
+        radio = {radio.path, std::nullopt, 0};
+        radio.note();
+      }
 
-    Answer answer = opcode == transmit_power_opcode && !parameters.empty()
-                        ? transmit_power_answer(argv[2], parameters[0])
-                        : Answer{{complete(opcode, 0, return_parameters(opcode))}, std::chrono::milliseconds{0}, {}};
-    // A transmit-power command waits for the late answers before it, as a controller takes its
-    // commands one after the other.
-    const bool behind = opcode == transmit_power_opcode && !late.empty();
-    if ((answer.late > std::chrono::milliseconds{0} || behind) && !answer.packets.empty()) {
-      const auto due = std::max(Clock::now() + answer.late, behind ? late.back().due : Clock::time_point{});
-      add_late(late, {due, command, std::move(answer.packets), answer.takes});
-      radio.owed = late.size();
-      radio.note();
-      continue;
-    }
-    for (const auto& event_bytes : answer.packets)
-      if (!send(vhci, event_bytes)) return 1;
-    if (answer.takes) {
-      radio.power = answer.takes;
-      radio.note();
+      Answer answer = opcode == transmit_power_opcode && !parameters.empty()
+                          ? transmit_power_answer(behaviour_path, parameters[0])
+                          : Answer{{complete(opcode, 0, return_parameters(opcode))}, std::chrono::milliseconds{0}, {}};
+      // A transmit-power command waits for the late answers before it, as a controller takes its
+      // commands one after the other.
+      const bool behind = opcode == transmit_power_opcode && !late.empty();
+      if ((answer.late > std::chrono::milliseconds{0} || behind) && !answer.packets.empty()) {
+        const auto due = std::max(Clock::now() + answer.late, behind ? late.back().due : Clock::time_point{});
+        add_late(late, {due, command, std::move(answer.packets), answer.takes});
+        radio.owed = late.size();
+        radio.note();
+        continue;
+      }
+      for (const auto& event_bytes : answer.packets)
+        if (!link->send(event_bytes)) return 1;
+      if (answer.takes) {
+        radio.power = answer.takes;
+        radio.note();
+      }
     }
   }
-  ::close(vhci);
   std::fclose(log);
   return 0;
 }

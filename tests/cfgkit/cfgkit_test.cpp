@@ -1,4 +1,4 @@
-#include "platform/cfgkit/cfgkit.h"
+#include <cfgkit.h>
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,6 @@
 // Start-up of the real ble-ranged up to the bus: the stored level reaches the radio before the
-// service takes its name, and every failure on that road ends it without the name ever owned.
+// service takes its name, every failure on that road but a switched-off radio ends it without the
+// name ever owned, and a switched-off radio is waited for.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -103,6 +104,26 @@ TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
       ADD_FAILURE() << "the name changed hands: " << describe(seen);
     }
   }
+}
+
+// A controller that is there but switched off is a state: the service says so once, tries again
+// without its name, and serves once the controller takes the level.
+TEST(StartUpOnTheBus, WaitsWithoutItsNameWhileTheRadioIsSwitchedOffAndServesOnceItIsOn) {
+  REQUIRE_ROOT(harness::sandbox_mounts);
+  ServiceRig rig;
+  rig.bridge().set_control("reply=error\nerror_message=hci0: write: Network is down\n");
+  auto& service = rig.start();
+  EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::output,
+                                      "The radio is switched off (hci0: write: Network is down): the stored level 7 is "
+                                      "applied once it is switched on, and com.orbo.RIDEviva is on the bus from then "
+                                      "on\n"));
+  EXPECT_TRUE(service.wait_until([&] { return rig.bridge().calls().size() >= 2; })) << "it did not try again";
+  EXPECT_TRUE(BusClient(rig.bus()).queued_owners("com.orbo.RIDEviva").empty());
+
+  rig.bridge().set_control("status=0\n");
+  EXPECT_TRUE(rig.bus().wait_for_name("com.orbo.RIDEviva", &service, 10s));
+  EXPECT_TRUE(service.wait_for_output(harness::Process::Stream::output, harness::level_applied(7)));
+  EXPECT_EQ(service.standard_error(), "");
 }
 
 TEST(StartUpOnTheBus, AppliesTheLevelAndServesWithStandardOutputClosed) {

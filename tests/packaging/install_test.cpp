@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -298,43 +299,76 @@ TEST_F(FirstBoot, CreatesEveryAccountThatUnitsAndBusPolicyName) {
   }
 }
 
-struct StoredSetting {
+// What tmpfiles makes of /etc/wireless: a fresh device gets the directory (root's, the service's
+// group, the sticky bit) and the default level; whatever is there already, an integrator's or
+// another package's, is left exactly as it is, and nothing in place of the file fails it.
+struct WirelessBefore {
   const char* situation;
-  std::optional<std::string> before;
-  std::string after;
+  bool directory;                      // /etc/wireless exists, root's, mode 0755, with wpa.conf
+  std::optional<std::string> stored;   // bluetooth.conf's bytes, root's
+  std::optional<std::string> link_to;  // bluetooth.conf is a symbolic link to this instead
 };
 
-TEST_F(FirstBoot, GivesTheServiceItsDirectoryAndADefaultLevelButKeepsAStoredOne) {
+// Type, mode, owner, group and bytes (or link target) of every entry, for comparing.
+std::map<std::string, std::string> entries_of(const fs::path& directory) {
+  std::map<std::string, std::string> entries;
+  if (!fs::exists(fs::symlink_status(directory))) return entries;
+  auto describe_entry = [](const fs::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    std::string text =
+        std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid);
+    if (S_ISLNK(info.st_mode)) return text + " -> " + fs::read_symlink(path).string();
+    if (S_ISREG(info.st_mode)) return text + " " + harness::read_file(path).value_or("?");
+    return text;
+  };
+  entries["."] = describe_entry(directory);
+  for (const auto& entry : fs::directory_iterator(directory))
+    entries[entry.path().filename()] = describe_entry(entry.path());
+  return entries;
+}
+
+TEST_F(FirstBoot, GivesAFreshDeviceTheDirectoryAndDefaultLevelAndLeavesWhatIsThere) {
   REQUIRE_ROOT("files given to the service's account");
-  const std::vector<StoredSetting> cases = {
-      {"fresh device", std::nullopt, "[Bluetooth]\nRange = 20\n"},
-      {"level stored earlier", "[Bluetooth]\nRange = 7\n", "[Bluetooth]\nRange = 7\n"},
-      {"empty file left by someone", "", ""},
+  const std::vector<WirelessBefore> cases = {
+      {"fresh device", false, std::nullopt, std::nullopt},
+      {"a directory with another radio's file and a stored level", true, "[Bluetooth]\nRange = 7\n", std::nullopt},
+      {"an empty file left by someone", true, "", std::nullopt},
+      {"a symbolic link in place of the file", true, std::nullopt, "/data/bluetooth.conf"},
   };
   create_accounts();
   const auto service_uid = id_in("passwd", unit_setting(staged_text(service_unit()), "User"));
-  ASSERT_TRUE(service_uid.has_value());
+  const auto service_gid = id_in("group", unit_setting(staged_text(service_unit()), "Group"));
+  ASSERT_TRUE(service_uid && service_gid);
 
-  for (const auto& setting : cases) {
-    SCOPED_TRACE(setting.situation);
+  for (const auto& before : cases) {
+    SCOPED_TRACE(before.situation);
     fs::remove_all(wireless());
-    if (setting.before) {
+    if (before.directory) {
       fs::create_directories(wireless());
-      harness::write_file(wireless() / "bluetooth.conf", *setting.before);
+      ::chmod(wireless().c_str(), 0755);
+      harness::write_file(wireless() / "wpa.conf", "network={}\n");
+      ::chmod((wireless() / "wpa.conf").c_str(), 0600);
+      if (before.stored) harness::write_file(wireless() / "bluetooth.conf", *before.stored);
+      if (before.link_to) fs::create_symlink(*before.link_to, wireless() / "bluetooth.conf");
     }
+    const auto existing = entries_of(wireless());
     create_configuration();
 
-    EXPECT_EQ(harness::read_file(wireless() / "bluetooth.conf"), setting.after);
+    if (before.directory) {
+      EXPECT_EQ(entries_of(wireless()), existing);
+      continue;
+    }
     struct stat directory {};
     ASSERT_EQ(::stat(wireless().c_str(), &directory), 0);
-    EXPECT_EQ(directory.st_uid, *service_uid);  // it replaces the file by renaming into here
-    EXPECT_EQ(directory.st_mode & 07777, 0755u);
-    if (!setting.before) {
-      struct stat file {};
-      ASSERT_EQ(::stat((wireless() / "bluetooth.conf").c_str(), &file), 0);
-      EXPECT_EQ(file.st_uid, *service_uid);
-      EXPECT_EQ(file.st_mode & 07777, 0644u);
-    }
+    EXPECT_EQ(directory.st_uid, 0u);
+    EXPECT_EQ(directory.st_gid, *service_gid);  // it may create files here, replace only its own
+    EXPECT_EQ(directory.st_mode & 07777, 01775u);
+    struct stat file {};
+    ASSERT_EQ(::stat((wireless() / "bluetooth.conf").c_str(), &file), 0);
+    EXPECT_EQ(file.st_uid, *service_uid);
+    EXPECT_EQ(file.st_mode & 07777, 0644u);
+    EXPECT_EQ(harness::read_file(wireless() / "bluetooth.conf"), "[Bluetooth]\nRange = 20\n");
   }
 }
 

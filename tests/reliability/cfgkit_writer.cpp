@@ -1,13 +1,13 @@
 // Writes generation after generation of a file through libcfgkit, printing each generation's
 // number once the library has reported it stored. The power-loss test kills it at random.
 // Usage: cfgkit_writer PATH FIRST_GENERATION [COUNT]   (COUNT 0 or absent: until killed)
+#include <cfgkit.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "platform/cfgkit/cfgkit.h"
 #include "tests/reliability/generations.hpp"
 
 int main(int argc, char** argv) {
