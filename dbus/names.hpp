@@ -68,6 +68,10 @@ const ErrorName& property_read_only();
 // What the bus daemon answers for a call to a name nobody owns.
 const ErrorName& service_unknown();
 const ErrorName& name_has_no_owner();
+// What a blocking call reads when no reply came: none in time, or the callee left the bus
+// without one (no_reply); our own connection was lost (disconnected).
+const ErrorName& no_reply();
+const ErrorName& disconnected();
 }  // namespace standard_error
 
 extern template class ValidName<BusNameCheck>;

@@ -1,13 +1,18 @@
 #include "src/bus_phase.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "contract/bridge_interface.hpp"
 #include "contract/range_interface.hpp"
 #include "dbus/bus_connection.hpp"
+#include "dbus/message_reader.hpp"
 #include "dbus/names.hpp"
 #include "src/conf/config_file.hpp"
 #include "src/conf/range_property.hpp"
@@ -20,6 +25,76 @@ namespace {
 // Replace an existing owner that allows it; otherwise wait in the queue rather than give up.
 constexpr std::uint32_t request_name_flags = dbus::name_flag::replace_existing;
 constexpr std::chrono::milliseconds pump_wait{1000};
+constexpr std::chrono::milliseconds daemon_timeout{5000};
+
+// Why the bridge may not hold the level: each starts the log line of a failed re-send.
+constexpr std::string_view bridge_replaced = "hcitool-bridge has a new owner";
+constexpr std::string_view bridge_gone = "hcitool-bridge left the bus";
+
+// A bridge that has just left is most likely being restarted: its successor's arrival is the
+// moment to send the level, so the first try without it waits that much.
+constexpr std::chrono::milliseconds after_bridge_left{500};
+
+dbus::MatchRule bridge_owner_changes() {
+  return {.type = dbus::MessageType::signal,
+          .sender = std::string(dbus::bus_daemon_name),
+          .path = "/org/freedesktop/DBus",
+          .interface = "org.freedesktop.DBus",
+          .member = "NameOwnerChanged",
+          .arg0 = std::string(contract::bridge_bus_name)};
+}
+
+// NameOwnerChanged(name, old owner, new owner): the new owner, empty when the name was dropped.
+std::optional<std::string> new_owner(const dbus::Message& signal) {
+  dbus::MessageReader reader(signal);
+  for (int skipped = 0; skipped < 2; ++skipped)
+    if (!reader.read_string_view()) return std::nullopt;
+  auto owner = reader.read_string();
+  if (!owner) return std::nullopt;
+  return std::move(*owner);
+}
+
+void owner_changed(RangeService& service, const std::string& owner) {
+  const auto now = std::chrono::steady_clock::now();
+  if (owner.empty()) return service.radio_may_have_lost(std::string(bridge_gone), now + after_bridge_left);
+  service.radio_may_have_lost(std::string(bridge_replaced), now);
+}
+
+// The bridge's current owner, or empty when nobody owns its name. BLOCKS up to 5 s.
+std::expected<std::string, dbus::BusError> bridge_owner(const dbus::BusConnection& connection) {
+  static const auto member = dbus::MemberName::from_constant("GetNameOwner");
+  auto reply = connection.call_daemon(member, {std::string(contract::bridge_bus_name)}, daemon_timeout);
+  namespace standard = dbus::standard_error;
+  if (!reply && reply.error().name() == standard::name_has_no_owner().view()) return std::string();
+  if (!reply) return std::unexpected(std::move(reply.error()));
+  auto owner = dbus::MessageReader(*reply).read_string();
+  if (!owner) return std::unexpected(dbus::BusError::from(owner.error()));
+  return std::move(*owner);
+}
+
+// From now on every change of the bridge's owner reaches `service`; one that came between
+// start-up's call and now is found by asking who owns the name. BLOCKS up to twice 5 s.
+std::expected<void, Error> follow_bridge(dbus::BusConnection& connection, const std::shared_ptr<RangeService>& service,
+                                         const std::string& applied_by) {
+  if (auto subscribed = connection.add_match(bridge_owner_changes()); !subscribed)
+    return std::unexpected(to_error(subscribed.error()));
+  connection.add_receiver(bridge_owner_changes(), [service](dbus::Message signal, dbus::BusConnection&) {
+    if (auto owner = new_owner(signal)) owner_changed(*service, *owner);
+    return true;
+  });
+  auto owner = bridge_owner(connection);
+  if (!owner) return std::unexpected(to_error(owner.error()));
+  if (*owner != applied_by) owner_changed(*service, *owner);
+  return {};
+}
+
+// How long one pump step may wait: up to the next re-send of the level, if one is due.
+std::chrono::milliseconds pump_wait_for(const RangeService& service) {
+  const auto due = service.resend_at();
+  if (!due) return pump_wait;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+  return std::clamp(left, std::chrono::milliseconds(0), pump_wait);
+}
 
 }  // namespace
 
@@ -40,7 +115,7 @@ tree::ObjectTree service_objects(std::shared_ptr<RangeService> service) {
   return objects;
 }
 
-Error run_bus_phase(std::int8_t applied_level) {
+Error run_bus_phase(std::int8_t applied_level, const std::string& applied_by) {
   auto connection = dbus::BusConnection::open_system_bus();  // BLOCKS while connecting
   if (!connection) return to_error(connection.error());
 
@@ -51,12 +126,16 @@ Error run_bus_phase(std::int8_t applied_level) {
   if (!answer) return to_error(answer.error());
   if (auto named = dbus::check_request_name_reply(*answer); !named) return to_error(named.error());
 
-  tree::attach(service_objects(make_range_service(applied_level)), *connection);
+  auto service = make_range_service(applied_level);
+  if (auto following = follow_bridge(*connection, service, applied_by); !following) return following.error();
+  tree::attach(service_objects(service), *connection);
   notify_supervisor_or_say_why("READY=1\nSTATUS=Serving the range on the bus");
 
   for (;;) {
-    // BLOCKS up to pump_wait when nothing is queued.
-    if (auto pumped = connection->process_one(pump_wait); !pumped) return to_error(pumped.error());
+    // BLOCKS up to pump_wait when nothing is queued, less when the level is due to go again.
+    if (auto pumped = connection->process_one(pump_wait_for(*service)); !pumped) return to_error(pumped.error());
+    // BLOCKS up to 5 s on the bridge when due, as a Set does.
+    service->resend_if_due(std::chrono::steady_clock::now());
   }
 }
 

@@ -2,6 +2,7 @@
 // The service on the bus: its own connection, its name, its object, and the pump.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "src/conf/range_service.hpp"
 #include "src/error.hpp"
@@ -18,7 +19,9 @@ std::shared_ptr<RangeService> make_range_service(std::int8_t applied_level);
 tree::ObjectTree service_objects(std::shared_ptr<RangeService> service);
 
 // Opens the service's connection, takes com.orbo.RIDEviva and serves the object for the level
-// start-up applied. BLOCKS for the life of the service: it returns only with the reason it stopped.
-Error run_bus_phase(std::int8_t applied_level);
+// start-up applied through the bridge `applied_by` (its unique name). It follows the bridge's
+// name, and sends the held level again whenever the bridge may not hold it. BLOCKS for the life
+// of the service: it returns only with the reason it stopped.
+Error run_bus_phase(std::int8_t applied_level, const std::string& applied_by);
 
 }  // namespace src

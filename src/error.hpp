@@ -14,9 +14,17 @@ class Error {
  public:
   explicit Error(std::string message, std::vector<std::string> causes = {})
       : message_(std::move(message)), causes_(std::move(causes)) {}
+  // A request that ended without an answer: it may still have been carried out.
+  static Error unanswered(std::string message) {
+    Error error(std::move(message));
+    error.unanswered_ = true;
+    return error;
+  }
 
   const std::string& message() const noexcept { return message_; }
   const std::vector<std::string>& causes() const noexcept { return causes_; }
+  // Whether what failed may have taken effect all the same (see unanswered).
+  bool outcome_unknown() const noexcept { return unanswered_; }
 
   // "Error: <message>\n", with a "Caused by:" block when there are causes.
   std::string report() const;
@@ -24,6 +32,7 @@ class Error {
  private:
   std::string message_;
   std::vector<std::string> causes_;
+  bool unanswered_ = false;
 };
 
 // The bus error's message alone, as failure reports and error replies show it.

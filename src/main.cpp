@@ -78,5 +78,5 @@ int main(int argc, char** argv) {
     src::exit_with_report(applied.error());
 
   // BLOCKS for the life of the service; it comes back only with the reason it stopped.
-  src::exit_with_report(src::run_bus_phase(*level));
+  src::exit_with_report(src::run_bus_phase(*level, radio.applied_by()));
 }

@@ -27,16 +27,33 @@ std::vector<dbus::CallArg> vendor_command(std::int8_t power) {
   return {std::string("hci0"), std::string("0x3f"), std::string("0x0087"), power_text(power)};
 }
 
+// What the tool printed, and who answered.
+struct BridgeReply {
+  std::string output;
+  std::string bridge;
+};
+
 // Copies the tool's output out of the reply, which is released before we return.
-std::expected<std::string, Error> printed_output(dbus::Message reply) {
+std::expected<BridgeReply, Error> printed_output(dbus::Message reply) {
   dbus::MessageReader reader(reply);
   auto output = reader.read_string();
   if (!output) return std::unexpected(to_error(output.error()));
-  return std::move(*output);
+  return BridgeReply{.output = std::move(*output), .bridge = std::string(reply.sender().value_or(""))};
+}
+
+// Nothing came back from the bridge: no reply in time, or it left the bus without one (NoReply),
+// our own connection was lost, or nobody held the bridge's name. Whether the level reached the
+// radio is not known; every other error is the bridge's (or the daemon's policy's) answer.
+bool unanswered(const dbus::BusError& failure) {
+  namespace standard = dbus::standard_error;
+  for (const dbus::ErrorName* name :
+       {&standard::no_reply(), &standard::disconnected(), &standard::service_unknown(), &standard::name_has_no_owner()})
+    if (failure.name() == name->view()) return true;
+  return false;
 }
 
 // BLOCKS up to the reply timeout.
-std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& connection, std::int8_t power) {
+std::expected<BridgeReply, Error> execute_hcitool(const dbus::BusConnection& connection, std::int8_t power) {
   const dbus::MethodTarget target{
       .destination = dbus::BusName::from_constant(contract::bridge_bus_name),
       .path = dbus::BusPath::from_constant(contract::bridge_path),
@@ -46,7 +63,11 @@ std::expected<std::string, Error> execute_hcitool(const dbus::BusConnection& con
                       dbus::MemberName::from_constant(contract::execute_member), vendor_command(power), reply_timeout);
   // Whoever holds the bridge's name may answer with an error of any size: it is quoted as the
   // output is, so that no error reply of ours can pass the bus's message limit.
-  if (!reply) return std::unexpected(Error(quoted_output(reply.error().text())));
+  if (!reply) {
+    std::string message = quoted_output(reply.error().text());
+    return std::unexpected(unanswered(reply.error()) ? Error::unanswered(std::move(message))
+                                                     : Error(std::move(message)));
+  }
   return printed_output(std::move(*reply));
 }
 
@@ -115,23 +136,35 @@ std::expected<std::int8_t, Error> controller_status(std::string_view output) {
   return *status;
 }
 
-std::expected<void, Error> run(std::int8_t level) {
+std::expected<std::string, Error> run(std::int8_t level) {
   const auto power = power_for(level);
   if (!power) return std::unexpected(power.error());
 
   // BLOCKS while connecting. The connection is ours alone and closes when it goes out of scope,
-  // after the success line.
+  // after the success line. Without a bus nothing was sent, but the bridge, which may have lost
+  // it too, cannot be counted on to hold the level.
   auto connection = dbus::BusConnection::open_system_bus();
-  if (!connection) return std::unexpected(to_error(connection.error()));
+  if (!connection) return std::unexpected(Error::unanswered(connection.error().text()));
 
-  const auto output = execute_hcitool(*connection, *power);
-  if (!output) return std::unexpected(output.error());
-  const auto status = controller_status(*output);
+  auto reply = execute_hcitool(*connection, *power);
+  if (!reply) return std::unexpected(reply.error());
+  const auto status = controller_status(reply->output);
   if (!status) return std::unexpected(status.error());
   if (*status != 0) return std::unexpected(refused(*status));
 
   print_line(success_line(level, *power));
-  return {};
+  return std::move(reply->bridge);
 }
 
 }  // namespace src::tx_power_command
+
+namespace src {
+
+std::expected<void, Error> BridgeRadio::apply(std::int8_t level) {
+  auto taken = tx_power_command::run(level);  // BLOCKS up to 5 s
+  if (!taken) return std::unexpected(std::move(taken.error()));
+  applied_by_ = std::move(*taken);
+  return {};
+}
+
+}  // namespace src

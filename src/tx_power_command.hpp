@@ -17,9 +17,12 @@ namespace tx_power_command {
 
 // Opens a private system-bus connection of its own, asks the privileged service to run the
 // vendor command, and closes the connection again on every path. On success one line has been
-// written to standard output; on failure nothing. BLOCKS for the connection set-up and up to
-// 5 s waiting for the reply.
-std::expected<void, Error> run(std::int8_t level);
+// written to standard output, and the bridge's unique name (the connection that answered) is
+// handed back; on failure nothing is written. A call that ended without the bridge's answer
+// (none in time, the bridge gone, our connection lost) fails with Error::unanswered: the bridge
+// may have carried it out all the same. BLOCKS for the connection set-up and up to 5 s waiting
+// for the reply.
+std::expected<std::string, Error> run(std::int8_t level);
 
 // The transmit power in dBm for a level, when it lies inside what the controller takes.
 std::expected<std::int8_t, Error> power_for(std::int8_t level);
@@ -53,7 +56,12 @@ std::string quoted_output(std::string_view output);
 class BridgeRadio final : public Radio {
  public:
   // BLOCKS up to 5 s on the bridge.
-  std::expected<void, Error> apply(std::int8_t level) override { return tx_power_command::run(level); }
+  std::expected<void, Error> apply(std::int8_t level) override;
+  // The unique name of the bridge that took the last level applied; empty before the first.
+  const std::string& applied_by() const noexcept { return applied_by_; }
+
+ private:
+  std::string applied_by_;
 };
 
 }  // namespace src

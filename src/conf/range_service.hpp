@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <shared_mutex>
+#include <string>
 
 #include "contract/range_interface.hpp"
+#include "src/conf/bridge_knowledge.hpp"
 #include "src/error.hpp"
 
 namespace src {
@@ -46,14 +49,23 @@ class RangeService {
   std::int8_t range() const;
 
   // Applies the level to the radio and, only once the radio took it, holds and stores it.
-  // Holds the lock exclusively throughout, so it BLOCKS as long as the radio does.
+  // Holds the lock exclusively throughout, so it BLOCKS as long as the radio does. A level
+  // that got no answer is not held, but the radio may have taken it: the held level goes again.
   std::expected<void, RangeRefusal> set_range(std::int32_t requested);
+
+  // Whether the radio holds the held level, as far as the service can tell (BridgeKnowledge).
+  // The radio may have lost it for `why`; it is sent again from `at` on.
+  void radio_may_have_lost(std::string why, BridgeKnowledge::TimePoint at);
+  std::optional<BridgeKnowledge::TimePoint> resend_at() const;
+  // Sends the held level again if it is due by `now`. BLOCKS as long as the radio does.
+  void resend_if_due(BridgeKnowledge::TimePoint now);
 
  private:
   mutable std::shared_mutex lock_;
   std::int8_t range_;
   std::unique_ptr<Radio> radio_;
   std::unique_ptr<LevelStore> store_;
+  BridgeKnowledge bridge_;
 };
 
 }  // namespace src

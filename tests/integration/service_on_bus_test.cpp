@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/harness/bus_client.hpp"
@@ -151,6 +152,37 @@ TEST_F(ServiceOnTheBus, RadioFailureAnswersFailedAndKeepsThePreviousLevel) {
     EXPECT_EQ(rig_->config(), harness::stored_file(7));
   }
   EXPECT_EQ(rig_->service().standard_output(), lines) << "no success line for a refused level";
+}
+
+// The bridge cannot be counted on to hold the level after a call it did not answer (it may take
+// the call later) or once another process owns its name (a restarted bridge knows no level):
+// the held level goes again, and the bridge's last call is the held level.
+TEST_F(ServiceOnTheBus, SendsItsLevelAgainWheneverTheBridgeMayNotHoldIt) {
+  const std::string held = "hci0 0x3f 0x0087 0xf3";  // level 7
+  BusClient client(rig_->bus());
+  // A bridge stalled for a while before it reads the Set (its time counts from then), and a
+  // slow controller: the service gives up at 5 s, the bridge goes on and takes 25.
+  rig_->bridge().set_control("delay_ms=4000\n");
+  rig_->bridge().process().send_signal(SIGSTOP);
+  auto set = set_range(25);
+  client.send(set);
+  std::this_thread::sleep_for(1500ms);  // the stall, not a wait for anything
+  rig_->bridge().process().send_signal(SIGCONT);
+  const dbus::Message late = client.next(10s);
+  rig_->bridge().set_control("");
+  EXPECT_TRUE(describe(late).starts_with("error org.freedesktop.DBus.Error.Failed: Did not receive a reply"))
+      << describe(late);
+  auto get = get_range();
+  EXPECT_EQ(describe(client.call(get)), "return v i 7");
+  EXPECT_TRUE(rig_->service().wait_until([&] {
+    const auto calls = rig_->bridge().calls();
+    return calls.size() >= 2 && calls.end()[-2] == "hci0 0x3f 0x0087 0x5" && calls.back() == held;
+  })) << testing::PrintToString(rig_->bridge().calls());
+
+  auto& successor = rig_->restart_bridge();
+  EXPECT_TRUE(successor.process().wait_until([&] { return successor.calls() == std::vector<std::string>{held}; }))
+      << testing::PrintToString(successor.calls()) << rig_->service().standard_error();
+  EXPECT_EQ(describe(client.call(get)), "return v i 7");
 }
 
 TEST_F(ServiceOnTheBus, AnswersEveryRequestQueuedBehindASlowRadioInOrder) {

@@ -34,6 +34,11 @@ harness::Process& ServiceRig::start_serving() {
   return *service_;
 }
 
+harness::SimulatedBridge& ServiceRig::restart_bridge() {
+  bridge_.reset();
+  return bridge_.emplace(bus_);
+}
+
 harness::Finished ServiceRig::client(const std::string& program, std::vector<std::string> arguments) const {
   return bus_.run(program, {.arguments = std::move(arguments)}, 15s);
 }

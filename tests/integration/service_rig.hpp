@@ -35,6 +35,9 @@ class ServiceRig {
   // Starts it and waits until it owns its name and has drained the start-up line.
   harness::Process& start_serving();
 
+  // Stops the bridge, then starts another in its place (new call log, new unique name).
+  harness::SimulatedBridge& restart_bridge();
+
   // Runs a client program on the rig's bus.
   harness::Finished client(const std::string& program, std::vector<std::string> arguments) const;
 
