@@ -5,6 +5,11 @@
 
 namespace tree {
 
+PropertyDef PropertyDef::named(std::string name, dbus::Signature signature) {
+  return PropertyDef{
+      std::move(name), std::move(signature), PropertyAccess::read, EmitsChangedMode::emits, true, {}, {}, {}, {}};
+}
+
 bool PropertyDef::readable() const noexcept { return access != PropertyAccess::write && static_cast<bool>(getter); }
 
 bool PropertyDef::writable() const noexcept {

@@ -93,6 +93,14 @@ struct PropertyDef {
   PropertyGetter getter;  // empty when absent
   PropertySetter setter;  // empty when absent
   Annotations annotations;
+  // Properties of the same interface whose successful Set changes this one too (a value derived
+  // from theirs): it is announced in the same PropertiesChanged, after the property set, as its
+  // own mode says.
+  std::vector<std::string> follows;
+
+  // Read-only, announced with its value, no handlers: the fields a definition then sets by name
+  // (new fields come with defaults, so no definition has to change for them).
+  static PropertyDef named(std::string name, dbus::Signature signature);
 
   bool readable() const noexcept;
   bool writable() const noexcept;

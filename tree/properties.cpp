@@ -1,6 +1,8 @@
 // org.freedesktop.DBus.Properties: the three handlers, their checks and the change signal.
 #include "tree/properties.hpp"
 
+#include <algorithm>
+
 #include <expected>
 #include <optional>
 #include <string>
@@ -128,13 +130,30 @@ HandlerResult get_all(const MethodContext& call) {
   return reply_only(std::move(reply));
 }
 
-// PropertiesChanged for a property that was just set, or nothing when its mode asks for none.
-std::expected<std::optional<Message>, MethodError> change_signal(const PropertyContext& context) {
-  const PropertyDef& property = context.property;
-  const EmitsChangedMode mode = property.emits_changed;
-  if (!property.auto_emit || mode == EmitsChangedMode::none || mode == EmitsChangedMode::constant) {
-    return std::nullopt;
+// Whether a Set of `property` is announced at all.
+bool announced(const PropertyDef& property) {
+  return property.auto_emit && property.emits_changed != EmitsChangedMode::none &&
+         property.emits_changed != EmitsChangedMode::constant;
+}
+
+// The property just set, then every property of its interface that follows it, each announced
+// as its mode says.
+std::vector<const PropertyDef*> announced_after_set(const PropertyContext& context) {
+  std::vector<const PropertyDef*> properties;
+  if (announced(context.property)) properties.push_back(&context.property);
+  for (const auto& [name, other] : context.interface.properties) {
+    if (std::ranges::find(other.follows, context.property.name) != other.follows.end() &&
+        other.emits_changed != EmitsChangedMode::none && other.emits_changed != EmitsChangedMode::constant)
+      properties.push_back(&other);
   }
+  return properties;
+}
+
+// PropertiesChanged for a property that was just set and those that follow it, or nothing when
+// their modes ask for none.
+std::expected<std::optional<Message>, MethodError> change_signal(const PropertyContext& context) {
+  const std::vector<const PropertyDef*> properties = announced_after_set(context);
+  if (properties.empty()) return std::nullopt;
 
   static const dbus::InterfaceName interface = dbus::InterfaceName::from_constant(properties_interface_name);
   static const dbus::MemberName member = dbus::MemberName::from_constant("PropertiesChanged");
@@ -142,16 +161,21 @@ std::expected<std::optional<Message>, MethodError> change_signal(const PropertyC
   MessageWriter out(signal);
   out.append_string(context.interface.name.view());
   Appended changed = out.with_array(dict_entry_of_variants(), [&](MessageWriter& entries) -> Appended {
-    if (mode != EmitsChangedMode::emits || !property.readable()) return {};
-    return entries.with_dict_entry([&](MessageWriter& pair) {
-      pair.append_string(property.name);
-      return append_value(pair, context);
-    });
+    for (const PropertyDef* property : properties) {
+      if (property->emits_changed != EmitsChangedMode::emits || !property->readable()) continue;
+      Appended entry = entries.with_dict_entry([&](MessageWriter& pair) {
+        pair.append_string(property->name);
+        return append_value(pair, PropertyContext{context.call, context.interface, *property});
+      });
+      if (!entry) return entry;
+    }
+    return {};
   });
   if (!changed) return std::unexpected(changed.error());
   static const dbus::Signature string_type = dbus::Signature::from_constant("s");
   MessageWriter invalidated = out.open_array(string_type);
-  if (mode == EmitsChangedMode::invalidates) invalidated.append_string(property.name);
+  for (const PropertyDef* property : properties)
+    if (property->emits_changed == EmitsChangedMode::invalidates) invalidated.append_string(property->name);
   out.close(invalidated);
   return std::optional<Message>(std::move(signal));
 }

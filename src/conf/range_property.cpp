@@ -87,16 +87,13 @@ std::expected<void, tree::MethodError> set_range(dbus::MessageReader& value, con
 }
 
 tree::PropertyDef range_property() {
-  return tree::PropertyDef{
-      .name = std::string(contract::range_property_name),
-      .signature = dbus::Signature::from_constant("i"),
-      .access = tree::PropertyAccess::readwrite,
-      .emits_changed = tree::EmitsChangedMode::emits,
-      .auto_emit = true,
-      .getter = &get_range,
-      .setter = &set_range,
-      .annotations = {{std::string(tree::documentation_annotation), range_documentation()}},
-  };
+  auto range =
+      tree::PropertyDef::named(std::string(contract::range_property_name), dbus::Signature::from_constant("i"));
+  range.access = tree::PropertyAccess::readwrite;
+  range.getter = &get_range;
+  range.setter = &set_range;
+  range.annotations = {{std::string(tree::documentation_annotation), range_documentation()}};
+  return range;
 }
 
 tree::InterfaceDef legacy_configuration_interface() {

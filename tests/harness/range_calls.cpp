@@ -38,6 +38,14 @@ dbus::Message introspect(const std::string& to) {
   return build(range_call("org.freedesktop.DBus.Introspectable", "Introspect", {}, to));
 }
 
+std::string all_properties(std::int32_t level) {
+  return "return a{sv} [{s \"" + range + "\": v i " + std::to_string(level) + "}]";
+}
+
+std::string all_properties_as_gdbus_prints(std::int32_t level) {
+  return "({'" + range + "': <" + std::to_string(level) + ">},)\n";
+}
+
 std::string range_changed(std::int32_t level) {
   return "signal " + path + " org.freedesktop.DBus.Properties.PropertiesChanged s \"" + legacy + "\", a{sv} [{s \"" +
          range + "\": v i " + std::to_string(level) + "}], as []";

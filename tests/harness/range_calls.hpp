@@ -24,6 +24,12 @@ dbus::Message get_all(const std::string& to = range_service);
 dbus::Message set_range(std::int32_t level, const std::string& to = range_service);
 dbus::Message introspect(const std::string& to = range_service);
 
+// The service's answers while it holds `level`, as the describer writes them; every tier takes
+// them from here, so that a property added to the interface changes one place.
+// GetAll of com.orbo.Configuration.Legacy.
+std::string all_properties(std::int32_t level);
+// The same as gdbus prints it: "({'Range': <7>},)".
+std::string all_properties_as_gdbus_prints(std::int32_t level);
 // PropertiesChanged for a new level, as the service's object sends it.
 std::string range_changed(std::int32_t level);
 

@@ -135,7 +135,7 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
       {"GetAll without arguments", get_all({}), mismatch(0, "nothing")},
       {"GetAll with a number", get_all({i(1)}), mismatch(0, "i32")},
       {"GetAll with a byte", get_all({y(1)}), mismatch(0, "u8")},
-      {"GetAll with extra arguments", get_all({s(legacy), s("x"), level(3)}), "return a{sv} [{s \"Range\": v i 7}]"},
+      {"GetAll with extra arguments", get_all({s(legacy), s("x"), level(3)}), harness::all_properties(7)},
       {"GetAll of an interface without properties", get_all({s(introspectable)}), "return a{sv} []"},
       {"GetAll with a dot-less name", get_all({s("Range")}), invalid_interface("Range")},
 

@@ -116,7 +116,7 @@ PlannedRequest planned_request(std::size_t index, const LoadPlan& plan) {
   }
   switch (index % 10) {
     case 0: return {harness::get_range(), "return v i " + held, true};
-    case 1: return {harness::get_all(), "return a{sv} [{s \"Range\": v i " + held + "}]", true};
+    case 1: return {harness::get_all(), harness::all_properties(plan.held_level), true};
     case 2: return {harness::set_range(31), error_prefix + "InvalidArgs: " + harness::level_refused(31), false};
     case 3:
       return {properties_call("Get", {s(legacy), s("range")}), error_prefix + "UnknownProperty: Unknown property range",

@@ -66,7 +66,7 @@ TEST(AttachedTree, AnswersCallsOverTheBusInOrderAndIgnoresUnknownPaths) {
   }
   EXPECT_EQ(seen, (std::vector<std::string>{
                       "signal /test/object org.freedesktop.DBus.Properties.PropertiesChanged s \"com.test.Things\", "
-                      "a{sv} [{s \"Level\": v i 10}], as []",
+                      "a{sv} [{s \"Level\": v i 10}, {s \"Mirror\": v i 11}], as [s \"Shadow\"]",
                       "1002 return", "1003 return v i 10"}));
   EXPECT_EQ(values->level, 10);
 }

@@ -8,9 +8,9 @@
 #include "cases.hpp"
 #include "test_tree.hpp"
 #include "tests/harness/describe.hpp"
+#include "tests/harness/introspection_doctype.hpp"
 #include "tests/harness/message_builder.hpp"
 #include "tests/harness/process.hpp"
-#include "tests/harness/service_document.hpp"
 #include "tree/introspection.hpp"
 
 namespace tree_test {
@@ -40,53 +40,85 @@ tree::MethodDef method(std::string_view name, std::vector<tree::ArgDef> in = {},
                          {}};
 }
 
-// The service's interface: one readwrite "i" property.
-tree::InterfaceDef service_shaped_interface() {
-  tree::InterfaceDef legacy = interface_named("com.orbo.Configuration.Legacy");
-  legacy.add_property(int_property("Range", &Values::level));
-  return legacy;
+// The tree's own object for its documents: one interface with one readwrite "i" property,
+// Introspectable, and the Properties it brings.
+tree::InterfaceDef settings_interface() {
+  tree::InterfaceDef settings = interface_named("com.test.Settings");
+  settings.add_property(int_property("Level", &Values::level));
+  return settings;
 }
 
-// The service's own object: its interface, Introspectable, and the Properties it brings.
-tree::ObjectTree service_shaped_tree() {
-  tree::TreeObject object = bare_object("/com/orbo/RIDEviva");
-  tree::add_interface(object, service_shaped_interface());
+tree::ObjectTree settings_tree() {
+  tree::TreeObject object = bare_object("/com/test/Settings");
+  tree::add_interface(object, settings_interface());
   tree::add_introspectable(object);
   tree::ObjectTree tree;
   tree.add_object(std::move(object));
   return tree;
 }
 
-const std::string service_document(harness::service_document);
+// The standard interfaces as the tree writes them, after the object's own.
+const std::string settings_document = doctype +
+                                      "<node name=\"/com/test/Settings\">\n"
+                                      "  <interface name=\"com.test.Settings\">\n"
+                                      "    <property name=\"Level\" type=\"i\" access=\"readwrite\"/>\n"
+                                      "  </interface>\n"
+                                      "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
+                                      "    <method name=\"Introspect\">\n"
+                                      "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
+                                      "    </method>\n"
+                                      "  </interface>\n"
+                                      "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
+                                      "    <method name=\"Get\">\n"
+                                      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+                                      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+                                      "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
+                                      "    </method>\n"
+                                      "    <method name=\"GetAll\">\n"
+                                      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+                                      "      <arg name=\"props\" type=\"a{sv}\" direction=\"out\"/>\n"
+                                      "    </method>\n"
+                                      "    <method name=\"Set\">\n"
+                                      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+                                      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+                                      "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
+                                      "    </method>\n"
+                                      "    <signal name=\"PropertiesChanged\">\n"
+                                      "      <arg name=\"interface_name\" type=\"s\"/>\n"
+                                      "      <arg name=\"changed_properties\" type=\"a{sv}\"/>\n"
+                                      "      <arg name=\"invalidated_properties\" type=\"as\"/>\n"
+                                      "    </signal>\n"
+                                      "  </interface>\n"
+                                      "</node>";
 
-TEST(Introspection, DescribesTheServiceObjectByteForByte) {
-  const tree::ObjectTree tree = service_shaped_tree();
-  const tree::TreeObject& object = tree.objects().at("/com/orbo/RIDEviva");
-  EXPECT_EQ(tree::introspect(object, tree), service_document);
+TEST(Introspection, DescribesAnObjectByteForByte) {
+  const tree::ObjectTree tree = settings_tree();
+  const tree::TreeObject& object = tree.objects().at("/com/test/Settings");
+  EXPECT_EQ(tree::introspect(object, tree), settings_document);
 }
 
 TEST(Introspection, AnswersIntrospectWithTheDocumentAndIgnoresArguments) {
-  const tree::ObjectTree tree = service_shaped_tree();
+  const tree::ObjectTree tree = settings_tree();
   using namespace harness::args;
-  auto replies = tree.handle_call(harness::build({.path = "/com/orbo/RIDEviva",
+  auto replies = tree.handle_call(harness::build({.path = "/com/test/Settings",
                                                   .interface = "org.freedesktop.DBus.Introspectable",
                                                   .member = "Introspect",
                                                   .args = {i(1), s("extra")}}));
   ASSERT_TRUE(replies.has_value());
-  EXPECT_EQ(harness::describe(*replies), std::vector<std::string>{"return s \"" + service_document + "\""});
+  EXPECT_EQ(harness::describe(*replies), std::vector<std::string>{"return s \"" + settings_document + "\""});
 }
 
 // What code generators read: the interface alone, in a node without a name, with the
 // documentation that the live document leaves out (Definitions/Elements).
 TEST(Introspection, DocumentsOneInterfaceAloneForCodeGenerators) {
-  tree::InterfaceDef documented = service_shaped_interface();
+  tree::InterfaceDef documented = settings_interface();
   documented.annotations = {{"org.gtk.GDBus.DocString", "All <settings>."}};
-  documented.properties.at("Range").annotations = {{"org.gtk.GDBus.DocString.Short", "The level."}};
+  documented.properties.at("Level").annotations = {{"org.gtk.GDBus.DocString.Short", "The level."}};
   EXPECT_EQ(tree::interface_document(documented),
             doctype +
                 "<node>\n"
-                "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
-                "    <property name=\"Range\" type=\"i\" access=\"readwrite\">\n"
+                "  <interface name=\"com.test.Settings\">\n"
+                "    <property name=\"Level\" type=\"i\" access=\"readwrite\">\n"
                 "      <annotation name=\"org.gtk.GDBus.DocString.Short\" value=\"The level.\"/>\n"
                 "    </property>\n"
                 "    <annotation name=\"org.gtk.GDBus.DocString\" value=\"All &lt;settings&gt;.\"/>\n"
@@ -100,7 +132,7 @@ TEST(Introspection, DocumentsAreValidAgainstTheInstalledDtd) {
   if (!std::filesystem::exists(xmllint) || !std::filesystem::exists(dtd)) {
     GTEST_SKIP() << "xmllint or the introspection DTD is not installed";
   }
-  for (const std::string& document : {service_document, tree::interface_document(service_shaped_interface())}) {
+  for (const std::string& document : {settings_document, tree::interface_document(settings_interface())}) {
     const auto check = harness::run_to_end(
         xmllint, {.arguments = {"--noout", "--nonet", "--dtdvalid", dtd, "-"}, .standard_input = document});
     EXPECT_EQ(check.status, harness::ExitStatus::exited(0)) << document << check.standard_error;

@@ -103,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
     Set, PropertiesCall,
     testing::Values(
         PropertyCase{"SignalCarriesValueReadBackThenReply", "Set", {s("com.test.Things"), s("Level"), v(i(5))},
-                     {changed + "s \"com.test.Things\", a{sv} [{s \"Level\": v i 10}], as []", "return"},
+                     {changed + "s \"com.test.Things\", a{sv} [{s \"Level\": v i 10}, {s \"Mirror\": v i 11}], as [s \"Shadow\"]",
+                      "return"},
                      "level=10 cached=1 quiet=2 silent=3 broken=4 secret="},
         PropertyCase{"InvalidatesModeListsTheName", "Set", {s("com.test.Things"), s("Cached"), v(i(9))},
                      {changed + "s \"com.test.Things\", a{sv} [], as [s \"Cached\"]", "return"},

@@ -15,14 +15,9 @@ MethodError test_error(std::string_view name, std::string message) {
 }
 
 tree::PropertyDef property(std::string name, std::string_view type, tree::PropertyAccess access) {
-  return tree::PropertyDef{std::move(name),
-                           dbus::Signature::from_constant(type),
-                           access,
-                           tree::EmitsChangedMode::emits,
-                           true,
-                           nullptr,
-                           nullptr,
-                           {}};
+  auto definition = tree::PropertyDef::named(std::move(name), dbus::Signature::from_constant(type));
+  definition.access = access;
+  return definition;
 }
 
 tree::InterfaceDef things() {
@@ -37,6 +32,18 @@ tree::InterfaceDef things() {
     return {};
   };
   definition.add_property(std::move(level));
+
+  // Derived from Level: announced with it, after it, each as its own mode says.
+  tree::PropertyDef mirror = property("Mirror", "i", tree::PropertyAccess::read);
+  mirror.getter = [](dbus::MessageWriter& out, const tree::PropertyContext& context) -> Done {
+    out.append_int32(values_of(context).level + 1);
+    return {};
+  };
+  mirror.follows = {"Level"};
+  definition.add_property(mirror);
+  mirror.name = "Shadow";
+  mirror.emits_changed = tree::EmitsChangedMode::invalidates;
+  definition.add_property(std::move(mirror));
 
   tree::PropertyDef cached = int_property("Cached", &Values::cached);
   cached.emits_changed = tree::EmitsChangedMode::invalidates;

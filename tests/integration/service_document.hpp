@@ -1,13 +1,8 @@
 #pragma once
-// What Introspect on /com/orbo/RIDEviva must answer, byte for byte: the tree's unit tests build it
-// from a tree shaped like the service's, the integration tests read it from the running service.
+// What Introspect on /com/orbo/RIDEviva must answer, byte for byte, read from the running service.
 #include <string_view>
 
-namespace harness {
-
-inline constexpr std::string_view introspection_doctype =
-    "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
-    "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n";
+namespace integration {
 
 inline constexpr std::string_view service_document =
     "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
@@ -44,4 +39,4 @@ inline constexpr std::string_view service_document =
     "  </interface>\n"
     "</node>";
 
-}  // namespace harness
+}  // namespace integration
