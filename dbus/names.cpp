@@ -160,6 +160,16 @@ const ErrorName& name_has_no_owner() {
   return name;
 }
 
+const ErrorName& no_reply() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_NO_REPLY);
+  return name;
+}
+
+const ErrorName& disconnected() {
+  static const ErrorName name = ErrorName::from_constant(DBUS_ERROR_DISCONNECTED);
+  return name;
+}
+
 }  // namespace standard_error
 
 static_assert(maximum_name_length == DBUS_MAXIMUM_NAME_LENGTH);

@@ -68,6 +68,9 @@ const ErrorName& property_read_only();
 // What the bus daemon answers for a call to a name nobody owns.
 const ErrorName& service_unknown();
 const ErrorName& name_has_no_owner();
+// A call whose reply did not come in time, and one whose connection went before it came.
+const ErrorName& no_reply();
+const ErrorName& disconnected();
 }  // namespace standard_error
 
 extern template class ValidName<BusNameCheck>;
