@@ -56,7 +56,7 @@ std::optional<Micros> scaled(std::string_view whole, std::string_view fraction, 
   Micros total = 0;
   for (char c : whole) {
     total = total * 10 + static_cast<Micros>(c - '0');
-    if (total > longest) return std::nullopt;  // beyond a day in any unit
+    if (total > longest / length) return std::nullopt;  // beyond a day, and checked before it overflows
   }
   total *= length;
   Micros share = length;
