@@ -244,7 +244,8 @@ std::expected<Message, std::variant<BusError, CallStopped>> BusConnection::call_
   const auto deadline = deadline_after(timeout);
   for (;;) {
     // Writes what is queued and reads what has come, without waiting. While authenticating,
-    // what was read is answered by the next step: it is taken at once.
+    // libdbus writes its answer to a line only in the step after the one that read it, so that
+    // step is taken at once.
     if (!dbus_connection_read_write(connection_, 0)) return lost();
     if (!dbus_connection_get_is_authenticated(connection_) && !dbus_connection_read_write(connection_, 0)) {
       return lost();
@@ -261,12 +262,16 @@ std::expected<Message, std::variant<BusError, CallStopped>> BusConnection::call_
           standard_error::no_reply(), "Did not receive a reply within " + std::to_string(timeout.count()) + " ms")));
     }
     // Until the daemon has authenticated us, queued messages cannot go, so the socket being
-    // writable says nothing: only the daemon's next line is waited for.
-    const bool writing = dbus_connection_get_is_authenticated(connection_) && has_messages_to_send();
+    // writable says nothing; and a line that came between the two steps above is answered by
+    // neither, while libdbus does not tell that it has one to write. So the daemon's next line
+    // is waited for, and the next step taken after at most 10 ms all the same.
+    const bool authenticated = dbus_connection_get_is_authenticated(connection_);
+    const bool writing = authenticated && has_messages_to_send();
     const auto bus_events = static_cast<short>(POLLIN | (writing ? POLLOUT : 0));
     pollfd ready[2] = {{stop, POLLIN, 0}, {unix_fd(), bus_events, 0}};
-    // BLOCKS up to the time left.
-    if (::poll(ready, 2, left) < 0 && errno != EINTR) {
+    constexpr int authentication_step = 10;
+    // BLOCKS up to the time left, or 10 ms while authenticating.
+    if (::poll(ready, 2, authenticated ? left : std::min(left, authentication_step)) < 0 && errno != EINTR) {
       return std::unexpected(Failure(BusError::failed(std::string("poll: ") + std::strerror(errno))));
     }
     if (ready[0].revents != 0) return std::unexpected(Failure(CallStopped{}));
