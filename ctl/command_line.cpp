@@ -6,14 +6,19 @@
 
 #include "contract/range_interface.hpp"
 #include "ctl/report.hpp"
+#include "ctl/time_span.hpp"
+#include "text/quoted.hpp"
 
 namespace ctl {
 namespace {
 
 using Outcome = std::expected<void, std::string>;
 
-// The word as typed, between double quotes: the person at the prompt sees what they wrote.
-std::string in_quotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// The word as typed, quoted so that nothing in it is invisible or runs over the screen.
+std::string in_quotes(std::string_view text) {
+  constexpr std::size_t longest_quoted = 64;
+  return text::quoted_start(text, longest_quoted);
+}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -22,48 +27,23 @@ bool is_option(std::string_view argument) {
   return argument.size() > 1 && argument[0] == '-' && !is_digit(argument[1]);
 }
 
-// Digits alone, as a number, if it fits.
-std::optional<std::uint64_t> digits_value(std::string_view digits) {
-  if (digits.empty() || !std::ranges::all_of(digits, is_digit)) return std::nullopt;
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  return value;
-}
-
 // A whole decimal number with at most one sign, as the configuration file takes it ("+5", "-1",
-// "007"), that fits the bus's INT32.
-std::expected<std::int32_t, std::string> level_from(std::string_view text) {
+// "007"), of any size: one beyond INT32 is as far outside the levels as 31 is.
+std::expected<Level, std::string> level_from(std::string_view text) {
   const bool negative = text.starts_with('-');
-  const std::string_view digits = text.substr(text.starts_with('+') || negative ? 1 : 0);
-  const auto magnitude = digits_value(digits);
-  constexpr std::uint64_t largest = 2'147'483'647;
-  if (!magnitude || *magnitude > largest + (negative ? 1 : 0)) {
+  std::string_view digits = text.substr(text.starts_with('+') || negative ? 1 : 0);
+  if (digits.empty() || !std::ranges::all_of(digits, is_digit)) {
     return std::unexpected("level " + in_quotes(text) + " is not a whole number from " +
                            std::to_string(contract::lowest_level) + " to " + std::to_string(contract::highest_level));
   }
-  return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(*magnitude)
-                                            : static_cast<std::int64_t>(*magnitude));
-}
-
-// "10", "2.5", "0.25": seconds to the millisecond, above 0 and at most a day.
-std::optional<std::chrono::milliseconds> seconds_from(std::string_view text) {
-  const std::size_t point = text.find('.');
-  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  const auto whole = digits_value(text.substr(0, point));
-  if (!whole || *whole > 86'400 || (point != std::string_view::npos && fraction.empty()) || fraction.size() > 3) {
-    return std::nullopt;
+  digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+  Level level{.decimal = (negative && digits != "0" ? "-" : "") + std::string(digits), .value = std::nullopt};
+  std::int32_t value = 0;
+  const char* end = level.decimal.data() + level.decimal.size();
+  if (const auto read = std::from_chars(level.decimal.data(), end, value); read.ec == std::errc() && read.ptr == end) {
+    level.value = value;
   }
-  std::uint64_t thousandths = 0;
-  if (!fraction.empty()) {
-    const auto digits = digits_value(fraction);
-    if (!digits) return std::nullopt;
-    thousandths = *digits;
-    for (std::size_t i = fraction.size(); i < 3; ++i) thousandths *= 10;
-  }
-  const std::uint64_t milliseconds = *whole * 1000 + thousandths;
-  if (milliseconds == 0 || milliseconds > 86'400'000) return std::nullopt;
-  return std::chrono::milliseconds(milliseconds);
+  return level;
 }
 
 // What reading the line gathers before the verb is known.
@@ -85,10 +65,12 @@ Outcome take_json(Reading& reading, std::string_view mode) {
   return {};
 }
 
-Outcome take_timeout(Reading& reading, std::string_view seconds) {
-  const auto timeout = seconds_from(seconds);
-  if (!timeout)
-    return std::unexpected("timeout " + in_quotes(seconds) + " is not a number of seconds from 0.001 to 86400");
+Outcome take_timeout(Reading& reading, std::string_view span) {
+  const auto timeout = time_span_from(span);
+  if (!timeout) {
+    return std::unexpected("timeout " + in_quotes(span) +
+                           " is not a time from 1ms to 24h (seconds, or such as 500ms, 2.5s, 1min) or infinity");
+  }
   reading.request.timeout = *timeout;
   return {};
 }
@@ -209,7 +191,7 @@ Outcome take_words(Request& request, std::span<const std::string_view> words) {
   if (!verb->takes_level) return {};
   auto level = level_from(words[1]);
   if (!level) return std::unexpected(level.error());
-  request.level = *level;
+  request.level = std::move(*level);
   return {};
 }
 

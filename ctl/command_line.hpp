@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,11 +21,18 @@ enum class JsonMode { off, short_form, pretty };
 // that a service that hangs is told soon.
 inline constexpr std::chrono::milliseconds default_timeout{10'000};
 
+// A whole number as set was given it: in the form the service writes levels ("7", "-1"), and
+// its value if the bus's INT32 holds it.
+struct Level {
+  std::string decimal;
+  std::optional<std::int32_t> value;
+};
+
 struct Request {
   Command command = Command::status;
-  std::int32_t level = 0;                               // set only
+  Level level = {};                                     // set only
   JsonMode json = JsonMode::off;                        // status, get, show, watch
-  std::chrono::milliseconds timeout = default_timeout;  // for each answer from the bus
+  std::chrono::milliseconds timeout = default_timeout;  // for the whole command; no_time_limit for none
   std::vector<std::string> properties = {};             // show: the names asked for; empty for all
   bool values_only = false;                             // show --value
   bool timestamps = true;                               // watch

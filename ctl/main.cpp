@@ -1,17 +1,18 @@
 // ble-rangectl: shows, sets and watches the Bluetooth LE transmit range that ble-ranged keeps,
 // over the system bus. Each kind of failure has an exit status of its own (ctl/failure.hpp).
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ctl/command_line.hpp"
+#include "ctl/deadline.hpp"
 #include "ctl/failure.hpp"
 #include "ctl/range_client.hpp"
 #include "ctl/report.hpp"
 #include "ctl/service_state.hpp"
+#include "ctl/standard_streams.hpp"
 #include "ctl/stop_signals.hpp"
 #include "ctl/timestamp.hpp"
 #include "dbus/bus_connection.hpp"
@@ -50,23 +51,22 @@ constexpr std::string_view help =
     "  -p, --property=NAME  show: only these properties (repeated, or separated by commas)\n"
     "  --value              show: the values alone, without NAME=\n"
     "  --no-timestamps      watch: lines without their time\n"
-    "  --timeout=SECONDS    wait at most this long for each answer (default 10)\n"
+    "  --timeout=TIME       give up after TIME, connecting included (watch: until its first\n"
+    "                       line): seconds, or such as 500ms, 2.5s, 1min, or infinity\n"
+    "                       (default 10s)\n"
     "  -q, --quiet          no warnings, errors only\n"
     "  --no-pager           accepted; nothing is ever paged\n"
     "  -h, --help           show this text and exit\n"
     "  --version            show the version and exit\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 usage error, 3 level refused by the service,\n"
-    "4 not permitted, 5 ble-ranged not running. See ble-rangectl(1).\n";
-
-int print(std::string_view text) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
-  return written ? exit_status::ok : exit_status::failed;
-}
+    "4 not permitted, 5 ble-ranged (or for set, hcitool-bridge) not running, 6 set sent but\n"
+    "its outcome not known (no answer in time, or interrupted: ble-rangectl get tells the\n"
+    "level). See ble-rangectl(1).\n";
 
 void tell(std::string_view kind, std::string_view message) {
-  std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kind.size()), kind.data(), static_cast<int>(message.size()),
-               message.data());
+  std::string line(kind);
+  ctl::write_error_line(line.append(": ").append(message));
 }
 
 int complain(int status, std::string_view message) {
@@ -76,58 +76,74 @@ int complain(int status, std::string_view message) {
 
 int complain(const ctl::Failure& failure) { return complain(failure.status, failure.message); }
 
-void warn(const ctl::Request& request, std::string_view message) {
-  if (!request.quiet) tell("Warning", message);
-}
-
-int status(const ctl::Request& request, dbus::BusConnection& connection) {
-  const auto level = ctl::read_range(connection, request.timeout);  // BLOCKS up to the timeout
-  if (!level) return complain(ctl::failure_of("read the range", level.error()));
-  return print(ctl::status_report(*level, request.json));
-}
-
-int get(const ctl::Request& request, dbus::BusConnection& connection) {
-  const auto level = ctl::read_range(connection, request.timeout);  // BLOCKS up to the timeout
-  if (!level) return complain(ctl::failure_of("read the range", level.error()));
-  return print(ctl::get_report(*level, request.json));
-}
-
-int show(const ctl::Request& request, dbus::BusConnection& connection) {
-  const auto state = ctl::read_service_state(connection, request.timeout);  // BLOCKS up to twice the timeout
-  if (!state) return complain(ctl::failure_of("read the state of ble-ranged", state.error()));
-  if (!state->stored) warn(request, "cannot read the stored level: " + state->stored.error());
-  return print(ctl::show_report(*state, request));
-}
-
-int set(const ctl::Request& request, dbus::BusConnection& connection) {
-  // BLOCKS up to the timeout, the service's radio call included.
-  if (auto taken = ctl::set_range(connection, request.level, request.timeout); !taken) {
-    return complain(ctl::failure_of("set the range to " + std::to_string(request.level), taken.error()));
+// As coreutils do: output that cannot be written is a failure, told on standard error.
+int print(std::string_view text) {
+  if (auto written = ctl::write_output(text); !written) {
+    return complain(exit_status::failed, "cannot write to standard output: " + written.error());
   }
   return exit_status::ok;
 }
 
-int watch(const ctl::Request& request, dbus::BusConnection& connection) {
+void warn(const ctl::Request& request, std::string_view message) {
+  if (!request.quiet) tell("Warning", message);
+}
+
+int status(const ctl::Request& request, dbus::BusConnection& connection, const ctl::Deadline& deadline) {
+  const auto level = ctl::read_range(connection, deadline.left());  // BLOCKS until the deadline
+  if (!level) return complain(ctl::failure_of("read the range", level.error()));
+  return print(ctl::status_report(*level, request.json));
+}
+
+int get(const ctl::Request& request, dbus::BusConnection& connection, const ctl::Deadline& deadline) {
+  const auto level = ctl::read_range(connection, deadline.left());  // BLOCKS until the deadline
+  if (!level) return complain(ctl::failure_of("read the range", level.error()));
+  return print(ctl::get_report(*level, request.json));
+}
+
+int show(const ctl::Request& request, dbus::BusConnection& connection, const ctl::Deadline& deadline) {
+  const auto state = ctl::read_service_state(connection, deadline);  // BLOCKS until the deadline
+  if (!state) return complain(ctl::failure_of("read the state of ble-ranged", state.error()));
+  if (!state->stored && ctl::shows(request, "StoredRange")) {
+    warn(request, "cannot read the stored level: " + state->stored.error());
+  }
+  return print(ctl::show_report(*state, request));
+}
+
+int set(const ctl::Request& request, dbus::BusConnection& connection, const ctl::Deadline& deadline) {
+  // Ctrl-C while the answer is awaited is told, not fatal: the level may be taken all the same.
   auto stop = ctl::StopSignals::open();
   if (!stop) return complain(exit_status::failed, "cannot wait for SIGINT and SIGTERM: " + stop.error());
-  const auto tell_event = [&request](const ctl::WatchEvent& event) {
+  // BLOCKS until the deadline, the service's radio call included, or SIGINT or SIGTERM.
+  auto taken = ctl::set_range(connection, request.level.value.value_or(0), deadline.left(), stop->fd());
+  if (taken) return exit_status::ok;
+  return complain(ctl::set_failure(request.level.decimal, taken.error(), request.timeout));
+}
+
+int watch(const ctl::Request& request, dbus::BusConnection& connection, const ctl::Deadline& deadline) {
+  auto stop = ctl::StopSignals::open();
+  if (!stop) return complain(exit_status::failed, "cannot wait for SIGINT and SIGTERM: " + stop.error());
+  std::optional<std::string> unwritable;
+  const auto tell_event = [&](const ctl::WatchEvent& event) {
     if (const auto* unreadable = std::get_if<ctl::LevelUnreadable>(&event)) {
       warn(request, "cannot read the range: " + unreadable->why);
-      return;
+      return true;
     }
     const auto stamp =
         request.timestamps ? std::optional(ctl::timestamp(std::chrono::system_clock::now())) : std::nullopt;
-    (void)print(ctl::watch_report(event, stamp, request.json));
+    auto written = ctl::write_output(ctl::watch_report(event, stamp, request.json));
+    if (!written) unwritable = written.error();
+    return written.has_value();
   };
-  // BLOCKS until SIGINT or SIGTERM, or the loss of the bus.
-  auto watched = ctl::watch_range(connection, stop->fd(), request.timeout, tell_event);
+  // BLOCKS until SIGINT or SIGTERM, output that cannot be written, or the loss of the bus.
+  auto watched = ctl::watch_range(connection, stop->fd(), deadline, request.timeout, tell_event);
+  if (unwritable) return complain(exit_status::failed, "cannot write to standard output: " + *unwritable);
   if (!watched) return complain(ctl::failure_of("watch the range", watched.error()));
   return exit_status::ok;
 }
 
 struct Verb {
   Command command;
-  int (*run)(const ctl::Request& request, dbus::BusConnection& connection);
+  int (*run)(const ctl::Request& request, dbus::BusConnection& connection, const ctl::Deadline& deadline);
 };
 
 constexpr Verb verbs[] = {
@@ -135,18 +151,26 @@ constexpr Verb verbs[] = {
 };
 
 int run(const ctl::Request& request) {
-  // BLOCKS while connecting. libdbus reads DBUS_SYSTEM_BUS_ADDRESS itself.
-  auto connection = dbus::BusConnection::open_system_bus();
-  if (!connection) return complain(ctl::connection_failure(connection.error()));
-  for (const Verb& verb : verbs) {
-    if (verb.command == request.command) return verb.run(request, *connection);
+  // No call can carry it: refused here as the service refuses every other level outside its own.
+  if (request.command == Command::set && !request.level.value) {
+    return complain(ctl::level_beyond_the_bus(request.level.decimal));
   }
-  return status(request, *connection);
+  const ctl::Deadline deadline(request.timeout);
+  // BLOCKS while connecting, then until the deadline for the daemon's greeting.
+  auto connection = dbus::BusConnection::open_system_bus(deadline.left());
+  if (!connection) return complain(ctl::connection_failure(connection.error(), request.timeout));
+  for (const Verb& verb : verbs) {
+    if (verb.command == request.command) return verb.run(request, *connection, deadline);
+  }
+  return status(request, *connection, deadline);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything opens a descriptor: the bus socket must never become our output.
+  if (auto prepared = ctl::prepare_standard_streams(); !prepared)
+    return complain(exit_status::failed, prepared.error());
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const auto request = ctl::read_command_line(arguments);
   if (!request) return complain(exit_status::usage, request.error() + " (see ble-rangectl --help)");

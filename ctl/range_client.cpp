@@ -1,5 +1,6 @@
 #include "ctl/range_client.hpp"
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -82,9 +83,8 @@ void tell_owner_change(const dbus::Message& signal, const dbus::BusConnection& c
   const auto old_owner = reader.read_string();
   const auto new_owner = reader.read_string();
   if (!name || !old_owner || !new_owner) return;
-  if (!old_owner->empty()) listener(ServiceStopped{});
-  if (new_owner->empty()) return;
-  listener(ServiceStarted{*new_owner});
+  if (!old_owner->empty() && !listener(ServiceStopped{})) return;
+  if (new_owner->empty() || !listener(ServiceStarted{*new_owner})) return;
   // Asked of the new owner itself, so the level is the one it holds; changes it announces
   // meanwhile wait in the queue and are told after it.
   auto level = read_range(connection, timeout, *new_owner);
@@ -125,8 +125,9 @@ std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection
   return int32_in_variant(*reply);
 }
 
-std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connection, std::int32_t level,
-                                              milliseconds timeout) {
+std::expected<void, std::variant<dbus::BusError, dbus::CallStopped>> set_range(dbus::BusConnection& connection,
+                                                                               std::int32_t level, milliseconds timeout,
+                                                                               int stop) {
   dbus::Message request =
       dbus::Message::method_call(dbus::BusName::from_constant(contract::range_bus_name), service_path(), properties(),
                                  dbus::MemberName::from_constant("Set"));
@@ -135,28 +136,35 @@ std::expected<void, dbus::BusError> set_range(const dbus::BusConnection& connect
   writer.append_string(contract::range_property_name);
   writer.with_variant(dbus::Signature::from_constant("i"),
                       [&](dbus::MessageWriter& value) { value.append_int32(level); });
-  auto reply = connection.call(request, timeout);  // BLOCKS up to `timeout`
+  auto reply = connection.call_until_readable(request, timeout, stop);  // BLOCKS up to `timeout`
   if (!reply) return std::unexpected(std::move(reply.error()));
   return {};
 }
 
-std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop, milliseconds timeout,
-                                                const WatchListener& listener) {
+std::expected<void, dbus::BusError> watch_range(dbus::BusConnection& connection, int stop, const Deadline& start_by,
+                                                milliseconds timeout, const WatchListener& listener) {
   for (const auto& rule : {changes(true), owner_changes()}) {
-    if (auto subscribed = connection.add_match(rule); !subscribed) return subscribed;  // BLOCKS up to 5 s
+    if (auto subscribed = connection.add_match(rule, start_by.left()); !subscribed) return subscribed;  // BLOCKS
   }
-  connection.add_receiver(changes(false), [listener](dbus::Message signal, dbus::BusConnection&) {
-    if (const auto level = announced_range(signal)) listener(LevelSeen{*level});
+  // Shared with the receivers, which the connection may keep after we return.
+  auto going = std::make_shared<bool>(true);
+  const WatchListener tell = [listener, going](const WatchEvent& event) {
+    if (*going) *going = listener(event);
+    return *going;
+  };
+  connection.add_receiver(changes(false), [tell](dbus::Message signal, dbus::BusConnection&) {
+    if (const auto level = announced_range(signal)) tell(LevelSeen{*level});
     return true;
   });
-  connection.add_receiver(owner_changes(), [listener, timeout](dbus::Message signal, dbus::BusConnection& bus) {
-    tell_owner_change(signal, bus, timeout, listener);  // BLOCKS up to `timeout` when the service returned
+  connection.add_receiver(owner_changes(), [tell, timeout](dbus::Message signal, dbus::BusConnection& bus) {
+    tell_owner_change(signal, bus, timeout, tell);  // BLOCKS up to `timeout` when the service returned
     return true;
   });
-  auto current = read_range(connection, timeout);  // BLOCKS up to `timeout`; signals wait in the queue
-  if (!current) return std::unexpected(std::move(current.error()));
-  listener(LevelSeen{*current});
-  return dbus::pump_until_readable(connection, stop);  // BLOCKS until stopped or the bus is lost
+  auto current = read_range(connection, start_by.left());  // BLOCKS; signals wait in the queue
+  if (!current && !is_absent(current.error())) return std::unexpected(std::move(current.error()));
+  tell(current ? WatchEvent(LevelSeen{*current}) : WatchEvent(ServiceAbsent{}));
+  // BLOCKS until stopped, the listener says no more, or the bus is lost.
+  return dbus::pump_until_readable(connection, stop, [going] { return *going; });
 }
 
 }  // namespace ctl

@@ -49,10 +49,6 @@ std::string value_text(const Json& value) {
   return value.dump();
 }
 
-bool asked_for(const Request& request, std::string_view name) {
-  return request.properties.empty() || std::ranges::find(request.properties, name) != request.properties.end();
-}
-
 struct EventReport {
   std::string text;  // empty: not told on standard output
   Json json;
@@ -62,6 +58,9 @@ EventReport event_report(const WatchEvent& event) {
   struct Told {
     EventReport operator()(const LevelSeen& seen) const { return {range_line(seen.level), level_json(seen.level)}; }
     EventReport operator()(const ServiceStopped&) const { return {"ble-ranged stopped", Json{{"Running", false}}}; }
+    EventReport operator()(const ServiceAbsent&) const {
+      return {"ble-ranged is not running", Json{{"Running", false}}};
+    }
     EventReport operator()(const ServiceStarted& started) const {
       return {"ble-ranged started (" + started.unique_name + ")",
               Json{{"Running", true}, {"UniqueName", started.unique_name}}};
@@ -85,7 +84,7 @@ std::string show_report(const ServiceState& state, const Request& request) {
   Json object = Json::object();
   std::string lines;
   for (const ShowProperty& property : show_properties) {
-    if (!asked_for(request, property.name)) continue;
+    if (!shows(request, property.name)) continue;
     const Json value = property.value(state);
     if (!request.values_only) lines.append(property.name).append("=");
     lines.append(value_text(value)).append("\n");
@@ -102,6 +101,10 @@ std::string watch_report(const WatchEvent& event, const std::optional<std::strin
   Json stamped{{"Timestamp", *timestamp}};
   stamped.update(report.json);
   return json_text(stamped, json);
+}
+
+bool shows(const Request& request, std::string_view name) {
+  return request.properties.empty() || std::ranges::find(request.properties, name) != request.properties.end();
 }
 
 bool is_show_property(std::string_view name) {

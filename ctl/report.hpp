@@ -24,6 +24,8 @@ std::string show_report(const ServiceState& state, const Request& request);
 // event that is told on standard error (LevelUnreadable).
 std::string watch_report(const WatchEvent& event, const std::optional<std::string>& timestamp, JsonMode json);
 
+// Whether show prints the property `name` for this request.
+bool shows(const Request& request, std::string_view name);
 // The names show knows, for -p.
 bool is_show_property(std::string_view name);
 // "Range, Power, StoredRange, Running and UniqueName"

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "ctl/deadline.hpp"
 #include "ctl/range_client.hpp"
 #include "dbus/bus_connection.hpp"
 #include "dbus/bus_error.hpp"
@@ -21,8 +22,8 @@ struct ServiceState {
 };
 
 // A service that is not running is a state, not a failure; a bus that fails otherwise is.
-// BLOCKS up to twice `timeout` on the bus, and on the file system.
+// BLOCKS until `deadline` on the bus, and on the file system.
 std::expected<ServiceState, dbus::BusError> read_service_state(const dbus::BusConnection& connection,
-                                                               milliseconds timeout);
+                                                               const Deadline& deadline);
 
 }  // namespace ctl

@@ -1,7 +1,12 @@
 #include "dbus/bus_connection.hpp"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -44,6 +49,24 @@ void append(MessageWriter& writer, const CallArg& arg) {
 // libdbus takes whole milliseconds in an int; anything longer than that waits as long as it can.
 int timeout_ms(std::chrono::milliseconds timeout) noexcept {
   return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT_MAX));
+}
+
+// libdbus's own choice when DBUS_SYSTEM_BUS_ADDRESS is not set.
+constexpr const char* default_system_bus_address = "unix:path=/run/dbus/system_bus_socket";
+
+// Whole milliseconds left until `deadline`, rounded up so that a wait never ends early.
+int milliseconds_until(std::chrono::steady_clock::time_point deadline) noexcept {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return timeout_ms(left);
+}
+
+// `timeout` from now, or the end of time for one too long to add.
+std::chrono::steady_clock::time_point deadline_after(std::chrono::milliseconds timeout) noexcept {
+  const auto now = std::chrono::steady_clock::now();
+  if (timeout >=
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::time_point::max() - now))
+    return std::chrono::steady_clock::time_point::max();
+  return now + timeout;
 }
 
 const MethodTarget& bus_daemon() {
@@ -106,6 +129,37 @@ std::expected<BusConnection, BusError> BusConnection::open(std::string_view addr
   return connection;
 }
 
+std::expected<BusConnection, BusError> BusConnection::open_system_bus(std::chrono::milliseconds timeout) {
+  ensure_library_initialised();
+  // As libdbus takes it: not from the environment of a program running with raised privileges.
+  const char* address = ::secure_getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  ErrorRecord record;
+  // BLOCKS in connect() only; the authentication waits for the first call, Hello.
+  DBusConnection* raw =
+      dbus_connection_open_private(address != nullptr ? address : default_system_bus_address, record.out());
+  if (raw == nullptr) return std::unexpected(record.take());
+  dbus_connection_set_exit_on_disconnect(raw, false);
+  BusConnection connection(raw);  // closes it again on the failure below
+  if (auto greeted = connection.greet(timeout); !greeted) return std::unexpected(std::move(greeted.error()));
+  return connection;
+}
+
+std::expected<void, BusError> BusConnection::greet(std::chrono::milliseconds timeout) {
+  static const InterfaceName interface = InterfaceName::from_constant(DBUS_INTERFACE_DBUS);
+  static const MemberName member = MemberName::from_constant("Hello");
+  const Message hello = Message::method_call(bus_daemon().destination, bus_daemon().path, interface, member);
+  // Waited for by polling the socket ourselves: libdbus's own blocking call waits without
+  // limit while the authentication has not ended. No stop descriptor (poll skips -1).
+  auto reply = call_until_readable(hello, timeout, -1);  // BLOCKS up to `timeout`
+  if (!reply) return std::unexpected(std::move(std::get<BusError>(reply.error())));
+  auto name = MessageReader(*reply).read_string();
+  if (!name) return std::unexpected(BusError::from(name.error()));
+  if (!dbus_bus_set_unique_name(connection_, name->c_str())) {
+    return std::unexpected(BusError::failed("Not enough memory"));
+  }
+  return {};
+}
+
 BusConnection::BusConnection(BusConnection&& other) noexcept
     : connection_(std::exchange(other.connection_, nullptr)),
       receivers_(std::move(other.receivers_)),
@@ -163,6 +217,67 @@ std::expected<Message, BusError> BusConnection::call(const Message& request, std
   return RawMessage::adopt(reply);
 }
 
+std::optional<Message> BusConnection::take_reply(std::uint32_t serial) {
+  take_parsed(std::chrono::steady_clock::now());
+  const auto reply = std::ranges::find_if(received_, [serial](const Received& received) {
+    const MessageType type = received.message.type();
+    return (type == MessageType::method_return || type == MessageType::error) &&
+           received.message.reply_serial() == serial;
+  });
+  if (reply == received_.end()) return std::nullopt;
+  Message message = std::move(reply->message);
+  received_.erase(reply);
+  return message;
+}
+
+std::expected<Message, std::variant<BusError, CallStopped>> BusConnection::call_until_readable(
+    const Message& request, std::chrono::milliseconds timeout, int stop) {
+  using Failure = std::variant<BusError, CallStopped>;
+  const auto lost = [] {
+    return std::unexpected(Failure(BusError::custom(standard_error::disconnected(), disconnected_message)));
+  };
+  if (connection_ == nullptr) return lost();
+  dbus_uint32_t serial = 0;
+  if (!dbus_connection_send(connection_, RawMessage::get(request), &serial)) {
+    return std::unexpected(Failure(BusError::failed("Not enough memory")));
+  }
+  const auto deadline = deadline_after(timeout);
+  for (;;) {
+    // Writes what is queued and reads what has come, without waiting. While authenticating,
+    // libdbus writes its answer to a line only in the step after the one that read it, so that
+    // step is taken at once.
+    if (!dbus_connection_read_write(connection_, 0)) return lost();
+    if (!dbus_connection_get_is_authenticated(connection_) && !dbus_connection_read_write(connection_, 0)) {
+      return lost();
+    }
+    if (auto reply = take_reply(serial)) {
+      if (reply->type() == MessageType::method_return) return std::move(*reply);
+      ErrorRecord record;
+      dbus_set_error_from_message(record.out(), RawMessage::get(*reply));
+      return std::unexpected(Failure(record.take()));
+    }
+    const int left = milliseconds_until(deadline);
+    if (left == 0) {
+      return std::unexpected(Failure(BusError::custom(
+          standard_error::no_reply(), "Did not receive a reply within " + std::to_string(timeout.count()) + " ms")));
+    }
+    // Until the daemon has authenticated us, queued messages cannot go, so the socket being
+    // writable says nothing; and a line that came between the two steps above is answered by
+    // neither, while libdbus does not tell that it has one to write. So the daemon's next line
+    // is waited for, and the next step taken after at most 10 ms all the same.
+    const bool authenticated = dbus_connection_get_is_authenticated(connection_);
+    const bool writing = authenticated && has_messages_to_send();
+    const auto bus_events = static_cast<short>(POLLIN | (writing ? POLLOUT : 0));
+    pollfd ready[2] = {{stop, POLLIN, 0}, {unix_fd(), bus_events, 0}};
+    constexpr int authentication_step = 10;
+    // BLOCKS up to the time left, or 10 ms while authenticating.
+    if (::poll(ready, 2, authenticated ? left : std::min(left, authentication_step)) < 0 && errno != EINTR) {
+      return std::unexpected(Failure(BusError::failed(std::string("poll: ") + std::strerror(errno))));
+    }
+    if (ready[0].revents != 0) return std::unexpected(Failure(CallStopped{}));
+  }
+}
+
 std::expected<Message, BusError> BusConnection::call_daemon(const MemberName& member, const std::vector<CallArg>& args,
                                                             std::chrono::milliseconds timeout) const {
   static const InterfaceName interface = InterfaceName::from_constant(DBUS_INTERFACE_DBUS);
@@ -212,9 +327,9 @@ std::expected<std::uint32_t, BusError> unix_user_answer(const Message& reply) {
   return *uid;
 }
 
-std::expected<void, BusError> BusConnection::add_match(const MatchRule& rule) const {
+std::expected<void, BusError> BusConnection::add_match(const MatchRule& rule, std::chrono::milliseconds timeout) const {
   static const MemberName member = MemberName::from_constant("AddMatch");
-  auto reply = call_daemon(member, {rule.text()}, daemon_timeout);  // BLOCKS up to 5 s
+  auto reply = call_daemon(member, {rule.text()}, timeout);  // BLOCKS up to `timeout`
   if (!reply) return std::unexpected(std::move(reply.error()));
   return {};
 }

@@ -46,6 +46,9 @@ inline constexpr std::uint32_t already_owner = 4;
 
 using ReceiverToken = std::uint64_t;
 
+// A call given up on because the caller's own descriptor became readable first.
+struct CallStopped {};
+
 // The bus daemon's own name, the sender of its replies.
 inline constexpr std::string_view bus_daemon_name = "org.freedesktop.DBus";
 
@@ -77,6 +80,11 @@ class BusConnection {
   // The same to the bus daemon at `address` ("unix:path=..."), for a bus that is not the
   // system bus. BLOCKS while connecting and saying Hello (up to 25 s for the daemon's answer).
   static std::expected<BusConnection, BusError> open(std::string_view address);
+  // The system bus (DBUS_SYSTEM_BUS_ADDRESS, or the usual socket) with the greeting bounded:
+  // BLOCKS while connecting (a local socket connects at once unless the daemon's queue of new
+  // connections is full), then up to `timeout` for the authentication and the daemon's answer
+  // to Hello together.
+  static std::expected<BusConnection, BusError> open_system_bus(std::chrono::milliseconds timeout);
 
   BusConnection(BusConnection&& other) noexcept;
   BusConnection& operator=(BusConnection&& other) noexcept;
@@ -91,6 +99,12 @@ class BusConnection {
                                         std::chrono::milliseconds timeout) const;
   // The same for a call the caller built (one with container arguments, say). BLOCKS alike.
   std::expected<Message, BusError> call(const Message& request, std::chrono::milliseconds timeout) const;
+  // call() that gives up when `stop` (a signalfd, a pipe) is readable first: the request is
+  // sent, its outcome unknown. Its time running out is NoReply, the connection's loss
+  // Disconnected. BLOCKS until the reply, `timeout`, `stop` or the loss of the connection.
+  std::expected<Message, std::variant<BusError, CallStopped>> call_until_readable(const Message& request,
+                                                                                  std::chrono::milliseconds timeout,
+                                                                                  int stop);
   // call() to a method of the bus daemon itself. BLOCKS up to `timeout`.
   std::expected<Message, BusError> call_daemon(const MemberName& member, const std::vector<CallArg>& args,
                                                std::chrono::milliseconds timeout) const;
@@ -106,8 +120,9 @@ class BusConnection {
   // and with that reply_serial; unix_user_answer reads it.
   std::uint32_t ask_unix_user(std::string_view sender) noexcept;
   // AddMatch: from now on the daemon routes here the messages `rule` names, signals sent to
-  // others included. They reach a receiver only through add_receiver. BLOCKS up to 5000 ms.
-  std::expected<void, BusError> add_match(const MatchRule& rule) const;
+  // others included. They reach a receiver only through add_receiver. BLOCKS up to `timeout`.
+  std::expected<void, BusError> add_match(const MatchRule& rule,
+                                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
   // This connection's unique name (":1.42"); empty once it is closed.
   std::string_view unique_name() const noexcept;
 
@@ -133,6 +148,11 @@ class BusConnection {
  private:
   explicit BusConnection(DBusConnection* connection) noexcept : connection_(connection) {}
   void close() noexcept;
+  // Hello, and the unique name it gives recorded as libdbus's own registration would. BLOCKS
+  // up to `timeout`, the authentication included.
+  std::expected<void, BusError> greet(std::chrono::milliseconds timeout);
+  // The reply to the call with `serial`, once parsed; every other message stays queued.
+  std::optional<Message> take_reply(std::uint32_t serial);
   // A daemon method whose answer is one UINT32. BLOCKS up to `timeout`.
   std::expected<std::uint32_t, BusError> daemon_number(const MemberName& member, const std::vector<CallArg>& args,
                                                        std::chrono::milliseconds timeout) const;

@@ -27,8 +27,9 @@ std::expected<Ready, BusError> wait(const BusConnection& connection, int stop) {
 
 }  // namespace
 
-std::expected<void, BusError> pump_until_readable(BusConnection& connection, int stop) {
-  for (;;) {
+std::expected<void, BusError> pump_until_readable(BusConnection& connection, int stop,
+                                                  const std::function<bool()>& go_on) {
+  while (go_on()) {
     // A message already queued is served without waiting: the socket may have nothing more.
     if (!connection.has_queued_messages()) {
       auto ready = wait(connection, stop);  // BLOCKS
@@ -37,6 +38,7 @@ std::expected<void, BusError> pump_until_readable(BusConnection& connection, int
     }
     if (auto step = connection.process_one(std::chrono::milliseconds(0)); !step) return step;
   }
+  return {};
 }
 
 }  // namespace dbus

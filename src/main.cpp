@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::string_view usage = "Usage: ble-ranged [--help | --version]\n";
+constexpr std::string_view usage = "Usage: ble-ranged [-h | --help | --version]\n";
 
 constexpr std::string_view help_text =
     "Owns the Bluetooth LE transmit range of controller hci0: publishes it on the system bus as\n"
@@ -24,8 +24,8 @@ constexpr std::string_view help_text =
     "hcitool-bridge. systemd starts it without arguments (ble-ranged.service); any other\n"
     "argument is refused before the configuration is read or the radio is touched.\n"
     "\n"
-    "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n"
+    "  -h, --help  show this text and exit\n"
+    "  --version   show the version and exit\n"
     "\n"
     "See ble-ranged(8).\n";
 
@@ -38,7 +38,7 @@ std::expected<Asked, std::string_view> read_command_line(int argc, char** argv) 
   std::optional<Asked> informational;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help") {
+    if (argument == "--help" || argument == "-h") {
       informational = informational.value_or(Asked::help);
     } else if (argument == "--version") {
       informational = informational.value_or(Asked::version);
@@ -58,7 +58,11 @@ int write_out(const std::string& text) {
 int main(int argc, char** argv) {
   const auto asked = read_command_line(argc, argv);
   if (!asked) {
-    const std::string refusal = "Error: unknown argument " + text::quoted(asked.error()) + "\n" + std::string(usage);
+    // Worded as every program of this system words a command line it does not take.
+    const std::string_view refused = asked.error();
+    const std::string refusal = std::string("Error: ") +
+                                (refused.starts_with('-') ? "unknown option " : "unexpected argument ") +
+                                text::quoted_start(refused, 64) + " (see ble-ranged --help)\n";
     std::fputs(refusal.c_str(), stderr);
     return 2;
   }

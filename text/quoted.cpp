@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <cstdio>
+#include <string>
 
 #include "text/utf8.hpp"
 
@@ -67,6 +68,11 @@ std::string quoted(std::string_view text) {
   }
   out += '"';
   return out;
+}
+
+std::string quoted_start(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return quoted(text);
+  return quoted(leading_characters(text, limit)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 }  // namespace text

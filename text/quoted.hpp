@@ -10,4 +10,8 @@ namespace text {
 // Bytes that are not UTF-8 become U+FFFD each, so the result is always valid UTF-8.
 std::string quoted(std::string_view text);
 
+// quoted() of a text that may be of any length: one longer than `limit` bytes is quoted by its
+// start, cut back to a whole character, and followed by its length ("\"abc\"... (102400 bytes)").
+std::string quoted_start(std::string_view text, std::size_t limit);
+
 }  // namespace text

@@ -171,7 +171,10 @@ int main(int argc, char** argv) {
 
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   auto options = bridge::parse_options(args);
-  if (!options) return report(options.error());
+  if (!options) {
+    report(options.error() + " (see hcitool-bridge --help)");
+    return 2;  // a usage error, as for every program of this system
+  }
   if (options->help || options->version) {
     const std::string text = options->help ? std::string(bridge::help_text()) : "hcitool-bridge " BLE_VERSION "\n";
     return std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;

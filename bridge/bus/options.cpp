@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "bridge/concat.hpp"
+#include "text/quoted.hpp"
 
 namespace bridge {
 namespace {
@@ -42,7 +43,7 @@ constexpr std::string_view help =
     "                                        error_message=), no argument, a uint32, or\n"
     "                                        text= (escapes \\n \\r \\t \\\\)\n"
     "  --log FILE            append \"CONTROLLER 0x3f 0x0087 PARAMETER\" per command a call sent\n"
-    "  --help                show this text and exit\n"
+    "  -h, --help            show this text and exit\n"
     "  --version             show the version and exit\n"
     "\n"
     "Commands to one controller wait for each other; a restore after a power-on waits at most\n"
@@ -77,17 +78,17 @@ std::expected<BridgeOptions, std::string> parse_options(std::span<const std::str
     }
     const auto value = [&]() -> std::expected<std::string_view, std::string> {
       if (inline_value) return *inline_value;
-      if (i + 1 >= args.size()) return std::unexpected(concat(option, " needs a value"));
+      if (i + 1 >= args.size()) return std::unexpected(concat("option ", option, " needs a value"));
       return args[++i];
     };
     const auto flag = [&](bool& target) -> std::expected<void, std::string> {
-      if (inline_value) return std::unexpected(concat(option, " takes no value"));
+      if (inline_value) return std::unexpected(concat("option ", option, " takes no value"));
       target = true;
       return {};
     };
 
     std::expected<void, std::string> done;
-    if (option == "--help") {
+    if (option == "--help" || option == "-h") {
       done = flag(options.help);
     } else if (option == "--version") {
       done = flag(options.version);
@@ -96,7 +97,7 @@ std::expected<BridgeOptions, std::string> parse_options(std::span<const std::str
     } else if (option == "--hcitool" || option == "--control" || option == "--log" || option == "--allow-user") {
       auto text = value();
       if (!text) return std::unexpected(text.error());
-      if (text->empty()) return std::unexpected(concat(option, " needs a non-empty value"));
+      if (text->empty()) return std::unexpected(concat("option ", option, " needs a non-empty value"));
       if (option == "--hcitool") options.hcitool = std::string(*text);
       if (option == "--control") options.control = std::filesystem::path(*text);
       if (option == "--log") options.log = std::filesystem::path(*text);
@@ -106,7 +107,10 @@ std::expected<BridgeOptions, std::string> parse_options(std::span<const std::str
         options.allowed_users.push_back(*uid);
       }
     } else {
-      return std::unexpected(concat("Unknown option \"", args[i], "\" (see --help)"));
+      // As the other programs of this system word it; the caller adds where help is.
+      const bool is_option = args[i].starts_with('-');
+      return std::unexpected(
+          concat(is_option ? "unknown option " : "unexpected argument ", text::quoted_start(args[i], 64)));
     }
     if (!done) return std::unexpected(done.error());
   }

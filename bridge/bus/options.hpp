@@ -22,7 +22,8 @@ struct BridgeOptions {
   std::vector<uid_t> allowed_users;  // served besides root, and their levels remembered
 };
 
-// Arguments after the program name. User names are resolved here, once (getpwnam BLOCKS on NSS).
+// Arguments after the program name, or why they make no command line (a usage error, without
+// "Error: " or where help is). User names are resolved here, once (getpwnam BLOCKS on NSS).
 std::expected<BridgeOptions, std::string> parse_options(std::span<const std::string_view> args);
 
 std::string_view help_text() noexcept;

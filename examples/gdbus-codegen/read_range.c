@@ -36,7 +36,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   g_free(owner);
-  printf("%d\n", orbo_configuration_legacy_get_range(proxy));
+  /* The getter reads the proxy's cache, and says 0 when the properties could not be read (the
+   * service did not answer in time, say): the cached value itself tells whether there is one. */
+  GVariant* range = g_dbus_proxy_get_cached_property(G_DBUS_PROXY(proxy), "Range");
+  if (range == NULL || !g_variant_is_of_type(range, G_VARIANT_TYPE_INT32)) {
+    fprintf(stderr, "Error: com.orbo.RIDEviva did not tell its Range: is ble-ranged answering?\n");
+    if (range != NULL) g_variant_unref(range);
+    g_object_unref(proxy);
+    return 1;
+  }
+  printf("%d\n", g_variant_get_int32(range));
+  g_variant_unref(range);
   g_object_unref(proxy);
   return 0;
 }

@@ -298,8 +298,8 @@ TEST(BridgeCommandLine, RefusesBadOptionsAndDocumentsTheGoodOnes) {
 
   const Finished bad =
       harness::run_to_end(harness::bridge_program(), {.arguments = {"--allow-user", "no-such-user-x"}});
-  EXPECT_EQ(bad.status, ExitStatus::exited(1));
-  EXPECT_EQ(bad.standard_error, "Error: Unknown user \"no-such-user-x\"\n");
+  EXPECT_EQ(bad.status, ExitStatus::exited(2));
+  EXPECT_EQ(bad.standard_error, "Error: Unknown user \"no-such-user-x\" (see hcitool-bridge --help)\n");
 }
 
 }  // namespace

@@ -16,12 +16,12 @@ TEST(BridgeOptions, RefusesMalformedCommandLinesWithAClearMessage) {
     std::vector<std::string_view> args;
     std::string message;
   } cases[] = {
-      {{"--frobnicate"}, "Unknown option \"--frobnicate\" (see --help)"},
-      {{"simulate"}, "Unknown option \"simulate\" (see --help)"},
-      {{"--log"}, "--log needs a value"},
-      {{"--hcitool="}, "--hcitool needs a non-empty value"},
-      {{"--simulate=yes"}, "--simulate takes no value"},
-      {{"--version=1"}, "--version takes no value"},
+      {{"--frobnicate"}, "unknown option \"--frobnicate\""},
+      {{"simulate"}, "unexpected argument \"simulate\""},
+      {{"--log"}, "option --log needs a value"},
+      {{"--hcitool="}, "option --hcitool needs a non-empty value"},
+      {{"--simulate=yes"}, "option --simulate takes no value"},
+      {{"--version=1"}, "option --version takes no value"},
       {{"--control", "/tmp/c"}, "--control needs --simulate"},
       {{"--allow-user", "no-such-user-here"}, "Unknown user \"no-such-user-here\""},
       {{"--allow-user", "4294967295"}, "Invalid uid \"4294967295\""},

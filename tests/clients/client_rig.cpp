@@ -17,24 +17,29 @@ void ClientsOnTheBus::SetUp() {
 }
 
 ClientEnd ClientsOnTheBus::run(const ClientRun& client, std::string_view expected_output) {
-  harness::ProcessOptions options{.arguments = std::vector(client.command.begin() + 1, client.command.end()),
+  std::vector<std::string> command = client.command;
+  if (!client.redirection.empty())
+    command.insert(command.begin(), {"/bin/sh", "-c", "exec \"$@\" " + client.redirection, "sh"});
+  harness::ProcessOptions options{.arguments = std::vector(command.begin() + 1, command.end()),
                                   .account = client.account};
   std::unique_ptr<harness::Process> process;
   if (client.bus_address.empty()) {
-    process = rig_->bus().start(client.command.front(), std::move(options));
+    process = rig_->bus().start(command.front(), std::move(options));
   } else {
     options.environment.emplace_back("DBUS_SYSTEM_BUS_ADDRESS", client.bus_address);
-    process = std::make_unique<harness::Process>(client.command.front(), std::move(options));
+    process = std::make_unique<harness::Process>(command.front(), std::move(options));
   }
   if (client.set_meanwhile) {
     const std::string_view first_line = expected_output.substr(0, expected_output.find('\n') + 1);
     if (process->wait_for_output(harness::Process::Stream::output, first_line)) {
       const auto set = rig_->client(BLE_CTL_PROGRAM, {"set", std::to_string(*client.set_meanwhile)});
       EXPECT_EQ(set.status, harness::ExitStatus::exited(0)) << set.standard_error;
-      process->wait_for_output(harness::Process::Stream::output, expected_output);
     }
   }
-  if (client.ending_signal != 0) process->send_signal(client.ending_signal);
+  if (client.ending_signal != 0) {
+    process->wait_for_output(harness::Process::Stream::output, expected_output);
+    process->send_signal(client.ending_signal);
+  }
   const auto status = process->wait_for_exit(15s);
   return {status, process->standard_output(), process->standard_error()};
 }

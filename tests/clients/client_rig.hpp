@@ -25,6 +25,7 @@ struct ClientRun {
   std::optional<int> set_meanwhile = std::nullopt;
   int ending_signal = 0;
   std::string bus_address = {};  // empty: the rig's bus
+  std::string redirection = {};  // the shell's, such as ">&-" or ">/dev/full"
 };
 
 struct ClientEnd {

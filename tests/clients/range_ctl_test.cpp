@@ -1,6 +1,8 @@
 // ble-rangectl's outcomes against the real service: what it prints, on which stream, and the
 // exit status that tells each kind of outcome apart; and watch across a restart of the service.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <csignal>
 #include <nlohmann/json.hpp>
@@ -9,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fd/unique_fd.hpp"
 #include "tests/clients/client_rig.hpp"
 #include "tests/harness/expected_texts.hpp"
 #include "tests/harness/sandbox.hpp"
@@ -19,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Before a row runs, the rig is brought into its situation; rows only move forward through these.
-enum class Situation { no_service, serving, radio_refuses, frozen };
+enum class Situation { no_service, serving, slow_radio, radio_refuses, no_bridge, frozen };
 
 // How the output is held to the row's: bytes alone, or also as JSON that a parser reads, one
 // document a line or the whole output one document.
@@ -67,6 +70,13 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
   // Below a directory only root may enter, as the demo's bus socket is.
   const harness::ScratchDirectory root_only;
   const std::string unreachable_socket = (root_only.path() / "socket").string();
+  // A socket that takes connections into its queue and never reads them: a bus daemon that hangs.
+  const std::string silent_socket = (root_only.path() / "silent").string();
+  const platform::UniqueFd silent(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  silent_socket.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent.get(), 8), 0);
   // The sandboxed /etc/wireless lies below such a directory too: an ordinary account reads no
   // stored level.
   const std::string unreadable_file =
@@ -82,7 +92,12 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
   const Outcome outcomes[] = {
       {"no service", Situation::no_service, {{}}, 5, "", no_service("read the range")},
       {"no service to get", Situation::no_service, {{"get"}}, 5, "", no_service("read the range")},
-      {"no service to watch", Situation::no_service, {{"watch"}}, 5, "", no_service("watch the range")},
+      {"no service to watch: it says so and waits",
+       Situation::no_service,
+       {{"watch", "--no-timestamps"}, {}, std::nullopt, SIGINT},
+       0,
+       "ble-ranged is not running\n",
+       ""},
       {"no service to show: a state, not a failure",
        Situation::no_service,
        {{"show"}},
@@ -113,6 +128,36 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
        0,
        "Range=7\nStoredRange=\nRunning=yes\n",
        unreadable_file},
+      {"show warns only of the stored level shown",
+       Situation::serving,
+       {{"show", "-pRange"}, ordinary_user},
+       0,
+       "Range=7\n",
+       ""},
+      {"standard output closed: nothing reaches the bus socket",
+       Situation::serving,
+       {.command = {"get"}, .redirection = ">&-"},
+       0,
+       "",
+       ""},
+      {"version with standard output closed",
+       Situation::serving,
+       {.command = {"--version"}, .redirection = ">&-"},
+       0,
+       "",
+       ""},
+      {"standard output full",
+       Situation::serving,
+       {.command = {"get"}, .redirection = ">/dev/full"},
+       1,
+       "",
+       "Error: cannot write to standard output: No space left on device\n"},
+      {"a bus socket that never answers",
+       Situation::serving,
+       {.command = {"--timeout=1", "get"}, .bus_address = "unix:path=" + silent_socket},
+       1,
+       "",
+       "Error: cannot reach the system bus: the bus daemon did not answer within 1 s\n"},
       {"show quietly",
        Situation::serving,
        {{"-q", "--no-pager", "show", "--property", "StoredRange"}, ordinary_user},
@@ -120,7 +165,12 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
        "StoredRange=\n",
        ""},
       {"set, a sign allowed", Situation::serving, {{"set", "+25", "--timeout=2.5"}}, 0, "", ""},
-      {"status named", Situation::serving, {{"--system", "status"}}, 0, "Range: 25 (5 dBm)\n", ""},
+      {"status named",
+       Situation::serving,
+       {{"--system", "status", "--timeout=infinity"}},
+       0,
+       "Range: 25 (5 dBm)\n",
+       ""},
       {"set above the range", Situation::serving, {{"set", "31"}}, 3, "", refused(31)},
       {"set a negative level", Situation::serving, {{"set", "-1"}}, 3, "", refused(-1)},
       {"set by an ordinary account",
@@ -149,6 +199,14 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
        "{\"Range\":0,\"Power\":-20}\n{\"Range\":30,\"Power\":10}\n",
        "",
        Form::json_lines},
+      {"set answered late: the outcome is not known",
+       Situation::slow_radio,
+       {{"--timeout=1", "set", "18"}},
+       6,
+       "",
+       "Error: the range may or may not be set to 18: ble-ranged did not answer within 1 s (\"ble-rangectl get\" "
+       "shows the level it holds)\n"},
+      {"the late set took", Situation::slow_radio, {{"get"}}, 0, "18\n", ""},
       {"set a level the radio refuses",
        Situation::radio_refuses,
        {{"set", "10"}},
@@ -160,18 +218,19 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
       {"help wins", Situation::radio_refuses, {{"--frob", "-h", "get"}}, 0, help, ""},
       {"unknown command", Situation::radio_refuses, {{"frob"}}, 2, "", usage("unknown command \"frob\"")},
       {"unknown option", Situation::radio_refuses, {{"get", "--frob"}}, 2, "", usage("unknown option \"--frob\"")},
-      {"not a level",
+      {"not a level, quoted",
        Situation::radio_refuses,
-       {{"set", "2x"}},
+       {{"set", "5\n\x1b"}},
        2,
        "",
-       usage("level \"2x\" is not a whole number from 0 to 30")},
-      {"too large for any level",
+       usage("level \"5\\n\\u{1b}\" is not a whole number from 0 to 30")},
+      {"too large for the bus, refused as the service refuses",
        Situation::radio_refuses,
-       {{"set", "4294967297"}},
-       2,
+       {{"set", "+04294967297"}},
+       3,
        "",
-       usage("level \"4294967297\" is not a whole number from 0 to 30")},
+       "Error: cannot set the range to 4294967297: Invalid argument Bluetooth LE range 4294967297 not between [0, "
+       "30]\n"},
       {"an option of another command",
        Situation::radio_refuses,
        {{"get", "--value"}},
@@ -192,10 +251,10 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
        usage("--json takes short, pretty or off, not \"yaml\"")},
       {"no time to wait",
        Situation::radio_refuses,
-       {{"--timeout=0", "get"}},
+       {{"--timeout=0ms", "get"}},
        2,
        "",
-       usage("timeout \"0\" is not a number of seconds from 0.001 to 86400")},
+       usage("timeout \"0ms\" is not a time from 1ms to 24h (seconds, or such as 500ms, 2.5s, 1min) or infinity")},
       {"a bus socket the account may not reach",
        Situation::radio_refuses,
        {.command = {}, .account = ordinary_user, .bus_address = "unix:path=" + unreachable_socket},
@@ -203,9 +262,16 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
        "",
        "Error: cannot reach the system bus: Failed to connect to socket " + unreachable_socket +
            ": Permission denied\n"},
+      {"set without the bridge",
+       Situation::no_bridge,
+       {{"set", "10"}},
+       5,
+       "",
+       "Error: cannot set the range to 10: ble-ranged cannot reach the radio: hcitool-bridge is not running (nobody "
+       "owns com.orbo.ZozovoZorOrevov on the bus)\n"},
       {"a service that does not answer, within the timeout",
        Situation::frozen,
-       {{"get", "--timeout=0.3"}},
+       {{"get", "--timeout=300ms"}},
        1,
        "",
        no_reply},
@@ -214,9 +280,11 @@ TEST_F(RangeCtl, TellsEveryOutcomeByItsOutputAndExitStatus) {
   for (const auto& [what, situation, client, status, output, error, form] : outcomes) {
     SCOPED_TRACE(what);
     if (now == Situation::no_service && situation != now) rig_->start_serving();
+    if (situation == Situation::slow_radio && now != situation) rig_->bridge().set_control("delay_ms=3000\n");
     if (situation >= Situation::radio_refuses && now < Situation::radio_refuses) {
       rig_->bridge().set_control("status=12\n");
     }
+    if (situation >= Situation::no_bridge && now < Situation::no_bridge) rig_->bridge().process().stop();
     if (situation == Situation::frozen && now != situation) rig_->service().send_signal(SIGSTOP);
     now = situation;
 
@@ -245,7 +313,6 @@ bool is_timestamp(std::string_view text) {
 }
 
 TEST_F(RangeCtl, WatchFollowsTheServiceAcrossAStopAndAStart) {
-  rig_->start_serving();
   auto text = rig_->bus().start(BLE_CTL_PROGRAM, {.arguments = {"watch"}});
   auto json = rig_->bus().start(BLE_CTL_PROGRAM, {.arguments = {"watch", "--json=short"}});
   const auto both_have = [&](std::size_t count) {
@@ -255,32 +322,38 @@ TEST_F(RangeCtl, WatchFollowsTheServiceAcrossAStopAndAStart) {
     }
     return true;
   };
-  ASSERT_TRUE(both_have(1));
+  const auto unique_name = [&] {
+    const auto owner = rig_->client(BLE_CTL_PROGRAM, {"show", "-p", "UniqueName", "--value"});
+    return owner.standard_output.substr(0, owner.standard_output.find('\n'));
+  };
+  ASSERT_TRUE(both_have(1)) << text->standard_error() << json->standard_error() << text->standard_output();
+  rig_->start_serving();
+  ASSERT_TRUE(both_have(3));
+  const std::string first_name = unique_name();
   rig_->service().stop();
-  ASSERT_TRUE(both_have(2));
+  ASSERT_TRUE(both_have(4));
   // Changed while the service was away: the watch must not go on showing 7.
   rig_->sandbox().write_config(harness::stored_file(9));
   rig_->start_serving();
-  ASSERT_TRUE(both_have(4));
+  ASSERT_TRUE(both_have(6));
   const auto set = rig_->client(BLE_CTL_PROGRAM, {"set", "12"});
   ASSERT_EQ(set.status, harness::ExitStatus::exited(0)) << set.standard_error;
-  ASSERT_TRUE(both_have(5));
-  const auto owner = rig_->client(BLE_CTL_PROGRAM, {"show", "-p", "UniqueName", "--value"});
-  const std::string unique_name = owner.standard_output.substr(0, owner.standard_output.find('\n'));
-  ASSERT_TRUE(unique_name.starts_with(":1.")) << owner.standard_output << owner.standard_error;
+  ASSERT_TRUE(both_have(7));
+  const std::string second_name = unique_name();
+  ASSERT_TRUE(first_name.starts_with(":1.") && second_name.starts_with(":1.")) << first_name << second_name;
 
   for (harness::Process* watch : {text.get(), json.get()}) {
     watch->send_signal(SIGINT);
     EXPECT_EQ(watch->wait_for_exit(), harness::ExitStatus::exited(0)) << watch->standard_error();
   }
-  const std::vector<std::string> told = {"Range: 7 (-13 dBm)", "ble-ranged stopped",
-                                         "ble-ranged started (" + unique_name + ")", "Range: 9 (-11 dBm)",
-                                         "Range: 12 (-8 dBm)"};
-  const std::vector<nlohmann::json> objects = {{{"Range", 7}, {"Power", -13}},
-                                               {{"Running", false}},
-                                               {{"Running", true}, {"UniqueName", unique_name}},
-                                               {{"Range", 9}, {"Power", -11}},
-                                               {{"Range", 12}, {"Power", -8}}};
+  const std::vector<std::string> told = {
+      "ble-ranged is not running", "ble-ranged started (" + first_name + ")",  "Range: 7 (-13 dBm)",
+      "ble-ranged stopped",        "ble-ranged started (" + second_name + ")", "Range: 9 (-11 dBm)",
+      "Range: 12 (-8 dBm)"};
+  const std::vector<nlohmann::json> objects = {
+      {{"Running", false}},          {{"Running", true}, {"UniqueName", first_name}},  {{"Range", 7}, {"Power", -13}},
+      {{"Running", false}},          {{"Running", true}, {"UniqueName", second_name}}, {{"Range", 9}, {"Power", -11}},
+      {{"Range", 12}, {"Power", -8}}};
   const auto text_lines = lines_of(text->standard_output());
   const auto json_lines = lines_of(json->standard_output());
   ASSERT_EQ(text_lines.size(), told.size()) << text->standard_output();

@@ -149,13 +149,14 @@ TEST(ServiceStartUp, AnswersHelpAndVersionAndRefusesEveryOtherArgument) {
   WirelessSandbox sandbox;
   sandbox.write_config("[Bluetooth]\nRange = 31\n");
   const std::string before = snapshot(sandbox);
-  const std::string usage = "Usage: ble-ranged [--help | --version]\n";
+  const std::string usage = "Usage: ble-ranged [-h | --help | --version]\n";
   const ArgumentCase cases[] = {
       {"help", {"--help"}, 0, usage, ""},
+      {"help, short", {"-h"}, 0, usage, ""},
       {"the first of the two wins", {"--version", "--help"}, 0, "ble-ranged " BLE_VERSION "\n", ""},
-      {"a typo", {"--verison"}, 2, "", "Error: unknown argument \"--verison\"\n" + usage},
-      {"an unknown one beside help", {"--help", "-v"}, 2, "", "Error: unknown argument \"-v\"\n" + usage},
-      {"a word", {"serve"}, 2, "", "Error: unknown argument \"serve\"\n" + usage},
+      {"a typo", {"--verison"}, 2, "", "Error: unknown option \"--verison\" (see ble-ranged --help)\n"},
+      {"an unknown one beside help", {"--help", "-v"}, 2, "", "Error: unknown option \"-v\" (see ble-ranged --help)\n"},
+      {"a word", {"serve"}, 2, "", "Error: unexpected argument \"serve\" (see ble-ranged --help)\n"},
   };
   for (const auto& [what, arguments, status, output_start, error] : cases) {
     SCOPED_TRACE(what);

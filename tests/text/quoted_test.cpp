@@ -34,5 +34,11 @@ TEST(Quoted, EscapesWhatIsAmbiguousOrInvisible) {
   for (const auto& c : cases) EXPECT_EQ(text::quoted(c.text), c.quoted) << testing::PrintToString(c.text);
 }
 
+TEST(Quoted, QuotesALongTextByItsFirstWholeCharactersAndItsLength) {
+  EXPECT_EQ(text::quoted_start("abc", 3), "\"abc\"");
+  EXPECT_EQ(text::quoted_start("a\nbc", 3), "\"a\\nb\"... (4 bytes)");
+  EXPECT_EQ(text::quoted_start("ab\xC3\xA9", 3), "\"ab\"... (4 bytes)");  // never inside a character
+}
+
 }  // namespace
 }  // namespace text
