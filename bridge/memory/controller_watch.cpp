@@ -19,8 +19,6 @@ namespace {
 
 constexpr std::uint16_t device_event_type = 0x0001;  // HCI_EV_SI_DEVICE
 constexpr std::uint16_t reset_opcode = 0x0c03;       // HCI_Reset
-// The kernel switches a controller it powered on only for its set-up off again after 2 s.
-constexpr std::chrono::milliseconds after_set_up{2500};
 
 std::unexpected<std::string> failed(std::string_view step) {
   return std::unexpected(concat(step, ": ", std::strerror(errno)));
@@ -39,18 +37,16 @@ bool bind_to(int fd, std::uint16_t device) {
   return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-// The controllers the kernel has, and which of them are up. A controller the kernel powered on
-// only for its set-up, to switch it off again, does not count as up.
-std::expected<std::map<std::uint16_t, bool>, std::string> controllers_now(int fd) {
+// The controllers the kernel has.
+std::expected<std::vector<std::uint16_t>, std::string> controllers_now(int fd) {
   struct {
     std::uint16_t count;
     hci::DeviceRequest devices[hci::most_devices];
   } list{};
   list.count = hci::most_devices;
   if (::ioctl(fd, hci::get_device_list, &list) != 0) return failed("HCIGETDEVLIST");
-  std::map<std::uint16_t, bool> controllers;
-  for (std::uint16_t i = 0; i < list.count && i < hci::most_devices; ++i)
-    controllers[list.devices[i].id] = (list.devices[i].flags & hci::flag_up) != 0;
+  std::vector<std::uint16_t> controllers;
+  for (std::uint16_t i = 0; i < list.count && i < hci::most_devices; ++i) controllers.push_back(list.devices[i].id);
   return controllers;
 }
 
@@ -81,12 +77,7 @@ std::expected<ControllerWatch, std::string> ControllerWatch::kernel() {
   auto now = controllers_now(fd.get());
   if (!now) return std::unexpected(now.error());
   ControllerWatch watch(std::move(fd), false);
-  for (const auto& [index, up] : *now) {
-    watch.follow(index);
-    if (up) watch.up_at_start_.push_back(concat("hci", index));
-    else watch.not_up_at_start_.push_back(index);
-  }
-  if (!watch.not_up_at_start_.empty()) watch.look_again_ = std::chrono::steady_clock::now() + after_set_up;
+  for (const std::uint16_t index : *now) watch.follow(index);
   return watch;
 }
 
@@ -134,22 +125,9 @@ void ControllerWatch::read_resets(std::vector<ControllerEvent>& events) {
   }
 }
 
-void ControllerWatch::look_again(std::vector<ControllerEvent>& events) {
-  look_again_.reset();
-  auto now = controllers_now(devices_.get());
-  if (!now) return;
-  for (const std::uint16_t index : std::exchange(not_up_at_start_, {})) {
-    const auto found = now->find(index);
-    if (found != now->end() && found->second)
-      events.push_back({ControllerEvent::Kind::powered_on, concat("hci", index)});
-  }
-}
-
-std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events(
-    std::chrono::steady_clock::time_point now) {
+std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events() {
   std::vector<ControllerEvent> events;
   read_resets(events);
-  if (look_again_ && now >= *look_again_) look_again(events);
   for (;;) {
     std::uint8_t buffer[sizeof(signalfd_siginfo) > 2 * hci::largest_event_packet ? sizeof(signalfd_siginfo)
                                                                                  : 2 * hci::largest_event_packet];

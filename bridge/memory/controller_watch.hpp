@@ -33,32 +33,21 @@ class ControllerWatch {
   // Blocks SIGUSR1 for the whole process and receives it through a descriptor instead.
   static std::expected<ControllerWatch, std::string> simulated();
 
-  // The controllers that were up when the watch began (none known for the emulated ones).
-  const std::vector<std::string>& up_at_start() const noexcept { return up_at_start_; }
-
-  // Readable when something may have happened; and a time to look again, when one is due.
+  // Readable when something may have happened.
   std::vector<int> fds() const;
-  std::optional<std::chrono::steady_clock::time_point> wake_time() const noexcept { return look_again_; }
   // What happened, read from what is waiting: resets first, as each power-on's reset comes
   // before the power-on is announced. Does not block.
-  std::expected<std::vector<ControllerEvent>, std::string> events(std::chrono::steady_clock::time_point now);
+  std::expected<std::vector<ControllerEvent>, std::string> events();
 
  private:
   ControllerWatch(platform::UniqueFd devices, bool simulated) noexcept
       : devices_(std::move(devices)), simulated_(simulated) {}
   void follow(std::uint16_t index);
   void read_resets(std::vector<ControllerEvent>& events);
-  void look_again(std::vector<ControllerEvent>& events);
 
   platform::UniqueFd devices_;
   bool simulated_;
   std::map<std::uint16_t, platform::UniqueFd> resets_;  // by controller index
-  std::vector<std::string> up_at_start_;
-  // A controller the kernel powered on for its set-up counts as down until it is switched off
-  // again 2 s later, unless something powers it meanwhile, which announces nothing. Those not up
-  // at the start are looked at once more when that time is over.
-  std::vector<std::uint16_t> not_up_at_start_;
-  std::optional<std::chrono::steady_clock::time_point> look_again_;
 };
 
 // A stack-internal device event of the kernel, as a raw socket bound to no controller gets it:

@@ -14,10 +14,8 @@ namespace {
 // controller's name ("hci0 powered on: restored hci0 0x3f 0x0087 0xa").
 constexpr std::string_view after_power_on = "powered on";
 constexpr std::string_view after_reset = "was reset";
-constexpr std::string_view after_start = "was up when the bridge started";
 constexpr std::string_view after_no_answer = "did not answer a command in time";
 constexpr std::string_view after_bad_answer = "gave no usable answer to a command";
-constexpr std::string_view after_not_kept = "took a level that could not be kept";
 constexpr std::string_view after_untold = "took a level its caller was not told of";
 
 void earliest(std::optional<TimePoint>& soonest, std::optional<TimePoint> candidate) {
@@ -66,15 +64,6 @@ void Scheduler::changed(const std::string& controller, Lane& queue, std::string_
   advance(controller, queue, clock_.now());
 }
 
-void Scheduler::started(const std::vector<std::string>& up) {
-  for (const std::string& controller : memory_.controllers()) lane(controller).up = false;
-  for (const std::string& controller : up) {
-    Lane& queue = lane(controller);
-    queue.up = true;
-    changed(controller, queue, after_start);
-  }
-}
-
 void Scheduler::powered_on(std::string_view controller) {
   const std::string name(controller);
   Lane& queue = lane(name);
@@ -95,7 +84,6 @@ void Scheduler::was_reset(std::string_view controller) {
 
 std::vector<int> Scheduler::fds() const {
   std::vector<int> fds = transport_.fds();
-  if (memory_.fd() >= 0) fds.push_back(memory_.fd());
   for (const auto& [controller, queue] : lanes_)
     if (queue.in_flight && queue.in_flight->exchange) {
       const auto more = queue.in_flight->exchange->fds();
@@ -105,7 +93,7 @@ std::vector<int> Scheduler::fds() const {
 }
 
 std::optional<TimePoint> Scheduler::wake_time() const {
-  std::optional<TimePoint> soonest = memory_.wake_time();
+  std::optional<TimePoint> soonest;
   for (const auto& [controller, queue] : lanes_) {
     if (queue.in_flight) {
       earliest(soonest, queue.in_flight->deadline);
@@ -123,7 +111,6 @@ std::optional<TimePoint> Scheduler::wake_time() const {
 void Scheduler::step() {
   transport_.tend();
   const TimePoint now = clock_.now();
-  memory_.step(now);
   for (auto& [controller, queue] : lanes_) {
     if (queue.in_flight) step_in_flight(controller, queue, now);
     advance(controller, queue, now);
@@ -215,14 +202,6 @@ void Scheduler::step_in_flight(const std::string& controller, Lane& queue, TimeP
       // A late answer, or the end of the wait for one, only frees the controller.
       if (flight.exchange->step(now) || now >= flight.deadline) queue.in_flight.reset();
       return;
-    case Stage::storing:
-      if (auto outcome = memory_.outcome(flight.ticket)) {
-        if (!*outcome) return stored(controller, queue, std::unexpected(": " + outcome->error()));
-        return stored(controller, queue, {});
-      }
-      if (now >= flight.deadline)
-        stored(controller, queue, std::unexpected(concat(" within the call's ", limits_.call.count(), " ms")));
-      return;
     case Stage::exchanging:
       // An answer taken after the deadline could no longer reach the caller in time: it is not one.
       if (now <= flight.deadline)
@@ -268,42 +247,15 @@ void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlig
     if (flight.disturbed || memory_.wanted(controller) != flight.command) unknown(queue, after_untold, false);
     return call.answer(std::move(result));
   }
-  if (!call.remembered) {
-    holds(controller, queue, flight);
-    return call.answer(std::move(result));
-  }
-  const auto proposal = memory_.propose(flight.command);
-  if (proposal.kept) {
-    holds(controller, queue, flight, proposal.ticket);
-    return call.answer(std::move(result));
-  }
-  // Told accepted only once the state file holds it, so that a restarted bridge sends it too.
-  flight.stage = Stage::storing;
-  flight.ticket = proposal.ticket;
-  flight.answer = std::move(*result);
-  flight.exchange.reset();
-  queue.in_flight = std::move(flight);
+  holds(controller, queue, flight, call.remembered);
+  call.answer(std::move(result));
 }
 
-void Scheduler::stored(const std::string& controller, Lane& queue, std::expected<void, std::string> outcome) {
-  InFlight flight = std::move(*queue.in_flight);
-  queue.in_flight.reset();
-  Call& call = *flight.call;
-  if (outcome) {
-    holds(controller, queue, flight, flight.ticket);
-    return call.answer(std::move(flight.answer));
-  }
-  memory_.withdraw(flight.ticket);
-  unknown(queue, after_not_kept, false);
-  call.answer(std::unexpected(concat(controller, ": the controller took ", parameter_text(flight.command),
-                                     ", but it was not kept across restarts", outcome.error())));
-}
-
-void Scheduler::holds(const std::string& controller, Lane& queue, const InFlight& flight,
-                      std::optional<PowerMemory::Ticket> kept) {
+void Scheduler::holds(const std::string& controller, Lane& queue, const InFlight& flight, bool kept) {
   // Only a power that was to be sent again makes the call worth a line.
   const bool was_due = queue.radio == Holds::unknown && memory_.wanted(controller).has_value();
-  if (kept) memory_.commit(*kept);
+  // The caller is told it was accepted now: the service's level is this one from now on.
+  if (kept) memory_.keep(flight.command);
   if (flight.disturbed) return unknown(queue, queue.why_unknown, false);
   if (was_due)
     log_(concat(controller, ' ', queue.why_unknown, ": a call has set ", command_line(flight.command), " since"));

@@ -6,14 +6,14 @@
 //
 // Per controller it keeps what is wanted (the service's last level, in PowerMemory) and what is
 // known: whether the radio holds it. Whenever the bridge cannot be sure (the controller powered
-// on or was reset, was up when the bridge started, or took a command whose outcome the caller
-// was not told), the radio is unknown, and while the controller is up the wanted power is sent
-// again when the controller is free, less and less often while that fails. Calls go first.
+// on or was reset, or took a command whose outcome the caller was not told), the radio is unknown, and while the
+// controller is up the wanted power is sent again when the controller is free, less and less often while that fails.
+// Calls go first.
 //
 // One exchange at a time per controller, since the answers to two transmit-power commands cannot
 // be told apart; controllers do not wait for each other. Every call is answered by its deadline,
-// and nothing is sent for it once that has passed. A level is told accepted only once the
-// controller accepted it and the state file holds it, both in time.
+// and nothing is sent for it once that has passed. A level the controller accepted in time is
+// answered as accepted at once, and is the wanted power from then on.
 #include <poll.h>
 
 #include <chrono>
@@ -80,8 +80,6 @@ class Scheduler {
 
   // What the bridge learns of the controllers. Each of these but powered_off leaves the radio
   // unknown, and lets a wanted power be sent again at once.
-  // At the start: the controllers that are up now; every other one with a wanted power is down.
-  void started(const std::vector<std::string>& up);
   // Powered on, and so reset: it has forgotten its transmit power.
   void powered_on(std::string_view controller);
   // Every controller with a wanted power has (the emulated controller's power-on).
@@ -91,8 +89,7 @@ class Scheduler {
   // It completed an HCI Reset, whoever sent it: its transmit power is the default again.
   void was_reset(std::string_view controller);
 
-  // What the loop waits for: the exchanges' and the memory's descriptors, and the nearest time
-  // something is due.
+  // What the loop waits for: the exchanges' descriptors, and the nearest time something is due.
   std::vector<int> fds() const;
   std::optional<TimePoint> wake_time() const;
   // Takes what has arrived, answers what has ended or run out of time, starts what can start.
@@ -110,7 +107,6 @@ class Scheduler {
   };
   enum class Stage {
     exchanging,  // the command is out; its answer is awaited until the deadline
-    storing,     // accepted; the state file must hold it by the deadline
     settling,    // given up; the controller keeps its lane for a late answer until the deadline
   };
   struct InFlight {
@@ -120,8 +116,6 @@ class Scheduler {
     std::optional<Call> call;  // none: a re-send of the wanted power
     Stage stage = Stage::exchanging;
     bool disturbed = false;  // the radio became unknown meanwhile: its outcome does not tell
-    HciAnswer answer;        // storing: the controller's
-    PowerMemory::Ticket ticket = 0;
   };
   struct Lane {
     explicit Lane(const ScheduleLimits& limits) : retry(limits.first_retry, limits.longest_retry) {}
@@ -147,11 +141,9 @@ class Scheduler {
   void step_in_flight(const std::string& controller, Lane& queue, TimePoint now);
   void answered(const std::string& controller, Lane& queue, ExchangeResult result, TimePoint now);
   void call_answered(const std::string& controller, Lane& queue, InFlight flight, ExchangeResult result);
-  void stored(const std::string& controller, Lane& queue, std::expected<void, std::string> outcome);
   // The radio holds the command in flight now, which its caller is told took; a remembered one
   // becomes the wanted power (`kept`).
-  void holds(const std::string& controller, Lane& queue, const InFlight& flight,
-             std::optional<PowerMemory::Ticket> kept = std::nullopt);
+  void holds(const std::string& controller, Lane& queue, const InFlight& flight, bool kept);
   void give_up(const std::string& controller, Lane& queue, TimePoint now);
   void resend_ended(const std::string& controller, Lane& queue, const InFlight& flight, const ExchangeResult& result,
                     TimePoint now);

@@ -67,7 +67,7 @@ class ToolBridge {
   }
   // A power-on of hci0, with level 25 remembered: the restore's log line.
   std::string restore() {
-    memory_.commit(memory_.propose(level_25).ticket);  // kept in memory only: at once
+    memory_.keep(level_25);
     scheduler_.powered_on("hci0");
     turn_until([&] { return !log_.empty(); });
     return log_.empty() ? "no restore" : log_.back();
@@ -85,7 +85,7 @@ class ToolBridge {
 
   SteadyClock clock_;
   HcitoolTransport transport_;
-  PowerMemory memory_{{}, std::nullopt, nullptr, [](std::string_view) {}};
+  PowerMemory memory_;
   std::vector<std::string> log_;
   Scheduler scheduler_;
 };
