@@ -80,10 +80,9 @@ std::unique_ptr<bridge::Transport> open_transport(const bridge::BridgeOptions& o
 }
 
 void take_events(bridge::ControllerWatch& watch, bridge::Scheduler& scheduler) {
-  auto events = watch.events();
-  if (!events) return bridge::log_to_standard_error("Cannot read controller events: " + events.error());
+  const auto seen = watch.events();
   using Kind = bridge::ControllerEvent::Kind;
-  for (const auto& event : *events) {
+  for (const auto& event : seen.events) {
     if (!event.controller) {
       scheduler.all_powered_on();  // the emulated controller's: every remembered one
       continue;
@@ -92,8 +91,11 @@ void take_events(bridge::ControllerWatch& watch, bridge::Scheduler& scheduler) {
       case Kind::powered_on: scheduler.powered_on(*event.controller); break;
       case Kind::powered_off: scheduler.powered_off(*event.controller); break;
       case Kind::reset: scheduler.was_reset(*event.controller); break;
+      case Kind::kernel_sent: scheduler.kernel_sent(*event.controller, event.opcode); break;
+      case Kind::kernel_answered: scheduler.kernel_answered(*event.controller, event.opcode); break;
     }
   }
+  if (seen.error) bridge::log_to_standard_error("Cannot read controller events: " + *seen.error);
 }
 
 // BLOCKS until the bus, the watch or an exchange has something, or the scheduler's or the caller

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "bridge/concat.hpp"
+#include "bridge/transmit_power.hpp"
 #include "bridge/transport/hci_kernel.hpp"
 #include "platform/fd/signal_fd.hpp"
 
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::uint16_t device_event_type = 0x0001;  // HCI_EV_SI_DEVICE
 constexpr std::uint16_t reset_opcode = 0x0c03;       // HCI_Reset
+
+std::uint16_t little_endian(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | at[1] << 8); }
 
 std::unexpected<std::string> failed(std::string_view step) {
   return std::unexpected(concat(step, ": ", std::strerror(errno)));
@@ -63,6 +66,21 @@ std::optional<DeviceEvent> device_event(const std::uint8_t* packet, std::size_t 
   return DeviceEvent{static_cast<DeviceEvent::Kind>(event), word(7)};
 }
 
+std::optional<ControllerEvent> traffic_event(const std::uint8_t* packet, std::size_t size, std::string controller) {
+  using Kind = ControllerEvent::Kind;
+  std::optional<ControllerEvent> seen;
+  // A command: type, opcode, length, parameters.
+  if (size >= 4 && packet[0] == hci::command_packet) seen = {Kind::kernel_sent, controller, little_endian(packet + 1)};
+  // Command Complete: type, code, length, number of packets, opcode, return parameters.
+  if (size >= 6 && packet[0] == hci::event_packet && packet[1] == hci::command_complete)
+    seen = {Kind::kernel_answered, controller, little_endian(packet + 4)};
+  // Command Status: type, code, length, status, number of packets, opcode.
+  if (size >= 7 && packet[0] == hci::event_packet && packet[1] == hci::command_status)
+    seen = {Kind::kernel_answered, controller, little_endian(packet + 5)};
+  if (seen && seen->opcode == transmit_power_opcode) return std::nullopt;
+  return seen;
+}
+
 std::expected<ControllerWatch, std::string> ControllerWatch::kernel() {
   platform::UniqueFd fd = raw_socket();
   if (!fd) return failed("socket");
@@ -90,26 +108,26 @@ std::expected<ControllerWatch, std::string> ControllerWatch::simulated() {
 void ControllerWatch::follow(std::uint16_t index) {
   platform::UniqueFd fd = raw_socket();
   hci::Filter filter{};
-  filter.type_mask = 1u << hci::event_packet;
-  filter.event_mask[hci::command_complete >> 5] = 1u << (hci::command_complete & 31);
-  filter.opcode = reset_opcode;
-  // A controller that is already gone again is announced as such; one whose resets cannot be
+  filter.type_mask = 1u << hci::command_packet | 1u << hci::event_packet;
+  for (const std::uint8_t code : {hci::command_complete, hci::command_status})
+    filter.event_mask[code >> 5] |= 1u << (code & 31);
+  // A controller that is already gone again is announced as such; one whose traffic cannot be
   // watched still has its power-ons.
-  if (fd && set_filter(fd.get(), filter) && bind_to(fd.get(), index)) resets_.insert_or_assign(index, std::move(fd));
+  if (fd && set_filter(fd.get(), filter) && bind_to(fd.get(), index)) traffic_.insert_or_assign(index, std::move(fd));
 }
 
 std::vector<int> ControllerWatch::fds() const {
   std::vector<int> fds{devices_.get()};
-  for (const auto& [index, fd] : resets_) fds.push_back(fd.get());
+  for (const auto& [index, fd] : traffic_) fds.push_back(fd.get());
   return fds;
 }
 
-void ControllerWatch::read_resets(std::vector<ControllerEvent>& events) {
-  for (auto entry = resets_.begin(); entry != resets_.end();) {
-    bool reset = false;
+void ControllerWatch::read_traffic(std::vector<ControllerEvent>& events) {
+  for (auto entry = traffic_.begin(); entry != traffic_.end();) {
+    const std::string controller = concat("hci", entry->first);
     bool gone = false;
     for (;;) {
-      std::uint8_t buffer[hci::largest_event_packet];
+      std::uint8_t buffer[hci::largest_packet];
       const ssize_t n = ::read(entry->second.get(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) break;
@@ -118,23 +136,31 @@ void ControllerWatch::read_resets(std::vector<ControllerEvent>& events) {
         gone = true;
         break;
       }
-      reset = true;
+      auto seen = traffic_event(buffer, static_cast<std::size_t>(n), controller);
+      if (!seen) continue;
+      const bool reset = seen->kind == ControllerEvent::Kind::kernel_answered && seen->opcode == reset_opcode;
+      events.push_back(std::move(*seen));
+      if (reset) events.push_back({ControllerEvent::Kind::reset, controller});
     }
-    if (reset) events.push_back({ControllerEvent::Kind::reset, concat("hci", entry->first)});
-    entry = gone ? resets_.erase(entry) : std::next(entry);
+    entry = gone ? traffic_.erase(entry) : std::next(entry);
   }
 }
 
-std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events() {
-  std::vector<ControllerEvent> events;
-  read_resets(events);
+ControllerWatch::Seen ControllerWatch::events() {
+  Seen seen;
+  std::vector<ControllerEvent>& events = seen.events;
+  read_traffic(events);
   for (;;) {
     std::uint8_t buffer[sizeof(signalfd_siginfo) > 2 * hci::largest_event_packet ? sizeof(signalfd_siginfo)
                                                                                  : 2 * hci::largest_event_packet];
     const ssize_t n = ::read(devices_.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return events;
-    if (n < 0) return failed("read");
+    if (n < 0 && errno == EAGAIN) return seen;
+    // What was read before stays: a reset must not be lost with the failure.
+    if (n < 0) {
+      seen.error = concat("read: ", std::strerror(errno));
+      return seen;
+    }
     if (simulated_) {
       events.push_back({ControllerEvent::Kind::powered_on, std::nullopt});
       continue;
@@ -145,7 +171,7 @@ std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events
     switch (event->kind) {
       case DeviceEvent::Kind::registered: follow(event->index); break;
       case DeviceEvent::Kind::unregistered:
-        resets_.erase(event->index);
+        traffic_.erase(event->index);
         events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)});
         break;
       case DeviceEvent::Kind::up: events.push_back({ControllerEvent::Kind::powered_on, std::move(controller)}); break;

@@ -107,6 +107,17 @@ void Scheduler::was_reset(std::string_view controller) {
   restarted(name, lane(name), after_reset);
 }
 
+void Scheduler::kernel_sent(std::string_view controller, std::uint16_t opcode) {
+  lane(controller).kernel.sent(opcode, clock_.now());
+}
+
+void Scheduler::kernel_answered(std::string_view controller, std::uint16_t opcode) {
+  const std::string name(controller);
+  Lane& queue = lane(name);
+  queue.kernel.answered(opcode, clock_.now());
+  advance(name, queue, clock_.now());
+}
+
 std::vector<int> Scheduler::fds() const {
   std::vector<int> fds = transport_.fds();
   for (const auto& [controller, queue] : lanes_)
@@ -118,20 +129,26 @@ std::vector<int> Scheduler::fds() const {
 }
 
 std::optional<TimePoint> Scheduler::wake_time() const {
+  const TimePoint now = clock_.now();
   std::optional<TimePoint> soonest;
   for (const auto& [controller, queue] : lanes_) {
-    if (queue.in_flight) {
-      earliest(soonest, queue.in_flight->deadline);
-      if (queue.in_flight->exchange) earliest(soonest, queue.in_flight->exchange->wake_time());
-    }
     // Calls wait in arrival order, so the first one's time runs out first.
     if (!queue.waiting.empty())
       earliest(soonest, queue.waiting.front().call.arrival + limits_.call - limits_.least_to_send);
-    if (!queue.in_flight && queue.waiting.empty() && queue.up && queue.radio == Holds::unknown &&
-        !queue.unknown_command && memory_.wanted(controller)) {
-      const TimePoint retry = queue.retry.next().value_or(clock_.now());
-      earliest(soonest, queue.owed.empty() ? retry : std::max(retry, queue.owed.back() + limits_.owed));
+    if (queue.in_flight) {
+      earliest(soonest, queue.in_flight->deadline);
+      if (queue.in_flight->exchange) earliest(soonest, queue.in_flight->exchange->wake_time());
+      continue;
     }
+    // When something would start, but for the kernel.
+    std::optional<TimePoint> start;
+    if (!queue.waiting.empty()) {
+      start = now;
+    } else if (queue.up && queue.radio == Holds::unknown && !queue.unknown_command && memory_.wanted(controller)) {
+      const TimePoint retry = queue.retry.next().value_or(now);
+      start = queue.owed.empty() ? retry : std::max(retry, queue.owed.back() + limits_.owed);
+    }
+    if (start) earliest(soonest, std::max(*start, kernel_done_at(queue).value_or(*start)));
   }
   return soonest;
 }
@@ -148,7 +165,7 @@ void Scheduler::step() {
   std::erase_if(lanes_, [&](const auto& entry) {
     const Lane& queue = entry.second;
     return !queue.in_flight && queue.waiting.empty() && queue.up && !memory_.wanted(entry.first) &&
-           queue.owed.empty() && !queue.unknown_command;
+           queue.owed.empty() && !queue.unknown_command && kernel_done_at(queue).value_or(now) <= now;
   });
 }
 
@@ -168,14 +185,15 @@ void Scheduler::wait(std::span<pollfd> extra, std::chrono::milliseconds longest)
 void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint now) {
   while (!queue.in_flight) {
     expire_waiting(queue, now);
+    const bool wanted = !queue.waiting.empty() || resend_due(controller, queue, now);
+    if (!wanted) queue.held_since.reset();
+    if (!wanted || !kernel_done(queue, now)) break;
     if (!queue.waiting.empty()) {
       Call call = std::move(queue.waiting.front().call);
       queue.waiting.pop_front();
       start_call(queue, std::move(call), now);
-    } else if (resend_due(controller, queue, now)) {
-      start_resend(controller, queue, now);
     } else {
-      return;
+      start_resend(controller, queue, now);
     }
     // An exchange may be over at once: an emulated controller that answers without delay.
     if (queue.in_flight) step_in_flight(controller, queue, now);
@@ -188,6 +206,19 @@ bool Scheduler::resend_due(const std::string& controller, const Lane& queue, Tim
   // the owed one comes or is forgotten.
   return queue.up && queue.radio == Holds::unknown && !queue.unknown_command && queue.retry.due(now) &&
          !owes(queue, now) && memory_.wanted(controller).has_value();
+}
+
+bool Scheduler::kernel_done(Lane& queue, TimePoint now) const {
+  if (!queue.held_since) queue.held_since = now;
+  if (kernel_done_at(queue).value_or(now) > now) return false;
+  queue.held_since.reset();
+  return true;
+}
+
+std::optional<TimePoint> Scheduler::kernel_done_at(const Lane& queue) const {
+  const auto free = queue.kernel.free_from();
+  if (!free || !queue.held_since) return free;
+  return std::min(*free, *queue.held_since + limits_.kernel_wait);
 }
 
 bool Scheduler::owes(const Lane& queue, TimePoint now) const {

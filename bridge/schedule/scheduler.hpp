@@ -26,6 +26,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -41,6 +42,7 @@
 #include "bridge/memory/power_memory.hpp"
 #include "bridge/schedule/backoff.hpp"
 #include "bridge/schedule/clock.hpp"
+#include "bridge/schedule/kernel_commands.hpp"
 #include "bridge/transport/exchange.hpp"
 
 namespace bridge {
@@ -61,6 +63,13 @@ struct ScheduleLimits {
   std::chrono::milliseconds settle{2000};
   // How long an answer given up on is still expected: later than this, it is forgotten.
   std::chrono::milliseconds owed{15000};
+  // A command of ours goes only once every command the kernel sent the controller has been
+  // answered and none has been seen for this long (KernelCommands); one still unanswered after
+  // `kernel_command` is taken as ended, as the kernel gives up on it after 2 s. A controller the
+  // kernel never leaves alone keeps ours waiting `kernel_wait` at most.
+  std::chrono::milliseconds kernel_quiet{250};
+  std::chrono::milliseconds kernel_command{2000};
+  std::chrono::milliseconds kernel_wait{3000};
   // Re-sends of the wanted power that fail are tried again after the first delay, each next
   // delay twice the last, up to the longest.
   std::chrono::milliseconds first_retry{100};
@@ -100,6 +109,10 @@ class Scheduler {
   void powered_off(std::string_view controller);
   // It completed an HCI Reset, whoever sent it: its transmit power is the default again.
   void was_reset(std::string_view controller);
+  // The kernel sent it a command, or it answered one (any but the transmit-power command): ours
+  // waits until the kernel is done with it.
+  void kernel_sent(std::string_view controller, std::uint16_t opcode);
+  void kernel_answered(std::string_view controller, std::uint16_t opcode);
 
   // What the loop waits for: the exchanges' descriptors, and the nearest time something is due.
   std::vector<int> fds() const;
@@ -134,7 +147,8 @@ class Scheduler {
     std::string_view swallowed;  // "powered on", "was reset": its command was sent, and lost
   };
   struct Lane {
-    explicit Lane(const ScheduleLimits& limits) : retry(limits.first_retry, limits.longest_retry) {}
+    explicit Lane(const ScheduleLimits& limits)
+        : retry(limits.first_retry, limits.longest_retry), kernel(limits.kernel_quiet, limits.kernel_command) {}
     std::deque<Waiting> waiting;
     std::optional<InFlight> in_flight;
     bool up = true;
@@ -144,6 +158,8 @@ class Scheduler {
     int failed_resends = 0;        // since the last one that worked; the first failure is logged
     std::deque<TimePoint> owed;    // when each command whose answer was not seen was sent
     bool unknown_command = false;  // it answered 0x01: nothing is sent again until it powers on
+    KernelCommands kernel;
+    std::optional<TimePoint> held_since;  // since when something of ours waits for the kernel
   };
 
   Lane& lane(std::string_view controller);
@@ -156,6 +172,10 @@ class Scheduler {
   void forget_owed(Lane& queue, TimePoint now) const;
   void advance(const std::string& controller, Lane& queue, TimePoint now);
   bool resend_due(const std::string& controller, const Lane& queue, TimePoint now) const;
+  // Whether the kernel is done with the controller (or has kept ours waiting long enough).
+  bool kernel_done(Lane& queue, TimePoint now) const;
+  // When that will be, for something of ours that waits; none: now.
+  std::optional<TimePoint> kernel_done_at(const Lane& queue) const;
   void expire_waiting(Lane& queue, TimePoint now) const;
   void start_call(Lane& queue, Call call, TimePoint now);
   void start_resend(const std::string& controller, Lane& queue, TimePoint now);

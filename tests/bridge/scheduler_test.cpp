@@ -35,7 +35,7 @@ struct Event {
   int at_ms;
   // "call hci0 0xa" (an account given with --allow-user), "diagnosis hci0 0xa" (root, not
   // given), "power-on hci0", "power-off hci0", "reset hci0", "answers hci0 status=12" (how it
-  // answers from now on).
+  // answers from now on), "kernel-sends hci0 0c13" and "kernel-answers hci0 0c13".
   std::string what;
 };
 
@@ -99,6 +99,9 @@ std::vector<std::string> play(const Scenario& scenario) {
     if (kind == "power-off") scheduler.powered_off(controller);
     if (kind == "reset") scheduler.was_reset(controller);
     if (kind == "answers") controls.insert_or_assign(controller, parameter);
+    const auto opcode = [&] { return static_cast<std::uint16_t>(std::stoi(parameter, nullptr, 16)); };
+    if (kind == "kernel-sends") scheduler.kernel_sent(controller, opcode());
+    if (kind == "kernel-answers") scheduler.kernel_answered(controller, opcode());
     if (kind != "call" && kind != "diagnosis") continue;
     const std::string call = "call " + std::to_string(++calls) + ": ";
     scheduler.submit({power(controller, parameter), kind == "call", clock.now(), [&, call](ExchangeResult result) {
@@ -195,6 +198,22 @@ const Scenario scenarios[] = {
       "whether it took 0x14 is not known; hci0 0x3f 0x0087 0x5 is being sent again",
       "21500 ms: hci0 receives 0x5", "21500 ms: hci0 did not answer a command in time: " + restored_0x5,
       "remembered: hci0 0x3f 0x0087 0x5"}},
+    {"a restore and a call wait until the kernel's commands are answered and it was quiet; one never answered "
+     "holds them 2 s at most",
+     {"hci0 0x5"},
+     {},
+     {{0, "kernel-sends hci0 0c03"},
+      {10, "kernel-answers hci0 0c03"},
+      {10, "reset hci0"},
+      {20, "kernel-sends hci0 0c1c"},
+      {30, "kernel-answers hci0 0c1c"},
+      {40, "kernel-sends hci0 0c13"},
+      {50, "power-on hci0"},
+      {3000, "kernel-sends hci0 0c13"},
+      {3010, "call hci0 0xa"},
+      {3100, "kernel-answers hci0 0c13"}},
+     {"2040 ms: hci0 receives 0x5", "2040 ms: hci0 powered on: " + restored_0x5, "3350 ms: hci0 receives 0xa",
+      "3350 ms: call 1: Status: 0", "remembered: hci0 0x3f 0x0087 0xa"}},
     {"a controller without the command is not asked again until it powers on; calls are still carried out",
      {"hci0 0x5"},
      {{"hci0", "answer=status\nstatus=1"}},
