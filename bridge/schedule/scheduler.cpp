@@ -253,12 +253,12 @@ void Scheduler::start_call(Lane& queue, Call call, TimePoint now) {
   if (call_log_)
     if (auto logged = append_call_log(*call_log_, call.command); !logged) log_("Error: " + logged.error());
   TransmitPower command = call.command;
-  queue.in_flight.emplace();
-  queue.in_flight->exchange = std::move(*started);
-  queue.in_flight->command = std::move(command);
-  queue.in_flight->sent = now;
-  queue.in_flight->deadline = terms.deadline;
-  queue.in_flight->call = std::move(call);
+  queue.in_flight = InFlight{.exchange = std::move(*started),
+                             .command = std::move(command),
+                             .sent = now,
+                             .deadline = terms.deadline,
+                             .call = std::move(call),
+                             .stage = Stage::exchanging};
 }
 
 void Scheduler::start_resend(const std::string& controller, Lane& queue, TimePoint now) {
@@ -268,11 +268,12 @@ void Scheduler::start_resend(const std::string& controller, Lane& queue, TimePoi
   if (!started)
     return resend_failed(controller, queue, concat("cannot restore ", command_line(command), ": ", started.error()),
                          now);
-  queue.in_flight.emplace();
-  queue.in_flight->exchange = std::move(*started);
-  queue.in_flight->command = std::move(command);
-  queue.in_flight->sent = now;
-  queue.in_flight->deadline = terms.deadline;
+  queue.in_flight = InFlight{.exchange = std::move(*started),
+                             .command = std::move(command),
+                             .sent = now,
+                             .deadline = terms.deadline,
+                             .call = std::nullopt,
+                             .stage = Stage::exchanging};
 }
 
 void Scheduler::step_in_flight(const std::string& controller, Lane& queue, TimePoint now) {
@@ -326,14 +327,14 @@ void Scheduler::answered(const std::string& controller, Lane& queue, ExchangeRes
     // one is still owed, and counted as this one's.
     queue.owed.pop_front();
     queue.owed.push_back(flight.sent);
-    return doubted(controller, queue, std::move(flight), now);
+    return doubted(controller, queue, flight, now);
   }
   if (result && result->status == unknown_hci_command) unknown_command(controller, queue);
   if (!flight.call) return resend_ended(controller, queue, flight, result, now);
-  call_answered(controller, queue, std::move(flight), std::move(result));
+  call_answered(controller, queue, flight, std::move(result));
 }
 
-void Scheduler::doubted(const std::string& controller, Lane& queue, InFlight flight, TimePoint now) {
+void Scheduler::doubted(const std::string& controller, Lane& queue, InFlight& flight, TimePoint now) {
   unknown(queue, after_doubted, false);
   const std::string why = "the answer may have been the controller's late answer to an earlier command";
   if (!flight.call)
@@ -351,7 +352,7 @@ void Scheduler::unknown_command(const std::string& controller, Lane& queue) {
               " (status 1): ", "nothing is sent to it again until it powers on"));
 }
 
-void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlight flight, ExchangeResult result) {
+void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlight& flight, ExchangeResult result) {
   Call& call = *flight.call;
   if (!result) {
     // Sent, but what came back cannot say whether it took.

@@ -181,8 +181,8 @@ class Scheduler {
   void start_resend(const std::string& controller, Lane& queue, TimePoint now);
   void step_in_flight(const std::string& controller, Lane& queue, TimePoint now);
   void answered(const std::string& controller, Lane& queue, ExchangeResult result, TimePoint now);
-  void call_answered(const std::string& controller, Lane& queue, InFlight flight, ExchangeResult result);
-  void doubted(const std::string& controller, Lane& queue, InFlight flight, TimePoint now);
+  void call_answered(const std::string& controller, Lane& queue, InFlight& flight, ExchangeResult result);
+  void doubted(const std::string& controller, Lane& queue, InFlight& flight, TimePoint now);
   // It answered 0x01: it has no such command, and is not asked again until it powers on.
   void unknown_command(const std::string& controller, Lane& queue);
   // The radio holds the command in flight now, which its caller is told took; a remembered one

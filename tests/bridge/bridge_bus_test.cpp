@@ -194,6 +194,30 @@ TEST_F(BridgeOnBus, EndsAndReapsWhateverTheToolLeavesRunning) {
   EXPECT_TRUE(bridge->wait_until([&] { return !std::filesystem::exists(left); }, 10s)) << left;
 }
 
+// Outside a service manager nothing ends the tool's group when the bridge dies: the tool must
+// die with it.
+TEST_F(BridgeOnBus, AToolStillRunningDiesWithTheBridge) {
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::ScratchDirectory directory;
+  const auto tool = directory.path() / "hcitool";
+  const auto pid_file = directory.path() / "tool.pid";
+  harness::write_file(tool, "#!/bin/sh\necho $$ > '" + pid_file.string() + "'\nexec sleep 30\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
+  ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
+  std::vector<std::string> call{"--system", "--print-reply", "--dest=com.orbo.ZozovoZorOrevov",
+                                "/com/orbo/ZozovoZorOrevov", "com.orbo.ZozovoZorOrevov.ExecuteHcitool"};
+  call.insert(call.end(), level_25.begin(), level_25.end());
+  auto caller = bus.start("/usr/bin/dbus-send", {.arguments = call});
+  ASSERT_TRUE(bridge->wait_until([&] { return harness::read_file(pid_file).value_or("").ends_with('\n'); }));
+  std::string pid = *harness::read_file(pid_file);
+  pid.pop_back();
+  bridge->send_signal(SIGKILL);
+  // Gone, or a zombie of whoever adopted it: killed either way.
+  const auto stat = [&] { return harness::read_file("/proc/" + pid + "/stat").value_or(") Z"); };
+  EXPECT_TRUE(caller->wait_until([&] { return stat().find(") Z") != std::string::npos; })) << stat();
+}
+
 TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
   REQUIRE_ROOT(harness::bridge_callers);
   if (const int probe = ::socket(AF_BLUETOOTH, SOCK_RAW, 1); probe >= 0) {
