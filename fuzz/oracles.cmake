@@ -8,7 +8,6 @@ add_library(ble_fuzz_oracles STATIC
   ${CMAKE_CURRENT_LIST_DIR}/oracles/hcitool_model.cpp
   ${CMAKE_CURRENT_LIST_DIR}/oracles/bridge_model.cpp
   ${CMAKE_CURRENT_LIST_DIR}/oracles/control_model.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/oracles/state_file_model.cpp
   ${CMAKE_CURRENT_LIST_DIR}/oracles/hci_model.cpp)
 target_include_directories(ble_fuzz_oracles PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(ble_fuzz_oracles PUBLIC ble_service PRIVATE ble_warnings)

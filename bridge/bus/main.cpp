@@ -22,8 +22,6 @@
 #include "bridge/log.hpp"
 #include "bridge/memory/controller_watch.hpp"
 #include "bridge/memory/power_memory.hpp"
-#include "bridge/memory/state_file.hpp"
-#include "bridge/memory/state_writer.hpp"
 #include "bridge/schedule/clock.hpp"
 #include "bridge/schedule/scheduler.hpp"
 #include "bridge/transport/child_reaper.hpp"
@@ -82,10 +80,9 @@ std::unique_ptr<bridge::Transport> open_transport(const bridge::BridgeOptions& o
 }
 
 void take_events(bridge::ControllerWatch& watch, bridge::Scheduler& scheduler) {
-  auto events = watch.events(std::chrono::steady_clock::now());
-  if (!events) return bridge::log_to_standard_error("Cannot read controller events: " + events.error());
+  const auto seen = watch.events();
   using Kind = bridge::ControllerEvent::Kind;
-  for (const auto& event : *events) {
+  for (const auto& event : seen.events) {
     if (!event.controller) {
       scheduler.all_powered_on();  // the emulated controller's: every remembered one
       continue;
@@ -94,13 +91,16 @@ void take_events(bridge::ControllerWatch& watch, bridge::Scheduler& scheduler) {
       case Kind::powered_on: scheduler.powered_on(*event.controller); break;
       case Kind::powered_off: scheduler.powered_off(*event.controller); break;
       case Kind::reset: scheduler.was_reset(*event.controller); break;
+      case Kind::kernel_sent: scheduler.kernel_sent(*event.controller, event.opcode); break;
+      case Kind::kernel_answered: scheduler.kernel_answered(*event.controller, event.opcode); break;
     }
   }
+  if (seen.error) bridge::log_to_standard_error("Cannot read controller events: " + *seen.error);
 }
 
-// BLOCKS until the bus, the watch or an exchange has something, or the scheduler's, the caller
-// check's or the watch's next time comes; not at all when a message is already queued. Whether
-// the watch may have something.
+// BLOCKS until the bus, the watch or an exchange has something, or the scheduler's or the caller
+// check's next time comes; not at all when a message is already queued. Whether the watch may
+// have something.
 bool wait(dbus::BusConnection& connection, const std::optional<bridge::ControllerWatch>& watch,
           const bridge::Scheduler& scheduler, const bridge::CallerCheck& callers) {
   std::vector<pollfd> ready{
@@ -111,12 +111,10 @@ bool wait(dbus::BusConnection& connection, const std::optional<bridge::Controlle
   std::chrono::milliseconds longest =
       connection.has_queued_messages() ? std::chrono::milliseconds(0) : std::chrono::seconds(1);
   const auto now = std::chrono::steady_clock::now();
-  for (const auto due : {callers.wake_time(), watch ? watch->wake_time() : std::nullopt})
-    if (due)
-      longest =
-          std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - now), std::chrono::milliseconds(0), longest);
+  if (const auto due = callers.wake_time())
+    longest =
+        std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - now), std::chrono::milliseconds(0), longest);
   scheduler.wait(ready, longest);
-  if (watch && watch->wake_time() && *watch->wake_time() <= std::chrono::steady_clock::now()) return true;
   return std::any_of(ready.begin() + 1, ready.end(), [](const pollfd& entry) { return entry.revents != 0; });
 }
 
@@ -140,17 +138,11 @@ int serve(const bridge::BridgeOptions& options) {
     return report(owned.error());
 
   const bridge::SteadyClock clock;
-  const auto state_file = bridge::state_file_path(std::getenv("STATE_DIRECTORY"));
-  bridge::PowerMemory memory(bridge::read_remembered(state_file, bridge::log_to_standard_error), state_file,
-                             state_file ? bridge::threaded_state_writer(*state_file) : nullptr,
-                             bridge::log_to_standard_error);
+  bridge::PowerMemory memory;
   bridge::Scheduler scheduler(clock, *transport, memory, bridge::log_to_standard_error, options.log);
   bridge::CallerCheck callers(*connection);
   receive_answers(*connection, callers);
   tree::attach(bridge::bridge_tree({options, &*connection, &scheduler, &callers}), *connection);
-  // Whatever a controller that is up holds now, nobody can say: the wanted power goes again.
-  // Without the kernel's word on which are up, every remembered one is tried.
-  scheduler.started(watch && !options.simulate ? watch->up_at_start() : memory.controllers());
   for (;;) {
     if (wait(*connection, watch, scheduler, callers)) take_events(*watch, scheduler);
     callers.expire(clock.now());

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "bridge/concat.hpp"
+#include "bridge/transmit_power.hpp"
 #include "bridge/transport/hci_kernel.hpp"
 #include "platform/fd/signal_fd.hpp"
 
@@ -19,8 +20,8 @@ namespace {
 
 constexpr std::uint16_t device_event_type = 0x0001;  // HCI_EV_SI_DEVICE
 constexpr std::uint16_t reset_opcode = 0x0c03;       // HCI_Reset
-// The kernel switches a controller it powered on only for its set-up off again after 2 s.
-constexpr std::chrono::milliseconds after_set_up{2500};
+
+std::uint16_t little_endian(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | at[1] << 8); }
 
 std::unexpected<std::string> failed(std::string_view step) {
   return std::unexpected(concat(step, ": ", std::strerror(errno)));
@@ -39,18 +40,16 @@ bool bind_to(int fd, std::uint16_t device) {
   return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-// The controllers the kernel has, and which of them are up. A controller the kernel powered on
-// only for its set-up, to switch it off again, does not count as up.
-std::expected<std::map<std::uint16_t, bool>, std::string> controllers_now(int fd) {
+// The controllers the kernel has.
+std::expected<std::vector<std::uint16_t>, std::string> controllers_now(int fd) {
   struct {
     std::uint16_t count;
     hci::DeviceRequest devices[hci::most_devices];
   } list{};
   list.count = hci::most_devices;
   if (::ioctl(fd, hci::get_device_list, &list) != 0) return failed("HCIGETDEVLIST");
-  std::map<std::uint16_t, bool> controllers;
-  for (std::uint16_t i = 0; i < list.count && i < hci::most_devices; ++i)
-    controllers[list.devices[i].id] = (list.devices[i].flags & hci::flag_up) != 0;
+  std::vector<std::uint16_t> controllers;
+  for (std::uint16_t i = 0; i < list.count && i < hci::most_devices; ++i) controllers.push_back(list.devices[i].id);
   return controllers;
 }
 
@@ -67,6 +66,21 @@ std::optional<DeviceEvent> device_event(const std::uint8_t* packet, std::size_t 
   return DeviceEvent{static_cast<DeviceEvent::Kind>(event), word(7)};
 }
 
+std::optional<ControllerEvent> traffic_event(const std::uint8_t* packet, std::size_t size, std::string controller) {
+  using Kind = ControllerEvent::Kind;
+  std::optional<ControllerEvent> seen;
+  // A command: type, opcode, length, parameters.
+  if (size >= 4 && packet[0] == hci::command_packet) seen = {Kind::kernel_sent, controller, little_endian(packet + 1)};
+  // Command Complete: type, code, length, number of packets, opcode, return parameters.
+  if (size >= 6 && packet[0] == hci::event_packet && packet[1] == hci::command_complete)
+    seen = {Kind::kernel_answered, controller, little_endian(packet + 4)};
+  // Command Status: type, code, length, status, number of packets, opcode.
+  if (size >= 7 && packet[0] == hci::event_packet && packet[1] == hci::command_status)
+    seen = {Kind::kernel_answered, controller, little_endian(packet + 5)};
+  if (seen && seen->opcode == transmit_power_opcode) return std::nullopt;
+  return seen;
+}
+
 std::expected<ControllerWatch, std::string> ControllerWatch::kernel() {
   platform::UniqueFd fd = raw_socket();
   if (!fd) return failed("socket");
@@ -81,12 +95,7 @@ std::expected<ControllerWatch, std::string> ControllerWatch::kernel() {
   auto now = controllers_now(fd.get());
   if (!now) return std::unexpected(now.error());
   ControllerWatch watch(std::move(fd), false);
-  for (const auto& [index, up] : *now) {
-    watch.follow(index);
-    if (up) watch.up_at_start_.push_back(concat("hci", index));
-    else watch.not_up_at_start_.push_back(index);
-  }
-  if (!watch.not_up_at_start_.empty()) watch.look_again_ = std::chrono::steady_clock::now() + after_set_up;
+  for (const std::uint16_t index : *now) watch.follow(index);
   return watch;
 }
 
@@ -99,26 +108,26 @@ std::expected<ControllerWatch, std::string> ControllerWatch::simulated() {
 void ControllerWatch::follow(std::uint16_t index) {
   platform::UniqueFd fd = raw_socket();
   hci::Filter filter{};
-  filter.type_mask = 1u << hci::event_packet;
-  filter.event_mask[hci::command_complete >> 5] = 1u << (hci::command_complete & 31);
-  filter.opcode = reset_opcode;
-  // A controller that is already gone again is announced as such; one whose resets cannot be
+  filter.type_mask = 1u << hci::command_packet | 1u << hci::event_packet;
+  for (const std::uint8_t code : {hci::command_complete, hci::command_status})
+    filter.event_mask[code >> 5] |= 1u << (code & 31);
+  // A controller that is already gone again is announced as such; one whose traffic cannot be
   // watched still has its power-ons.
-  if (fd && set_filter(fd.get(), filter) && bind_to(fd.get(), index)) resets_.insert_or_assign(index, std::move(fd));
+  if (fd && set_filter(fd.get(), filter) && bind_to(fd.get(), index)) traffic_.insert_or_assign(index, std::move(fd));
 }
 
 std::vector<int> ControllerWatch::fds() const {
   std::vector<int> fds{devices_.get()};
-  for (const auto& [index, fd] : resets_) fds.push_back(fd.get());
+  for (const auto& [index, fd] : traffic_) fds.push_back(fd.get());
   return fds;
 }
 
-void ControllerWatch::read_resets(std::vector<ControllerEvent>& events) {
-  for (auto entry = resets_.begin(); entry != resets_.end();) {
-    bool reset = false;
+void ControllerWatch::read_traffic(std::vector<ControllerEvent>& events) {
+  for (auto entry = traffic_.begin(); entry != traffic_.end();) {
+    const std::string controller = concat("hci", entry->first);
     bool gone = false;
     for (;;) {
-      std::uint8_t buffer[hci::largest_event_packet];
+      std::uint8_t buffer[hci::largest_packet];
       const ssize_t n = ::read(entry->second.get(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) break;
@@ -127,36 +136,31 @@ void ControllerWatch::read_resets(std::vector<ControllerEvent>& events) {
         gone = true;
         break;
       }
-      reset = true;
+      auto seen = traffic_event(buffer, static_cast<std::size_t>(n), controller);
+      if (!seen) continue;
+      const bool reset = seen->kind == ControllerEvent::Kind::kernel_answered && seen->opcode == reset_opcode;
+      events.push_back(std::move(*seen));
+      if (reset) events.push_back({ControllerEvent::Kind::reset, controller});
     }
-    if (reset) events.push_back({ControllerEvent::Kind::reset, concat("hci", entry->first)});
-    entry = gone ? resets_.erase(entry) : std::next(entry);
+    entry = gone ? traffic_.erase(entry) : std::next(entry);
   }
 }
 
-void ControllerWatch::look_again(std::vector<ControllerEvent>& events) {
-  look_again_.reset();
-  auto now = controllers_now(devices_.get());
-  if (!now) return;
-  for (const std::uint16_t index : std::exchange(not_up_at_start_, {})) {
-    const auto found = now->find(index);
-    if (found != now->end() && found->second)
-      events.push_back({ControllerEvent::Kind::powered_on, concat("hci", index)});
-  }
-}
-
-std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events(
-    std::chrono::steady_clock::time_point now) {
-  std::vector<ControllerEvent> events;
-  read_resets(events);
-  if (look_again_ && now >= *look_again_) look_again(events);
+ControllerWatch::Seen ControllerWatch::events() {
+  Seen seen;
+  std::vector<ControllerEvent>& events = seen.events;
+  read_traffic(events);
   for (;;) {
     std::uint8_t buffer[sizeof(signalfd_siginfo) > 2 * hci::largest_event_packet ? sizeof(signalfd_siginfo)
                                                                                  : 2 * hci::largest_event_packet];
     const ssize_t n = ::read(devices_.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return events;
-    if (n < 0) return failed("read");
+    if (n < 0 && errno == EAGAIN) return seen;
+    // What was read before stays: a reset must not be lost with the failure.
+    if (n < 0) {
+      seen.error = concat("read: ", std::strerror(errno));
+      return seen;
+    }
     if (simulated_) {
       events.push_back({ControllerEvent::Kind::powered_on, std::nullopt});
       continue;
@@ -167,7 +171,7 @@ std::expected<std::vector<ControllerEvent>, std::string> ControllerWatch::events
     switch (event->kind) {
       case DeviceEvent::Kind::registered: follow(event->index); break;
       case DeviceEvent::Kind::unregistered:
-        resets_.erase(event->index);
+        traffic_.erase(event->index);
         events.push_back({ControllerEvent::Kind::powered_off, std::move(controller)});
         break;
       case DeviceEvent::Kind::up: events.push_back({ControllerEvent::Kind::powered_on, std::move(controller)}); break;

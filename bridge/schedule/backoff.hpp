@@ -3,6 +3,7 @@
 // delay, each further delay twice the last, never longer than the longest.
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "bridge/transport/exchange.hpp"
 
@@ -13,8 +14,9 @@ class Backoff {
   Backoff(std::chrono::milliseconds first, std::chrono::milliseconds longest) noexcept
       : first_(first), longest_(longest), delay_(first) {}
 
-  bool due(TimePoint now) const noexcept { return now >= next_; }
-  TimePoint next() const noexcept { return next_; }
+  bool due(TimePoint now) const noexcept { return !next_ || now >= *next_; }
+  // None: at once.
+  std::optional<TimePoint> next() const noexcept { return next_; }
   int failures() const noexcept { return failures_; }
 
   void failed(TimePoint now) noexcept {
@@ -24,7 +26,7 @@ class Backoff {
   }
   // Something has changed, or it worked: the next try may come at once.
   void reset() noexcept {
-    next_ = TimePoint::min();
+    next_.reset();
     delay_ = first_;
     failures_ = 0;
   }
@@ -33,7 +35,7 @@ class Backoff {
   std::chrono::milliseconds first_;
   std::chrono::milliseconds longest_;
   std::chrono::milliseconds delay_;
-  TimePoint next_ = TimePoint::min();
+  std::optional<TimePoint> next_;
   int failures_ = 0;
 };
 

@@ -1,7 +1,9 @@
 #include "bridge/schedule/scheduler.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "bridge/concat.hpp"
@@ -14,11 +16,13 @@ namespace {
 // controller's name ("hci0 powered on: restored hci0 0x3f 0x0087 0xa").
 constexpr std::string_view after_power_on = "powered on";
 constexpr std::string_view after_reset = "was reset";
-constexpr std::string_view after_start = "was up when the bridge started";
 constexpr std::string_view after_no_answer = "did not answer a command in time";
 constexpr std::string_view after_bad_answer = "gave no usable answer to a command";
-constexpr std::string_view after_not_kept = "took a level that could not be kept";
 constexpr std::string_view after_untold = "took a level its caller was not told of";
+constexpr std::string_view after_doubted = "gave an answer that may have been an earlier command's";
+
+// The status of a controller without the command (Unknown HCI Command).
+constexpr std::uint8_t unknown_hci_command = 0x01;
 
 void earliest(std::optional<TimePoint>& soonest, std::optional<TimePoint> candidate) {
   if (candidate && (!soonest || *candidate < *soonest)) soonest = candidate;
@@ -47,55 +51,75 @@ Scheduler::Lane& Scheduler::lane(std::string_view controller) {
 void Scheduler::submit(Call call) {
   const std::string controller = call.command.controller;
   Lane& queue = lane(controller);
-  queue.waiting.push_back(std::move(call));
+  queue.waiting.push_back({std::move(call), {}});
   advance(controller, queue, clock_.now());
 }
 
 void Scheduler::unknown(Lane& queue, std::string_view why, bool event) {
   if (event || queue.radio != Holds::unknown) queue.why_unknown = why;
   queue.radio = Holds::unknown;
-  // What is under way may have been undone by the event, or undo it: its outcome tells nothing.
-  if (event && queue.in_flight && queue.in_flight->stage != Stage::settling) queue.in_flight->disturbed = true;
 }
 
-void Scheduler::changed(const std::string& controller, Lane& queue, std::string_view why) {
+void Scheduler::restarted(const std::string& controller, Lane& queue, std::string_view why) {
   unknown(queue, why, true);
-  // The controller was reset: a command given up on will never be answered.
-  if (queue.in_flight && queue.in_flight->stage == Stage::settling) queue.in_flight.reset();
+  // It forgot what it was doing: nothing given up on will be answered, nor what is in flight.
+  queue.owed.clear();
+  if (queue.in_flight) {
+    InFlight flight = std::move(*queue.in_flight);
+    queue.in_flight.reset();
+    // Its caller still wants it, and the controller is there again: it goes first.
+    if (flight.call) queue.waiting.push_front({std::move(*flight.call), why});
+  }
   queue.retry.reset();
   advance(controller, queue, clock_.now());
-}
-
-void Scheduler::started(const std::vector<std::string>& up) {
-  for (const std::string& controller : memory_.controllers()) lane(controller).up = false;
-  for (const std::string& controller : up) {
-    Lane& queue = lane(controller);
-    queue.up = true;
-    changed(controller, queue, after_start);
-  }
 }
 
 void Scheduler::powered_on(std::string_view controller) {
   const std::string name(controller);
   Lane& queue = lane(name);
   queue.up = true;
-  changed(name, queue, after_power_on);
+  queue.unknown_command = false;
+  restarted(name, queue, after_power_on);
 }
 
 void Scheduler::all_powered_on() {
   for (const std::string& controller : memory_.controllers()) powered_on(controller);
 }
 
-void Scheduler::powered_off(std::string_view controller) { lane(controller).up = false; }
+void Scheduler::powered_off(std::string_view controller) {
+  const std::string name(controller);
+  Lane& queue = lane(name);
+  queue.up = false;
+  queue.owed.clear();
+  if (!queue.in_flight) return;
+  InFlight flight = std::move(*queue.in_flight);
+  queue.in_flight.reset();
+  // The kernel drops what a controller that is down still sends: no answer can come. The
+  // system's words for ENETDOWN tell the service that the controller is switched off.
+  if (flight.call)
+    flight.call->answer(std::unexpected(
+        concat(name, ": the controller was switched off before it answered (", std::strerror(ENETDOWN), ")")));
+  advance(name, queue, clock_.now());
+}
 
 void Scheduler::was_reset(std::string_view controller) {
   const std::string name(controller);
-  changed(name, lane(name), after_reset);
+  restarted(name, lane(name), after_reset);
+}
+
+void Scheduler::kernel_sent(std::string_view controller, std::uint16_t opcode) {
+  lane(controller).kernel.sent(opcode, clock_.now());
+}
+
+void Scheduler::kernel_answered(std::string_view controller, std::uint16_t opcode) {
+  const std::string name(controller);
+  Lane& queue = lane(name);
+  queue.kernel.answered(opcode, clock_.now());
+  advance(name, queue, clock_.now());
 }
 
 std::vector<int> Scheduler::fds() const {
   std::vector<int> fds = transport_.fds();
-  if (memory_.fd() >= 0) fds.push_back(memory_.fd());
   for (const auto& [controller, queue] : lanes_)
     if (queue.in_flight && queue.in_flight->exchange) {
       const auto more = queue.in_flight->exchange->fds();
@@ -105,17 +129,26 @@ std::vector<int> Scheduler::fds() const {
 }
 
 std::optional<TimePoint> Scheduler::wake_time() const {
-  std::optional<TimePoint> soonest = memory_.wake_time();
+  const TimePoint now = clock_.now();
+  std::optional<TimePoint> soonest;
   for (const auto& [controller, queue] : lanes_) {
+    // Calls wait in arrival order, so the first one's time runs out first.
+    if (!queue.waiting.empty())
+      earliest(soonest, queue.waiting.front().call.arrival + limits_.call - limits_.least_to_send);
     if (queue.in_flight) {
       earliest(soonest, queue.in_flight->deadline);
       if (queue.in_flight->exchange) earliest(soonest, queue.in_flight->exchange->wake_time());
+      continue;
     }
-    // Calls wait in arrival order, so the first one's time runs out first.
-    if (!queue.waiting.empty()) earliest(soonest, queue.waiting.front().arrival + limits_.call - limits_.least_to_send);
-    if (!queue.in_flight && queue.waiting.empty() && queue.up && queue.radio == Holds::unknown &&
-        memory_.wanted(controller))
-      earliest(soonest, queue.retry.next());
+    // When something would start, but for the kernel.
+    std::optional<TimePoint> start;
+    if (!queue.waiting.empty()) {
+      start = now;
+    } else if (queue.up && queue.radio == Holds::unknown && !queue.unknown_command && memory_.wanted(controller)) {
+      const TimePoint retry = queue.retry.next().value_or(now);
+      start = queue.owed.empty() ? retry : std::max(retry, queue.owed.back() + limits_.owed);
+    }
+    if (start) earliest(soonest, std::max(*start, kernel_done_at(queue).value_or(*start)));
   }
   return soonest;
 }
@@ -123,15 +156,16 @@ std::optional<TimePoint> Scheduler::wake_time() const {
 void Scheduler::step() {
   transport_.tend();
   const TimePoint now = clock_.now();
-  memory_.step(now);
   for (auto& [controller, queue] : lanes_) {
     if (queue.in_flight) step_in_flight(controller, queue, now);
+    forget_owed(queue, now);
     advance(controller, queue, now);
   }
   // A lane with nothing under way, nothing wanted and nothing known against it holds nothing.
   std::erase_if(lanes_, [&](const auto& entry) {
     const Lane& queue = entry.second;
-    return !queue.in_flight && queue.waiting.empty() && queue.up && !memory_.wanted(entry.first);
+    return !queue.in_flight && queue.waiting.empty() && queue.up && !memory_.wanted(entry.first) &&
+           queue.owed.empty() && !queue.unknown_command && kernel_done_at(queue).value_or(now) <= now;
   });
 }
 
@@ -151,14 +185,15 @@ void Scheduler::wait(std::span<pollfd> extra, std::chrono::milliseconds longest)
 void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint now) {
   while (!queue.in_flight) {
     expire_waiting(queue, now);
+    const bool wanted = !queue.waiting.empty() || resend_due(controller, queue, now);
+    if (!wanted) queue.held_since.reset();
+    if (!wanted || !kernel_done(queue, now)) break;
     if (!queue.waiting.empty()) {
-      Call call = std::move(queue.waiting.front());
+      Call call = std::move(queue.waiting.front().call);
       queue.waiting.pop_front();
       start_call(queue, std::move(call), now);
-    } else if (resend_due(controller, queue, now)) {
-      start_resend(controller, queue, now);
     } else {
-      return;
+      start_resend(controller, queue, now);
     }
     // An exchange may be over at once: an emulated controller that answers without delay.
     if (queue.in_flight) step_in_flight(controller, queue, now);
@@ -167,15 +202,45 @@ void Scheduler::advance(const std::string& controller, Lane& queue, TimePoint no
 }
 
 bool Scheduler::resend_due(const std::string& controller, const Lane& queue, TimePoint now) const {
-  return queue.up && queue.radio == Holds::unknown && queue.retry.due(now) && memory_.wanted(controller).has_value();
+  // While an answer is owed, the re-send's own answer could not be told from it: it waits until
+  // the owed one comes or is forgotten.
+  return queue.up && queue.radio == Holds::unknown && !queue.unknown_command && queue.retry.due(now) &&
+         !owes(queue, now) && memory_.wanted(controller).has_value();
+}
+
+bool Scheduler::kernel_done(Lane& queue, TimePoint now) const {
+  if (!queue.held_since) queue.held_since = now;
+  if (kernel_done_at(queue).value_or(now) > now) return false;
+  queue.held_since.reset();
+  return true;
+}
+
+std::optional<TimePoint> Scheduler::kernel_done_at(const Lane& queue) const {
+  const auto free = queue.kernel.free_from();
+  if (!free || !queue.held_since) return free;
+  return std::min(*free, *queue.held_since + limits_.kernel_wait);
+}
+
+bool Scheduler::owes(const Lane& queue, TimePoint now) const {
+  return !queue.owed.empty() && queue.owed.back() + limits_.owed > now;
+}
+
+void Scheduler::forget_owed(Lane& queue, TimePoint now) const {
+  while (!queue.owed.empty() && queue.owed.front() + limits_.owed <= now) queue.owed.pop_front();
 }
 
 void Scheduler::expire_waiting(Lane& queue, TimePoint now) const {
-  while (!queue.waiting.empty() && queue.waiting.front().arrival + limits_.call - limits_.least_to_send <= now) {
-    Call call = std::move(queue.waiting.front());
+  while (!queue.waiting.empty() && queue.waiting.front().call.arrival + limits_.call - limits_.least_to_send <= now) {
+    Waiting late = std::move(queue.waiting.front());
     queue.waiting.pop_front();
-    call.answer(std::unexpected(concat(call.command.controller, ": not sent: the controller was busy with an earlier ",
-                                       "command until too late in the call's ", limits_.call.count(), " ms")));
+    const std::string& controller = late.call.command.controller;
+    if (late.swallowed.empty())
+      late.call.answer(std::unexpected(concat(controller, ": not sent: the controller was busy with an earlier ",
+                                              "command until too late in the call's ", limits_.call.count(), " ms")));
+    else
+      late.call.answer(std::unexpected(concat(controller, ": the controller ", late.swallowed,
+                                              " before it answered, too late in the call's ", limits_.call.count(),
+                                              " ms to send the command again")));
   }
 }
 
@@ -188,11 +253,12 @@ void Scheduler::start_call(Lane& queue, Call call, TimePoint now) {
   if (call_log_)
     if (auto logged = append_call_log(*call_log_, call.command); !logged) log_("Error: " + logged.error());
   TransmitPower command = call.command;
-  queue.in_flight.emplace();
-  queue.in_flight->exchange = std::move(*started);
-  queue.in_flight->command = std::move(command);
-  queue.in_flight->deadline = terms.deadline;
-  queue.in_flight->call = std::move(call);
+  queue.in_flight = InFlight{.exchange = std::move(*started),
+                             .command = std::move(command),
+                             .sent = now,
+                             .deadline = terms.deadline,
+                             .call = std::move(call),
+                             .stage = Stage::exchanging};
 }
 
 void Scheduler::start_resend(const std::string& controller, Lane& queue, TimePoint now) {
@@ -202,26 +268,27 @@ void Scheduler::start_resend(const std::string& controller, Lane& queue, TimePoi
   if (!started)
     return resend_failed(controller, queue, concat("cannot restore ", command_line(command), ": ", started.error()),
                          now);
-  queue.in_flight.emplace();
-  queue.in_flight->exchange = std::move(*started);
-  queue.in_flight->command = std::move(command);
-  queue.in_flight->deadline = terms.deadline;
+  queue.in_flight = InFlight{.exchange = std::move(*started),
+                             .command = std::move(command),
+                             .sent = now,
+                             .deadline = terms.deadline,
+                             .call = std::nullopt,
+                             .stage = Stage::exchanging};
 }
 
 void Scheduler::step_in_flight(const std::string& controller, Lane& queue, TimePoint now) {
   InFlight& flight = *queue.in_flight;
   switch (flight.stage) {
     case Stage::settling:
-      // A late answer, or the end of the wait for one, only frees the controller.
-      if (flight.exchange->step(now) || now >= flight.deadline) queue.in_flight.reset();
-      return;
-    case Stage::storing:
-      if (auto outcome = memory_.outcome(flight.ticket)) {
-        if (!*outcome) return stored(controller, queue, std::unexpected(": " + outcome->error()));
-        return stored(controller, queue, {});
+      // A late answer, or the end of the wait for one, only frees the controller; an answer pays
+      // the oldest one owed, which may be an earlier command's.
+      if (auto late = flight.exchange->step(now)) {
+        forget_owed(queue, now);
+        if (*late && !queue.owed.empty()) queue.owed.pop_front();
+        queue.in_flight.reset();
+      } else if (now >= flight.deadline) {
+        queue.in_flight.reset();
       }
-      if (now >= flight.deadline)
-        stored(controller, queue, std::unexpected(concat(" within the call's ", limits_.call.count(), " ms")));
       return;
     case Stage::exchanging:
       // An answer taken after the deadline could no longer reach the caller in time: it is not one.
@@ -235,6 +302,7 @@ void Scheduler::step_in_flight(const std::string& controller, Lane& queue, TimeP
 void Scheduler::give_up(const std::string& controller, Lane& queue, TimePoint now) {
   InFlight& flight = *queue.in_flight;
   std::string seen = flight.exchange->give_up();
+  queue.owed.push_back(flight.sent);
   // The controller keeps the lane a while longer, for its answer to the command it was sent.
   flight.stage = Stage::settling;
   flight.deadline = now + limits_.settle;
@@ -250,11 +318,41 @@ void Scheduler::give_up(const std::string& controller, Lane& queue, TimePoint no
 void Scheduler::answered(const std::string& controller, Lane& queue, ExchangeResult result, TimePoint now) {
   InFlight flight = std::move(*queue.in_flight);
   queue.in_flight.reset();
+  forget_owed(queue, now);
+  if (!result) {
+    // Nothing readable came back: its answer may come yet.
+    queue.owed.push_back(flight.sent);
+  } else if (!queue.owed.empty()) {
+    // The answer pays the oldest owed; whether that was this command's or an earlier one's,
+    // one is still owed, and counted as this one's.
+    queue.owed.pop_front();
+    queue.owed.push_back(flight.sent);
+    return doubted(controller, queue, flight, now);
+  }
+  if (result && result->status == unknown_hci_command) unknown_command(controller, queue);
   if (!flight.call) return resend_ended(controller, queue, flight, result, now);
-  call_answered(controller, queue, std::move(flight), std::move(result));
+  call_answered(controller, queue, flight, std::move(result));
 }
 
-void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlight flight, ExchangeResult result) {
+void Scheduler::doubted(const std::string& controller, Lane& queue, InFlight& flight, TimePoint now) {
+  unknown(queue, after_doubted, false);
+  const std::string why = "the answer may have been the controller's late answer to an earlier command";
+  if (!flight.call)
+    return resend_failed(controller, queue, concat("cannot restore ", command_line(flight.command), ": ", why), now);
+  const auto wanted = memory_.wanted(controller);
+  flight.call->answer(std::unexpected(
+      concat(controller, ": ", why, ", so whether it took ", parameter_text(flight.command), " is not known",
+             wanted ? concat("; ", command_line(*wanted), " is being sent again") : std::string())));
+}
+
+void Scheduler::unknown_command(const std::string& controller, Lane& queue) {
+  if (queue.unknown_command) return;
+  queue.unknown_command = true;
+  log_(concat(controller, " does not know command ", group_text, ' ', command_text,
+              " (status 1): ", "nothing is sent to it again until it powers on"));
+}
+
+void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlight& flight, ExchangeResult result) {
   Call& call = *flight.call;
   if (!result) {
     // Sent, but what came back cannot say whether it took.
@@ -265,46 +363,18 @@ void Scheduler::call_answered(const std::string& controller, Lane& queue, InFlig
   if (!took(result)) return call.answer(std::move(result));
   if (result->instead) {
     // Carried out, but the caller gets something else: the service does not count on it.
-    if (flight.disturbed || memory_.wanted(controller) != flight.command) unknown(queue, after_untold, false);
+    if (memory_.wanted(controller) != flight.command) unknown(queue, after_untold, false);
     return call.answer(std::move(result));
   }
-  if (!call.remembered) {
-    holds(controller, queue, flight);
-    return call.answer(std::move(result));
-  }
-  const auto proposal = memory_.propose(flight.command);
-  if (proposal.kept) {
-    holds(controller, queue, flight, proposal.ticket);
-    return call.answer(std::move(result));
-  }
-  // Told accepted only once the state file holds it, so that a restarted bridge sends it too.
-  flight.stage = Stage::storing;
-  flight.ticket = proposal.ticket;
-  flight.answer = std::move(*result);
-  flight.exchange.reset();
-  queue.in_flight = std::move(flight);
+  holds(controller, queue, flight, call.remembered);
+  call.answer(std::move(result));
 }
 
-void Scheduler::stored(const std::string& controller, Lane& queue, std::expected<void, std::string> outcome) {
-  InFlight flight = std::move(*queue.in_flight);
-  queue.in_flight.reset();
-  Call& call = *flight.call;
-  if (outcome) {
-    holds(controller, queue, flight, flight.ticket);
-    return call.answer(std::move(flight.answer));
-  }
-  memory_.withdraw(flight.ticket);
-  unknown(queue, after_not_kept, false);
-  call.answer(std::unexpected(concat(controller, ": the controller took ", parameter_text(flight.command),
-                                     ", but it was not kept across restarts", outcome.error())));
-}
-
-void Scheduler::holds(const std::string& controller, Lane& queue, const InFlight& flight,
-                      std::optional<PowerMemory::Ticket> kept) {
+void Scheduler::holds(const std::string& controller, Lane& queue, const InFlight& flight, bool kept) {
   // Only a power that was to be sent again makes the call worth a line.
   const bool was_due = queue.radio == Holds::unknown && memory_.wanted(controller).has_value();
-  if (kept) memory_.commit(*kept);
-  if (flight.disturbed) return unknown(queue, queue.why_unknown, false);
+  // The caller is told it was accepted now: the service's level is this one from now on.
+  if (kept) memory_.keep(flight.command);
   if (was_due)
     log_(concat(controller, ' ', queue.why_unknown, ": a call has set ", command_line(flight.command), " since"));
   queue.radio = memory_.wanted(controller) == flight.command ? Holds::wanted : Holds::other;
@@ -317,10 +387,10 @@ void Scheduler::resend_ended(const std::string& controller, Lane& queue, const I
   const std::string sent = command_line(flight.command);
   if (!result) return resend_failed(controller, queue, concat("cannot restore ", sent, ": ", result.error()), now);
   const int status = static_cast<std::int8_t>(result->status);
+  // Not known to it: logged once, and not tried again.
+  if (queue.unknown_command) return;
   if (status != 0)
     return resend_failed(controller, queue, concat("the controller refused ", sent, " with status ", status), now);
-  // A reset or power-on since it was sent may have undone it: it goes again.
-  if (flight.disturbed) return;
   queue.radio = Holds::wanted;
   queue.retry.reset();
   if (queue.failed_resends == 0) return log_(concat(controller, ' ', queue.why_unknown, ": restored ", sent));

@@ -29,6 +29,8 @@ inline constexpr std::uint8_t stack_internal = 0xfd;
 
 // Largest event: one header byte of code, one of length, 255 of parameters, after the type.
 inline constexpr std::size_t largest_event_packet = 1 + 2 + 255;
+// Largest packet a controller's raw socket may read: a command has a two-byte opcode.
+inline constexpr std::size_t largest_packet = 1 + 3 + 255;
 
 struct SocketAddress {  // struct sockaddr_hci
   sa_family_t family;

@@ -1,6 +1,9 @@
 #include "bridge/transport/hcitool.hpp"
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -21,7 +24,12 @@ constexpr milliseconds longest_backoff{1000};
 // Without a process descriptor a run's end is only seen by asking this often.
 constexpr milliseconds ask_interval{20};
 
-std::string printed(const ProcessResult& result) { return text::to_bus_text(result.output + result.errors); }
+// What it printed, quoted after a colon: its last line feed would end the message with a blank.
+std::string printed(const ProcessResult& result) {
+  std::string text = result.output + result.errors;
+  while (text.ends_with('\n')) text.pop_back();
+  return text::to_bus_text(text);
+}
 
 std::string with_final_line_feed(std::string text) {
   if (!text.empty() && !text.ends_with('\n')) text += '\n';
@@ -76,9 +84,9 @@ class HcitoolExchange final : public Exchange {
   bool end_run() {
     if (!run_) return false;
     const pid_t pid = run_->pid();
-    run_->kill();
+    const auto unreaped = run_->kill();
     run_.reset();
-    transport_.ended(pid);
+    transport_.ended(pid, unreaped.has_value());
     return true;
   }
 
@@ -175,8 +183,9 @@ std::expected<ToolRun, std::string> HcitoolTransport::run(const TransmitPower& c
   return std::move(*run);
 }
 
-void HcitoolTransport::ended(pid_t run) {
+void HcitoolTransport::ended(pid_t run, bool unreaped) {
   running_.erase(run);
+  if (unreaped) unreaped_.insert(run);
   if (reaper_) reaper_->end_all_but(running_);
 }
 
@@ -187,6 +196,15 @@ std::vector<int> HcitoolTransport::fds() const {
 
 void HcitoolTransport::tend() {
   if (reaper_ && reaper_->announced()) reaper_->end_all_but(running_);
+  // Killed runs that had not ended yet; the loop steps at least once a second.
+  std::erase_if(unreaped_, [](pid_t run) {
+    int status = 0;
+    pid_t reaped;
+    do {
+      reaped = ::waitpid(run, &status, WNOHANG);
+    } while (reaped < 0 && errno == EINTR);
+    return reaped != 0;  // reaped now, or by the child reaper already
+  });
 }
 
 }  // namespace bridge

@@ -40,9 +40,10 @@ class HcitoolTransport final : public Transport {
   std::vector<int> fds() const override;
   void tend() override;
 
-  // For the exchanges: one run of the tool, and the end of it.
+  // For the exchanges: one run of the tool, and the end of it (`unreaped`: killed, and to be
+  // reaped once it has ended).
   std::expected<ToolRun, std::string> run(const TransmitPower& command);
-  void ended(pid_t run);
+  void ended(pid_t run, bool unreaped = false);
   const std::string& tool() const noexcept { return tool_; }
   std::size_t output_limit() const noexcept { return output_limit_; }
 
@@ -51,6 +52,7 @@ class HcitoolTransport final : public Transport {
   std::optional<ChildReaper> reaper_;
   std::size_t output_limit_;
   std::set<pid_t> running_;
+  std::set<pid_t> unreaped_;
 };
 
 }  // namespace bridge

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -52,7 +52,7 @@ bool tries_next_directory(int error) noexcept {
 // The file argv[0] names, found as execvp finds it: a name with a slash as it stands, a bare
 // name in the PATH directories in order (an empty entry is the current directory), with
 // "Permission denied" only when no directory had a startable file. Resolving it here, instead
-// of leaving it to posix_spawnp, means a missing tool is reported as such everywhere: a spawn
+// of leaving it to a PATH-searching exec, means a missing tool is reported as such everywhere: a spawn
 // whose child cannot hand back the exec failure (some emulators) would only show exit 127.
 std::expected<std::string, SpawnFailure> resolve_program(const std::string& name) {
   if (name.empty()) return std::unexpected(SpawnFailure{ENOENT});
@@ -77,44 +77,38 @@ std::expected<std::string, SpawnFailure> resolve_program(const std::string& name
   return std::unexpected(SpawnFailure{denied ? EACCES : ENOENT});
 }
 
-class SpawnSetup {
- public:
-  SpawnSetup() noexcept {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attributes_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
-  }
+// The child's errno, to the parent waiting on `report`, and its end.
+[[noreturn]] void report_failure(int report) noexcept {
+  const int error = errno;
+  [[maybe_unused]] const auto written = ::write(report, &error, sizeof error);
+  ::_exit(127);
+}
 
-  int prepare(int stdout_fd, int stderr_fd) noexcept {
-    if (int e = posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0)) return e;
-    if (int e = posix_spawn_file_actions_adddup2(&actions_, stdout_fd, 1)) return e;
-    if (int e = posix_spawn_file_actions_adddup2(&actions_, stderr_fd, 2)) return e;
-    // Everything is O_CLOEXEC already; this also covers descriptors some library left open.
-    if (int e = posix_spawn_file_actions_addclosefrom_np(&actions_, 3)) return e;
-
-    // The bridge ignores SIGPIPE; the tool must not inherit that, nor our mask.
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    if (int e = posix_spawnattr_setsigdefault(&attributes_, &all)) return e;
-    if (int e = posix_spawnattr_setsigmask(&attributes_, &none)) return e;
-    if (int e = posix_spawnattr_setpgroup(&attributes_, 0)) return e;
-    return posix_spawnattr_setflags(&attributes_,
-                                    POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-  }
-
-  const posix_spawn_file_actions_t* actions() const noexcept { return &actions_; }
-  const posix_spawnattr_t* attributes() const noexcept { return &attributes_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-};
+// The child's side of a start, between fork and exec: async-signal-safe calls only.
+[[noreturn]] void become_program(const char* program, char* const* argv, int output, int errors, int report,
+                                 pid_t bridge) noexcept {
+  const auto fail = [report] { report_failure(report); };
+  // Killed with the bridge, so that a tool never outlives it where no service manager ends its
+  // group. A bridge that died before the request had already made this process an orphan.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail();
+  if (::getppid() != bridge) ::_exit(127);
+  if (::setpgid(0, 0) != 0) fail();
+  // The bridge ignores SIGPIPE and blocks the signals it reads through descriptors: the tool must
+  // inherit neither. SIGKILL and SIGSTOP refuse, and need nothing.
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &default_action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  if (::sigprocmask(SIG_SETMASK, &none, nullptr) != 0) fail();
+  const int null = ::open("/dev/null", O_RDONLY);
+  if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(output, 1) < 0 || ::dup2(errors, 2) < 0) fail();
+  // Everything is O_CLOEXEC already; this also covers descriptors some library left open, and
+  // keeps `report` open until the exec.
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) fail();
+  ::execve(program, argv, environ);
+  report_failure(report);
+}
 
 std::optional<int> try_reap(pid_t pid) noexcept {
   int status = 0;
@@ -141,17 +135,37 @@ std::expected<ToolRun, SpawnFailure> ToolRun::start(const std::vector<std::strin
   auto err = make_pipe();
   if (!err) return std::unexpected(err.error());
 
-  SpawnSetup setup;
-  if (int e = setup.prepare(out->write_end.get(), err->write_end.get())) return std::unexpected(SpawnFailure{e});
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return std::unexpected(SpawnFailure{errno});
+  Fd report_read(report[0]), report_write(report[1]);
 
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
 
-  pid_t pid = 0;
-  if (int e = ::posix_spawn(&pid, program->c_str(), setup.actions(), setup.attributes(), args.data(), environ))
-    return std::unexpected(SpawnFailure{e});
+  const pid_t bridge = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) return std::unexpected(SpawnFailure{errno});
+  if (pid == 0)
+    become_program(program->c_str(), args.data(), out->write_end.get(), err->write_end.get(), report_write.get(),
+                   bridge);
+  // Also here: the group must exist before anything kills it, whichever side runs first (once
+  // the program runs, this fails harmlessly).
+  ::setpgid(pid, pid);
+  report_write.reset();
+  // BLOCKS until the exec closes the report, or the child says why it failed.
+  int error = 0;
+  ssize_t n;
+  do {
+    n = ::read(report_read.get(), &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof error)) {
+    // It exits right after its report: this wait is as short.
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return std::unexpected(SpawnFailure{error});
+  }
   // The end is watched through a pidfd; the unreaped child keeps its pid, so this cannot race.
   Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   return ToolRun(pid, std::move(pidfd), std::move(out->read_end), std::move(err->read_end), output_limit);
@@ -173,7 +187,7 @@ ToolRun::ToolRun(ToolRun&& other) noexcept
 
 ToolRun& ToolRun::operator=(ToolRun&& other) noexcept {
   if (this != &other) {
-    kill();
+    static_cast<void>(kill());
     pid_ = std::exchange(other.pid_, -1);
     pidfd_ = std::move(other.pidfd_);
     output_ = std::move(other.output_);
@@ -183,7 +197,8 @@ ToolRun& ToolRun::operator=(ToolRun&& other) noexcept {
   return *this;
 }
 
-ToolRun::~ToolRun() { kill(); }
+// Without a transport to hand it to, a program stuck in the kernel is left to the child reaper.
+ToolRun::~ToolRun() { static_cast<void>(kill()); }
 
 std::vector<int> ToolRun::fds() const {
   std::vector<int> fds;
@@ -243,17 +258,16 @@ std::optional<ProcessResult> ToolRun::step() {
   return result;
 }
 
-void ToolRun::kill() {
-  if (pid_ <= 0) return;
-  ::kill(-pid_, SIGKILL);
-  ::kill(pid_, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
+std::optional<pid_t> ToolRun::kill() {
+  if (pid_ <= 0) return std::nullopt;
+  const pid_t pid = std::exchange(pid_, -1);
+  ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL);
   pidfd_.reset();
   output_.fd.reset();
   errors_.fd.reset();
+  if (try_reap(pid)) return std::nullopt;
+  return pid;
 }
 
 }  // namespace bridge

@@ -29,10 +29,11 @@ struct SpawnFailure {
 
 class ToolRun {
  public:
-  // Starts argv[0] (looked up on PATH when it has no slash) with posix_spawn, no shell in
-  // between, stdin on /dev/null, default signal dispositions, an empty signal mask and no
-  // descriptor beyond 0-2, in a process group of its own. `output_limit` bytes are kept per
-  // stream; the rest is read and dropped so that the program never stalls.
+  // Starts argv[0] (looked up on PATH when it has no slash), no shell in between, with stdin on
+  // /dev/null, default signal dispositions, an empty signal mask and no descriptor beyond 0-2,
+  // in a process group of its own, and killed when the bridge dies. `output_limit` bytes are
+  // kept per stream; the rest is read and dropped so that the program never stalls. BLOCKS until
+  // the program has started or failed to (a fork and an exec).
   static std::expected<ToolRun, SpawnFailure> start(const std::vector<std::string>& argv, std::size_t output_limit);
 
   ToolRun(ToolRun&& other) noexcept;
@@ -52,9 +53,9 @@ class ToolRun {
   // Reads what is there and, once the program has ended, reaps it, ends its process group (so
   // that nothing it started lives on or writes on) and gives what it printed. Never blocks.
   std::optional<ProcessResult> step();
-  // Kills the program and its process group and reaps it. BLOCKS until the killed program is
-  // reaped, which SIGKILL makes immediate.
-  void kill();
+  // Kills the program and its process group, and reaps it if it has ended already. Never blocks:
+  // a program stuck in the kernel ends only when it leaves it. The pid still to reap, if any.
+  std::optional<pid_t> kill();
 
  private:
   struct Capture {

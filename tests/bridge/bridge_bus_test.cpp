@@ -194,6 +194,30 @@ TEST_F(BridgeOnBus, EndsAndReapsWhateverTheToolLeavesRunning) {
   EXPECT_TRUE(bridge->wait_until([&] { return !std::filesystem::exists(left); }, 10s)) << left;
 }
 
+// Outside a service manager nothing ends the tool's group when the bridge dies: the tool must
+// die with it.
+TEST_F(BridgeOnBus, AToolStillRunningDiesWithTheBridge) {
+  REQUIRE_ROOT(harness::bridge_callers);
+  harness::ScratchDirectory directory;
+  const auto tool = directory.path() / "hcitool";
+  const auto pid_file = directory.path() / "tool.pid";
+  harness::write_file(tool, "#!/bin/sh\necho $$ > '" + pid_file.string() + "'\nexec sleep 30\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  auto bridge = bus.start(harness::bridge_program(), {.arguments = {"--hcitool", tool.string()}});
+  ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
+  std::vector<std::string> call{"--system", "--print-reply", "--dest=com.orbo.ZozovoZorOrevov",
+                                "/com/orbo/ZozovoZorOrevov", "com.orbo.ZozovoZorOrevov.ExecuteHcitool"};
+  call.insert(call.end(), level_25.begin(), level_25.end());
+  auto caller = bus.start("/usr/bin/dbus-send", {.arguments = call});
+  ASSERT_TRUE(bridge->wait_until([&] { return harness::read_file(pid_file).value_or("").ends_with('\n'); }));
+  std::string pid = *harness::read_file(pid_file);
+  pid.pop_back();
+  bridge->send_signal(SIGKILL);
+  // Gone, or a zombie of whoever adopted it: killed either way.
+  const auto stat = [&] { return harness::read_file("/proc/" + pid + "/stat").value_or(") Z"); };
+  EXPECT_TRUE(caller->wait_until([&] { return stat().find(") Z") != std::string::npos; })) << stat();
+}
+
 TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
   REQUIRE_ROOT(harness::bridge_callers);
   if (const int probe = ::socket(AF_BLUETOOTH, SOCK_RAW, 1); probe >= 0) {
@@ -208,61 +232,41 @@ TEST_F(BridgeOnBus, NamesTheStepThatFailedWhenItCannotReachTheController) {
             "Error org.freedesktop.DBus.Error.Failed: hci0: socket: Address family not supported by protocol\n");
 }
 
-TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainAtEveryPowerOnAndAtItsStartUntilTheControllerTakesIt) {
+TEST_F(BridgeOnBus, SendsTheLastAcceptedCommandAgainAtEveryPowerOnUntilTheControllerTakesIt) {
   REQUIRE_ROOT(harness::bridge_callers);
   harness::ScratchDirectory directory;
-  const auto state = directory.path() / "state";
   const auto control = directory.path() / "control";
-  std::filesystem::create_directory(state);
-  harness::write_file(state / "transmit-power", "hci0 0x3 0x31 0x1\n");
-  const auto start = [&] {
-    auto bridge = bus.start(harness::bridge_program(),
-                            {.arguments = {"--simulate", "--control", control.string(), "--allow-user", "root"},
-                             .environment = {{"STATE_DIRECTORY", state.string()}}});
-    if (!bus.wait_for_name(harness::bridge_bus_name, bridge.get())) ADD_FAILURE() << bridge->standard_error();
-    return bridge;
-  };
-  const auto power_on = [](harness::Process& bridge, std::string_view line) {
-    bridge.send_signal(SIGUSR1);
-    EXPECT_TRUE(bridge.wait_for_output(harness::Process::Stream::error, line)) << bridge.standard_error();
+  auto bridge = bus.start(harness::bridge_program(),
+                          {.arguments = {"--simulate", "--control", control.string(), "--allow-user", "root"}});
+  ASSERT_TRUE(bus.wait_for_name(harness::bridge_bus_name, bridge.get())) << bridge->standard_error();
+  const auto power_on = [&](std::string_view line) {
+    bridge->send_signal(SIGUSR1);
+    EXPECT_TRUE(bridge->wait_for_output(harness::Process::Stream::error, line)) << bridge->standard_error();
   };
   const std::string restored = "hci0 powered on: restored hci0 0x3f 0x0087 0x5\n";
 
-  auto bridge = start();
-  // Another command in the file and a refused one leave nothing to restore: the first power-on
-  // does nothing.
+  // A refused level leaves nothing to restore: the first power-on does nothing.
   harness::write_file(control, "status=12\n");
   EXPECT_EQ(execute(level_25).status, ExitStatus::exited(0));
   bridge->send_signal(SIGUSR1);
   harness::write_file(control, "");
   EXPECT_EQ(execute(level_25).status, ExitStatus::exited(0));
-  EXPECT_EQ(harness::read_file(state / "transmit-power"), "hci0 0x3f 0x0087 0x5\n");
-  power_on(*bridge, restored);
+  power_on(restored);
   // A controller that refuses the restore is reported once, and asked again until it takes it.
   harness::write_file(control, "status=12\n");
   const std::string refused =
       "hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12; trying again\n";
-  power_on(*bridge, refused);
+  power_on(refused);
   harness::write_file(control, "");
   EXPECT_TRUE(bridge->wait_for_output(harness::Process::Stream::error, " failed tr")) << bridge->standard_error();
   bridge->stop();
-  const std::string before = "Nothing to restore at power-on: line 1 of " + (state / "transmit-power").string() +
-                             " is not a transmit-power command\n" + restored + refused;
   // How many tries failed depends on how soon the control file changed.
   const std::string log = bridge->standard_error();
   const std::string recovered = "hci0: restored hci0 0x3f 0x0087 0x5 after ";
-  EXPECT_TRUE(log.starts_with(before + recovered) &&
+  EXPECT_TRUE(log.starts_with(restored + refused + recovered) &&
               (log.ends_with(" failed tries\n") || log.ends_with(" 1 failed try\n")) &&
-              log.find('\n', before.size()) == log.size() - 1)
+              log.find('\n', restored.size() + refused.size()) == log.size() - 1)
       << log;
-
-  // The next bridge knows it from the file, and sends it at once: whatever the controller holds
-  // now, nobody can say.
-  bridge = start();
-  const std::string at_start = "hci0 was up when the bridge started: restored hci0 0x3f 0x0087 0x5\n";
-  EXPECT_TRUE(bridge->wait_for_output(harness::Process::Stream::error, at_start)) << bridge->standard_error();
-  power_on(*bridge, restored);
-  EXPECT_EQ(bridge->standard_error(), "Restores at power-on: hci0 0x3f 0x0087 0x5\n" + at_start + restored);
 }
 
 TEST_F(BridgeOnBus, RefusesToStartWhenItCannotBeTheOnlyOwnerOfItsName) {

@@ -1,5 +1,5 @@
 // The bridge's scheduler on a fake clock with emulated controllers: what each controller
-// receives, when each call is answered and with what, what is logged and what stays remembered,
+// receives, when each call is answered and with what, what is logged and what stays wanted,
 // in the order it happens.
 #include <gtest/gtest.h>
 
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "bridge/memory/power_memory.hpp"
-#include "bridge/memory/state_writer.hpp"
 #include "bridge/schedule/scheduler.hpp"
 #include "bridge/transport/simulation.hpp"
 
@@ -32,79 +31,21 @@ class FakeClock final : public Clock {
   TimePoint now_{};
 };
 
-// A disk on the fake clock, written one text at a time as the writer thread does: each write
-// takes `takes` and ends as `fails` says (nothing: it works).
-class FakeDisk final : public StateWriter {
- public:
-  FakeDisk(const FakeClock& clock, std::chrono::milliseconds takes, std::optional<std::string> fails,
-           std::function<void(const std::string&)> note)
-      : clock_(clock), takes_(takes), fails_(std::move(fails)), note_(std::move(note)) {}
-
-  std::uint64_t write(std::string text) override {
-    next_ = Write{++asked_, std::move(text), {}};
-    if (!busy_) begin(clock_.now());
-    return asked_;
-  }
-  int fd() const override { return -1; }
-  std::vector<WriteEnd> ended() override {
-    std::vector<WriteEnd> ended;
-    while (busy_ && busy_->ends <= clock_.now()) {
-      const TimePoint at = busy_->ends;
-      if (fails_) note_("cannot write: " + *fails_);
-      else note_("written: " + first_line(busy_->text));
-      ended.push_back({busy_->number, fails_ ? std::expected<void, std::string>(std::unexpected(*fails_))
-                                             : std::expected<void, std::string>()});
-      busy_.reset();
-      begin(at);
-    }
-    return ended;
-  }
-  std::optional<TimePoint> next_end() const { return busy_ ? std::optional(busy_->ends) : std::nullopt; }
-
- private:
-  struct Write {
-    std::uint64_t number;
-    std::string text;
-    TimePoint ends;
-  };
-  void begin(TimePoint at) {
-    if (!next_) return;
-    busy_ = std::move(next_);
-    next_.reset();
-    busy_->ends = at + takes_;
-  }
-  static std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
-
-  const FakeClock& clock_;
-  std::chrono::milliseconds takes_;
-  std::optional<std::string> fails_;
-  std::function<void(const std::string&)> note_;
-  std::optional<Write> next_;
-  std::optional<Write> busy_;
-  std::uint64_t asked_ = 0;
-};
-
 struct Event {
   int at_ms;
   // "call hci0 0xa" (an account given with --allow-user), "diagnosis hci0 0xa" (root, not
-  // given), "start hci0 ..." (the controllers up when the bridge starts), "power-on hci0",
-  // "power-off hci0", "reset hci0", "answers hci0 status=12" (how it answers from now on).
+  // given), "power-on hci0", "power-off hci0", "reset hci0", "answers hci0 status=12" (how it
+  // answers from now on), "kernel-sends hci0 0c13" and "kernel-answers hci0 0c13".
   std::string what;
-};
-
-struct Disk {
-  int takes_ms;
-  std::optional<std::string> fails;
 };
 
 struct Scenario {
   const char* name;
-  std::vector<std::string> remembered;  // "hci0 0x5"
+  std::vector<std::string> remembered;  // "hci0 0x5": the service's levels when it begins
   // How a controller answers ("hci0"), or answers one power ("hci0 0xa"); by default at once.
   std::map<std::string, std::string> controls;
   std::vector<Event> events;
   std::vector<std::string> transcript;
-  std::optional<Disk> disk = std::nullopt;  // none: memory only
 };
 
 TransmitPower power(const std::string& controller, const std::string& parameter) {
@@ -132,28 +73,15 @@ std::vector<std::string> play(const Scenario& scenario) {
     if (control == controls.end()) control = controls.find(command.controller);
     return parse_control(control == controls.end() ? "" : control->second);
   });
-  PowerByController remembered;
-  for (const auto& entry : scenario.remembered) {
-    auto command = power(entry.substr(0, 4), entry.substr(5));
-    remembered.insert_or_assign(command.controller, command);
-  }
-  FakeDisk* disk = nullptr;
-  std::unique_ptr<StateWriter> writer;
-  if (scenario.disk) {
-    auto owned = std::make_unique<FakeDisk>(clock, std::chrono::milliseconds(scenario.disk->takes_ms),
-                                            scenario.disk->fails, note);
-    disk = owned.get();
-    writer = std::move(owned);
-  }
+  PowerMemory memory;
+  for (const auto& entry : scenario.remembered) memory.keep(power(entry.substr(0, 4), entry.substr(5)));
   const auto log = [&](std::string_view line) { note(std::string(line)); };
-  PowerMemory memory(std::move(remembered), "/state/transmit-power", std::move(writer), log);
   Scheduler scheduler(clock, controllers, memory, log);
 
   // Steps at every time something is due, up to `until`.
   const auto run_until = [&](TimePoint until) {
     for (int turns = 0; turns < 1000; ++turns) {
-      auto due = scheduler.wake_time();
-      if (disk && disk->next_end() && (!due || *disk->next_end() < *due)) due = disk->next_end();
+      const auto due = scheduler.wake_time();
       if (!due || *due > until) break;
       clock.set(std::max(*due, clock.now()));
       scheduler.step();
@@ -166,17 +94,14 @@ std::vector<std::string> play(const Scenario& scenario) {
     std::istringstream words(event.what);
     std::string kind, controller, parameter;
     words >> kind;
-    if (kind == "start") {
-      std::vector<std::string> up;
-      while (words >> controller) up.push_back(controller);
-      scheduler.started(up);
-      continue;
-    }
     words >> controller >> parameter;
     if (kind == "power-on") scheduler.powered_on(controller);
     if (kind == "power-off") scheduler.powered_off(controller);
     if (kind == "reset") scheduler.was_reset(controller);
     if (kind == "answers") controls.insert_or_assign(controller, parameter);
+    const auto opcode = [&] { return static_cast<std::uint16_t>(std::stoi(parameter, nullptr, 16)); };
+    if (kind == "kernel-sends") scheduler.kernel_sent(controller, opcode());
+    if (kind == "kernel-answers") scheduler.kernel_answered(controller, opcode());
     if (kind != "call" && kind != "diagnosis") continue;
     const std::string call = "call " + std::to_string(++calls) + ": ";
     scheduler.submit({power(controller, parameter), kind == "call", clock.now(), [&, call](ExchangeResult result) {
@@ -184,7 +109,7 @@ std::vector<std::string> play(const Scenario& scenario) {
                         note(call + last_line(result->reply) + (result->instead ? " (replaced)" : ""));
                       }});
   }
-  run_until(start + 20s);
+  run_until(start + 25s);
   for (const auto& controller : memory.controllers())
     transcript.push_back("remembered: " + command_line(*memory.wanted(controller)));
   return transcript;
@@ -197,15 +122,15 @@ const std::string not_sent =
 const std::string restored_0x5 = "restored hci0 0x3f 0x0087 0x5";
 
 const Scenario scenarios[] = {
-    {"a call behind a silent re-send is answered by its deadline, and never sent; the re-send goes on",
+    {"a call behind a silent re-send is answered by its deadline, and never sent; the re-send goes again once its "
+     "answer is no longer owed",
      {"hci0 0x5"},
      {{"hci0", "answer=none"}},
      {{0, "power-on hci0"}, {100, "call hci0 0xa"}},
      {"0 ms: hci0 receives 0x5",
       "4000 ms: hci0 powered on: cannot restore hci0 0x3f 0x0087 0x5: hci0: no answer to command 0x3f 0x0087 "
       "within 4000 ms; trying again",
-      "4400 ms: call 1: " + not_sent, "6000 ms: hci0 receives 0x5", "12000 ms: hci0 receives 0x5",
-      "18000 ms: hci0 receives 0x5", "remembered: hci0 0x3f 0x0087 0x5"}},
+      "4400 ms: call 1: " + not_sent, "15000 ms: hci0 receives 0x5", "remembered: hci0 0x3f 0x0087 0x5"}},
     {"a command given up on keeps its controller until its late answer",
      {},
      {{"hci0 0xa", "delay_ms=6000"}},
@@ -229,53 +154,96 @@ const Scenario scenarios[] = {
      {{0, "call hci0 0xa"}},
      {"0 ms: hci0 receives 0xa", "4400 ms: call 1: " + silent_0xa, "5000 ms: hci0 receives 0x5",
       "5000 ms: hci0 did not answer a command in time: " + restored_0x5, "remembered: hci0 0x3f 0x0087 0x5"}},
-    {"power-ons while a call is under way give one re-send, of what the call left",
+    {"power-ons swallow the command of a call under way, which is sent again each time",
      {},
      {{"hci0", "delay_ms=1000"}},
      {{0, "call hci0 0xa"}, {100, "power-on hci0"}, {200, "power-on hci0"}, {300, "power-on hci0"}},
-     {"0 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 0", "1000 ms: hci0 receives 0xa",
-      "2000 ms: hci0 powered on: restored hci0 0x3f 0x0087 0xa", "remembered: hci0 0x3f 0x0087 0xa"}},
+     {"0 ms: hci0 receives 0xa", "100 ms: hci0 receives 0xa", "200 ms: hci0 receives 0xa", "300 ms: hci0 receives 0xa",
+      "1300 ms: call 1: Status: 0", "remembered: hci0 0x3f 0x0087 0xa"}},
     {"a call refused after a power-on leaves the re-send due",
      {"hci0 0x5"},
      {{"hci0", "delay_ms=1000"}, {"hci0 0xf", "delay_ms=1000\nstatus=12"}},
      {{0, "call hci0 0xa"}, {100, "power-on hci0"}, {200, "call hci0 0xf"}},
-     {"0 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 0", "1000 ms: hci0 receives 0xf",
-      "2000 ms: call 2: Status: 12", "2000 ms: hci0 receives 0xa",
-      "3000 ms: hci0 powered on: restored hci0 0x3f 0x0087 0xa", "remembered: hci0 0x3f 0x0087 0xa"}},
-    {"a call accepted after a power-on takes the re-send's place",
+     {"0 ms: hci0 receives 0xa", "100 ms: hci0 receives 0xa",
+      "1100 ms: hci0 powered on: a call has set hci0 0x3f 0x0087 0xa since", "1100 ms: call 1: Status: 0",
+      "1100 ms: hci0 receives 0xf", "2100 ms: call 2: Status: 12", "remembered: hci0 0x3f 0x0087 0xa"}},
+    {"calls go before re-sends, and a reset ends the re-send it came during",
      {"hci0 0x5"},
      {{"hci0", "delay_ms=1000"}},
-     {{0, "call hci0 0xa"}, {100, "power-on hci0"}, {200, "call hci0 0x14"}},
-     {"0 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 0", "1000 ms: hci0 receives 0x14",
-      "2000 ms: hci0 powered on: a call has set hci0 0x3f 0x0087 0x14 since", "2000 ms: call 2: Status: 0",
-      "remembered: hci0 0x3f 0x0087 0x14"}},
-    {"calls go before re-sends, and a reset undoes the re-send it came during",
+     {{0, "reset hci0"}, {100, "call hci0 0xa"}, {150, "call hci0 0x14"}, {500, "reset hci0"}},
+     {"0 ms: hci0 receives 0x5", "500 ms: hci0 receives 0xa",
+      "1500 ms: hci0 was reset: a call has set hci0 0x3f 0x0087 0xa since", "1500 ms: call 1: Status: 0",
+      "1500 ms: hci0 receives 0x14", "2500 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
+    {"a call whose command a reset swallowed too late to send it again says so; the next goes at once",
+     {},
+     {{"hci0 0xa", "answer=none"}},
+     {{0, "call hci0 0xa"}, {100, "call hci0 0x14"}, {4350, "reset hci0"}},
+     {"0 ms: hci0 receives 0xa",
+      "4350 ms: call 1: hci0: the controller was reset before it answered, too late in the call's 4400 ms to send "
+      "the command again",
+      "4350 ms: hci0 receives 0x14", "4350 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
+    {"a power-off answers the call under way at once",
+     {},
+     {{"hci0", "answer=none"}},
+     {{0, "call hci0 0xa"}, {500, "power-off hci0"}},
+     {"0 ms: hci0 receives 0xa",
+      "500 ms: call 1: hci0: the controller was switched off before it answered (Network is down)"}},
+    {"an answer while an earlier one is owed may be that one's: the call fails, and the wanted power goes once "
+     "nothing is owed",
      {"hci0 0x5"},
-     {{"hci0", "delay_ms=1000"}},
-     {{0, "start hci0"}, {100, "call hci0 0xa"}, {150, "call hci0 0x14"}, {500, "reset hci0"}},
-     {"0 ms: hci0 receives 0x5", "1000 ms: hci0 receives 0xa",
-      "2000 ms: hci0 was reset: a call has set hci0 0x3f 0x0087 0xa since", "2000 ms: call 1: Status: 0",
-      "2000 ms: hci0 receives 0x14", "3000 ms: call 2: Status: 0", "remembered: hci0 0x3f 0x0087 0x14"}},
-    {"what makes a radio unknown: being up at the start, a reset, a power-on; nothing goes while it is down",
+     {{"hci0 0xa", "answer=none"}},
+     {{0, "call hci0 0xa"}, {6500, "call hci0 0x14"}},
+     {"0 ms: hci0 receives 0xa", "4400 ms: call 1: " + silent_0xa, "6500 ms: hci0 receives 0x14",
+      "6500 ms: call 2: hci0: the answer may have been the controller's late answer to an earlier command, so "
+      "whether it took 0x14 is not known; hci0 0x3f 0x0087 0x5 is being sent again",
+      "21500 ms: hci0 receives 0x5", "21500 ms: hci0 did not answer a command in time: " + restored_0x5,
+      "remembered: hci0 0x3f 0x0087 0x5"}},
+    {"a restore and a call wait until the kernel's commands are answered and it was quiet; one never answered "
+     "holds them 2 s at most",
+     {"hci0 0x5"},
+     {},
+     {{0, "kernel-sends hci0 0c03"},
+      {10, "kernel-answers hci0 0c03"},
+      {10, "reset hci0"},
+      {20, "kernel-sends hci0 0c1c"},
+      {30, "kernel-answers hci0 0c1c"},
+      {40, "kernel-sends hci0 0c13"},
+      {50, "power-on hci0"},
+      {3000, "kernel-sends hci0 0c13"},
+      {3010, "call hci0 0xa"},
+      {3100, "kernel-answers hci0 0c13"}},
+     {"2040 ms: hci0 receives 0x5", "2040 ms: hci0 powered on: " + restored_0x5, "3350 ms: hci0 receives 0xa",
+      "3350 ms: call 1: Status: 0", "remembered: hci0 0x3f 0x0087 0xa"}},
+    {"a controller without the command is not asked again until it powers on; calls are still carried out",
+     {"hci0 0x5"},
+     {{"hci0", "answer=status\nstatus=1"}},
+     {{0, "power-on hci0"},
+      {1000, "call hci0 0xa"},
+      {2000, "reset hci0"},
+      {2500, "answers hci0 status=0"},
+      {3000, "power-on hci0"}},
+     {"0 ms: hci0 receives 0x5",
+      "0 ms: hci0 does not know command 0x3f 0x0087 (status 1): nothing is sent to it again until it powers on",
+      "1000 ms: hci0 receives 0xa", "1000 ms: call 1: Status: 1", "3000 ms: hci0 receives 0x5",
+      "3000 ms: hci0 powered on: " + restored_0x5, "remembered: hci0 0x3f 0x0087 0x5"}},
+    {"what makes a radio unknown: a reset, a power-on; nothing goes while it is down",
      {"hci0 0x5", "hci1 0x5"},
      {},
-     {{0, "start hci0"},
-      {1000, "reset hci0"},
+     {{1000, "reset hci0"},
       {2000, "power-off hci0"},
       {2100, "reset hci0"},
       {3000, "power-on hci1"},
       {4000, "power-on hci0"}},
-     {"0 ms: hci0 receives 0x5", "0 ms: hci0 was up when the bridge started: " + restored_0x5,
-      "1000 ms: hci0 receives 0x5", "1000 ms: hci0 was reset: " + restored_0x5, "3000 ms: hci1 receives 0x5",
+     {"1000 ms: hci0 receives 0x5", "1000 ms: hci0 was reset: " + restored_0x5, "3000 ms: hci1 receives 0x5",
       "3000 ms: hci1 powered on: restored hci1 0x3f 0x0087 0x5", "4000 ms: hci0 receives 0x5",
       "4000 ms: hci0 powered on: " + restored_0x5, "remembered: hci0 0x3f 0x0087 0x5",
       "remembered: hci1 0x3f 0x0087 0x5"}},
     {"a re-send that keeps failing is tried less and less often, logged once, and at once after a power-on",
      {"hci0 0x5"},
      {{"hci0", "status=12"}},
-     {{0, "start hci0"}, {2000, "power-on hci0"}, {2500, "answers hci0 status=0"}},
+     {{0, "power-on hci0"}, {2000, "power-on hci0"}, {2500, "answers hci0 status=0"}},
      {"0 ms: hci0 receives 0x5",
-      "0 ms: hci0 was up when the bridge started: the controller refused hci0 0x3f 0x0087 0x5 with status 12; "
+      "0 ms: hci0 powered on: the controller refused hci0 0x3f 0x0087 0x5 with status 12; "
       "trying again",
       "100 ms: hci0 receives 0x5", "300 ms: hci0 receives 0x5", "700 ms: hci0 receives 0x5",
       "1500 ms: hci0 receives 0x5", "2000 ms: hci0 receives 0x5", "2100 ms: hci0 receives 0x5",
@@ -298,36 +266,6 @@ const Scenario scenarios[] = {
      {{"hci0", "reply=text\ntext=x"}},
      {{0, "call hci0 0xa"}},
      {"0 ms: hci0 receives 0xa", "0 ms: call 1: Status: 0 (replaced)"}},
-    {"a level is told accepted only once the state file holds it",
-     {"hci0 0x5"},
-     {},
-     {{0, "call hci0 0xa"}},
-     {"0 ms: hci0 receives 0xa", "300 ms: written: hci0 0x3f 0x0087 0xa", "300 ms: call 1: Status: 0",
-      "remembered: hci0 0x3f 0x0087 0xa"},
-     Disk{300, std::nullopt}},
-    {"a level the state file holds too late is a failure, and undone; other controllers are not held up",
-     {"hci0 0x5"},
-     {},
-     {{0, "call hci0 0xa"}, {100, "diagnosis hci1 0x14"}},
-     {"0 ms: hci0 receives 0xa", "100 ms: hci1 receives 0x14", "100 ms: call 2: Status: 0",
-      "4400 ms: call 1: hci0: the controller took 0xa, but it was not kept across restarts within the call's 4400 ms",
-      "4400 ms: hci0 receives 0x5", "4400 ms: hci0 took a level that could not be kept: " + restored_0x5,
-      "6000 ms: written: hci0 0x3f 0x0087 0xa", "12000 ms: written: hci0 0x3f 0x0087 0x5",
-      "remembered: hci0 0x3f 0x0087 0x5"},
-     Disk{6000, std::nullopt}},
-    {"a level the state file cannot hold is a failure, and undone; the write's failure is logged once",
-     {"hci0 0x5"},
-     {},
-     {{0, "call hci0 0xa"}, {1000, "call hci0 0xb"}},
-     {"0 ms: hci0 receives 0xa", "0 ms: cannot write: disk full",
-      "0 ms: Cannot keep the transmit power across restarts: disk full",
-      "0 ms: call 1: hci0: the controller took 0xa, but it was not kept across restarts: disk full",
-      "0 ms: hci0 receives 0x5", "0 ms: hci0 took a level that could not be kept: " + restored_0x5,
-      "1000 ms: hci0 receives 0xb", "1000 ms: cannot write: disk full",
-      "1000 ms: call 2: hci0: the controller took 0xb, but it was not kept across restarts: disk full",
-      "1000 ms: hci0 receives 0x5", "1000 ms: hci0 took a level that could not be kept: " + restored_0x5,
-      "remembered: hci0 0x3f 0x0087 0x5"},
-     Disk{0, "disk full"}},
 };
 
 TEST(Scheduler, AnswersEveryCallInTimeAndDrivesTheRadioBackToTheWantedLevelWheneverItMayHaveLostIt) {
