@@ -8,6 +8,7 @@
 
 #include "bridge/concat.hpp"
 #include "bridge/schedule/call_log.hpp"
+#include "contract/bridge_interface.hpp"
 
 namespace bridge {
 namespace {
@@ -336,7 +337,7 @@ void Scheduler::answered(const std::string& controller, Lane& queue, ExchangeRes
 
 void Scheduler::doubted(const std::string& controller, Lane& queue, InFlight& flight, TimePoint now) {
   unknown(queue, after_doubted, false);
-  const std::string why = "the answer may have been the controller's late answer to an earlier command";
+  const std::string why(contract::doubted_answer);
   if (!flight.call)
     return resend_failed(controller, queue, concat("cannot restore ", command_line(flight.command), ": ", why), now);
   const auto wanted = memory_.wanted(controller);
