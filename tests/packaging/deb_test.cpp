@@ -169,6 +169,7 @@ TEST_F(DebianPackage, ListsTheProgramsUnitsBusPolicyAccountsAndManPagesUnderUsr)
       "-rw-r--r-- ./usr/share/bash-completion/completions/ble-rangectl",
       "-rw-r--r-- ./usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml",
       "-rwxr-xr-x ./usr/share/doc/ble-ranged/examples/init.d/ble-ranged",
+      "-rw-r--r-- ./usr/share/doc/ble-ranged/copyright",
   };
   const auto files = listing(service());
   for (const auto& file : expected) {
