@@ -36,8 +36,8 @@ std::string documentation(const std::string& element) {
 // the service's own definition gives ("cmake --build <dir> --target interface-document" writes it).
 TEST(InterfaceDocument, IsWhatTheServicesDefinitionWrites) {
   const harness::ScratchDirectory scratch;
-  const auto written = harness::run_to_end(BLE_INTERFACE_DOCUMENT_PROGRAM,
-                                           {.arguments = {(scratch.path() / "document.xml").string()}});
+  const auto written =
+      harness::run_to_end(BLE_INTERFACE_DOCUMENT_PROGRAM, {.arguments = {(scratch.path() / "document.xml").string()}});
   ASSERT_EQ(written.status, harness::ExitStatus::exited(0)) << written.standard_error;
   EXPECT_EQ(contents(scratch.path() / "document.xml"), contents(BLE_INTERFACE_DOCUMENT));
 }
