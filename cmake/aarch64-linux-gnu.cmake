@@ -21,9 +21,9 @@ if(BLE_ARM64_SYSROOT)
 endif()
 set(ENV{PKG_CONFIG_LIBDIR}
   "${BLE_ARM64_SYSROOT}/usr/lib/aarch64-linux-gnu/pkgconfig:${BLE_ARM64_SYSROOT}/usr/share/pkgconfig")
-# Tests and the build's own helper programs (the interface's XML is written by one) run under
-# user-mode emulation, which loads their libraries from the sysroot; ctest and the build wrap
-# them themselves.
+# Tests run under user-mode emulation, which loads their libraries from the sysroot; ctest wraps
+# them itself. The build runs nothing it builds, so a toolchain file without an emulator (as
+# Yocto's and Buildroot's are) builds the same.
 if(BLE_ARM64_SYSROOT)
   set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${BLE_ARM64_SYSROOT})
 else()

@@ -43,9 +43,34 @@ if(BLE_SYSTEM_CFGKIT)
 else()
   set(cfgkit_dependency "${BLE_CFGKIT_STANDIN_PACKAGE} (= ${PROJECT_VERSION})")
 endif()
-# The C++23 library parts come with GCC 12's runtime, the oldest that Debian 12 ships.
+
+# The libraries the programs load are depended on as dpkg-shlibdeps computes them (each package
+# with the version its symbols need), wherever dpkg knows the target's packages: this machine's
+# own builds, and cross builds on a machine with the target architecture added to dpkg. A cross
+# build against a bare sysroot (an SDK's, with no dpkg database) names them by hand instead, the
+# versions being Debian 12's. libcfgkit.so is no package's that dpkg-shlibdeps knows (ours is
+# built here, the platform's comes from its SDK): it is named explicitly either way.
+set(shlibdeps ON)
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-query -W -f=\${Status} libc6:${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}
+    OUTPUT_VARIABLE target_libc ERROR_QUIET)
+  if(NOT target_libc MATCHES "installed")
+    set(shlibdeps OFF)
+  endif()
+endif()
+set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_SHLIBDEPS ${shlibdeps})
+if(NOT BLE_SYSTEM_CFGKIT)
+  # Where the stand-in is built, for dpkg-shlibdeps to find what the programs load.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/platform/cfgkit)
+endif()
+if(shlibdeps)
+  set(library_dependencies "")
+else()
+  # The C++23 library parts come with GCC 12's runtime, the oldest that Debian 12 ships.
+  set(library_dependencies "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libdbus-1-3, libglib2.0-0, ")
+endif()
 set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_DEPENDS
-  "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libdbus-1-3, libglib2.0-0, ${cfgkit_dependency}, default-dbus-system-bus | dbus-system-bus")
+  "${library_dependencies}${cfgkit_dependency}, default-dbus-system-bus | dbus-system-bus")
 # The bridge needs no hcitool of its own; bluez brings one for --hcitool, and a device may
 # bring its own build of it.
 set(CPACK_DEBIAN_BLE-RANGED_PACKAGE_RECOMMENDS "bluez")
@@ -68,6 +93,8 @@ Replaces a configuration file whole and durably (a temporary file, its owner
 and mode, fsync, rename, fsync of the directory), with the C interface of the
 device platform's libcfgkit.so, for systems that do not have it: development
 machines, tests and demonstrations. A device uses the platform's own library.")
+  # By hand: with dpkg-shlibdeps, CPack would add maintainer scripts that call ldconfig, which the
+  # trigger below already does.
   set(CPACK_DEBIAN_CFGKIT_PACKAGE_DEPENDS "libc6 (>= 2.36), libglib2.0-0")
   set(CPACK_DEBIAN_CFGKIT_PACKAGE_PROVIDES "${platform_package}")
   # The dynamic linker's cache learns of libcfgkit.so when it is installed or removed.

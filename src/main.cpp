@@ -1,6 +1,6 @@
 // ble-ranged: owns the Bluetooth LE transmit range of hci0. It only ever ends through a failure
-// report with exit status 1, unless asked for --help or --version, or given anything else on its
-// command line (status 2).
+// report with exit status 1, or 3 when the controller does not know the command, unless asked for
+// --help or --version, or given anything else on its command line (status 2).
 #include <cstdio>
 #include <expected>
 #include <optional>
@@ -78,8 +78,14 @@ int main(int argc, char** argv) {
   // set never owns its name. BLOCKS up to 5 s on the privileged service, and for as long as the
   // controller stays switched off.
   src::BridgeRadio radio;
-  if (auto applied = src::apply_at_start(radio, *level, src::real_start_up_wait()); !applied)
-    src::exit_with_report(applied.error());
+  if (auto applied = src::apply_at_start(radio, *level, src::real_start_up_wait()); !applied) {
+    if (!src::command_unknown(applied.error())) src::exit_with_report(applied.error());
+    // Permanent: a status that the unit and the init script do not restart, instead of the same
+    // refusal every few seconds for ever.
+    std::fflush(stdout);
+    std::fputs(src::unknown_command_report(applied.error()).report().c_str(), stderr);
+    return src::unknown_command_status;
+  }
 
   // BLOCKS for the life of the service; it comes back only with the reason it stopped.
   src::exit_with_report(src::run_bus_phase(*level, radio.applied_by()));

@@ -14,6 +14,15 @@ namespace src {
 
 bool switched_off(const Error& failure) { return failure.message().find(std::strerror(ENETDOWN)) != std::string::npos; }
 
+bool command_unknown(const Error& failure) { return failure.message() == "Set BLE Power failed: 1"; }
+
+Error unknown_command_report(const Error& failure) {
+  return Error(failure.message(),
+               {"hci0 does not know the transmit-power command (status 1: Unknown HCI Command), and no retry will "
+                "change that: ble-ranged is not started again (exit status " +
+                std::to_string(unknown_command_status) + ") until it is started anew"});
+}
+
 StartUpWait real_start_up_wait() {
   return {
       .pause = [](std::chrono::milliseconds length) { std::this_thread::sleep_for(length); },

@@ -3,8 +3,9 @@
 // radio cannot be set never owns its name. A controller that is there but switched off (by the
 // user, by rfkill, or because nothing powers it) is a state, not a failure: the service says so
 // once, tells its supervisor that it is up, and tries again until the controller is switched on,
-// more rarely the longer it stays off. Any other failure ends start-up with its report, as the
-// supervisor then restarts the service.
+// more rarely the longer it stays off. A controller that does not know the command at all never
+// will: start-up ends with a status of its own, which supervisors do not restart. Any other
+// failure ends start-up with its report, as the supervisor then restarts the service.
 #include <chrono>
 #include <cstdint>
 #include <expected>
@@ -24,6 +25,17 @@ inline constexpr std::chrono::milliseconds longest_retry{4000};
 // Whether a radio failure says the controller is there but switched off: the bridge then quotes
 // the system's own words for ENETDOWN, from its socket's write or from the tool's output.
 bool switched_off(const Error& failure);
+
+// The exit status when the controller does not know the transmit-power command (it answers
+// status 1, Unknown HCI Command). The unit's RestartPreventExitStatus= and the init script name
+// it; systemd shows it as NOTIMPLEMENTED.
+inline constexpr int unknown_command_status = 3;
+
+// Whether a radio failure is the controller refusing the command as unknown.
+bool command_unknown(const Error& failure);
+
+// The report of that failure: the controller's refusal, and why nothing tries again.
+Error unknown_command_report(const Error& failure);
 
 // What the wait does besides trying, so that tests can watch it.
 struct StartUpWait {

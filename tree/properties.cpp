@@ -56,8 +56,13 @@ std::expected<const InterfaceDef*, MethodError> select_interface(const MethodCon
 
 std::expected<const PropertyDef*, MethodError> select_property(const InterfaceDef& interface, std::string_view name) {
   auto found = interface.properties.find(name);
-  if (found == interface.properties.end()) return std::unexpected(unknown_property(name));
-  return &found->second;
+  if (found != interface.properties.end()) return &found->second;
+  if (name.size() <= dbus::maximum_name_length) return std::unexpected(unknown_property(name));
+  // Longer than any member name, so no property's: echoed whole, a 31 MB name made a reply as
+  // large, which the service held while the bus daemon took it. Its first bytes and its size
+  // tell the caller what was sent.
+  return std::unexpected(
+      unknown_property(text::quoted(checked_part(name)) + " (" + std::to_string(name.size()) + " bytes)"));
 }
 
 // The property's current value as one variant; the getter's failure is passed on unchanged.

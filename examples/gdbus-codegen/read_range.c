@@ -6,8 +6,8 @@
  *   gdbus-codegen --interface-prefix com.orbo. --c-namespace Orbo --generate-c-code range-proxy \
  *       /usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml
  *   cc -I. -o read_range read_range.c range-proxy.c $(pkg-config --cflags --libs gio-unix-2.0)
- * Before installing, the build tree holds the same description: in a clone built with
- * scripts/demo, build/interfaces/com.orbo.Configuration.Legacy.xml.
+ * Before installing, the source tree holds the same description:
+ * packaging/dbus/com.orbo.Configuration.Legacy.xml.
  * GDBus takes the system bus from DBUS_SYSTEM_BUS_ADDRESS when set.
  */
 #include <stdio.h>

@@ -10,8 +10,8 @@
  * written there; name range_client.cpp by its path):
  *   sdbus-c++-xml2cpp --proxy=range-proxy.h /usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml
  *   c++ -std=c++17 -I. -o range_client range_client.cpp $(pkg-config --cflags --libs sdbus-c++)
- * Before installing, the build tree holds the same description: in a clone built with
- * scripts/demo, build/interfaces/com.orbo.Configuration.Legacy.xml. The generator (1.2) knows
+ * Before installing, the source tree holds the same description:
+ * packaging/dbus/com.orbo.Configuration.Legacy.xml. The generator (1.2) knows
  * none of the documentation annotations in it and says so for each ("Option
  * 'org.gtk.GDBus.DocString' not allowed or supported in this context! Option ignored..."); the
  * proxy is written all the same, and the documentation is read in the XML itself.

@@ -32,6 +32,16 @@ std::string documentation(const std::string& element) {
   return value.standard_output;
 }
 
+// The document is kept in the tree so that a cross build runs nothing it builds; it must be what
+// the service's own definition gives ("cmake --build <dir> --target interface-document" writes it).
+TEST(InterfaceDocument, IsWhatTheServicesDefinitionWrites) {
+  const harness::ScratchDirectory scratch;
+  const auto written =
+      harness::run_to_end(BLE_INTERFACE_DOCUMENT_PROGRAM, {.arguments = {(scratch.path() / "document.xml").string()}});
+  ASSERT_EQ(written.status, harness::ExitStatus::exited(0)) << written.standard_error;
+  EXPECT_EQ(contents(scratch.path() / "document.xml"), contents(BLE_INTERFACE_DOCUMENT));
+}
+
 TEST(InterfaceDocument, IsValidAndItsDocumentationReachesWhatGdbusCodegenWrites) {
   const auto valid = harness::run_to_end(
       "/usr/bin/xmllint", {.arguments = {"--noout", "--nonet", "--dtdvalid", "/usr/share/xml/dbus-1/introspect.dtd",

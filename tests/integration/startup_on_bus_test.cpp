@@ -57,6 +57,7 @@ struct StartUpFailure {
   Bridge bridge;
   const char* control;
   std::string report;
+  int status = 1;
 };
 
 const std::string no_reply_text =
@@ -67,6 +68,11 @@ const StartUpFailure startup_failures[] = {
     {"the bridge absent", Bridge::absent, "",
      "Error: The name com.orbo.ZozovoZorOrevov was not provided by any .service files\n"},
     {"the controller refusing", Bridge::simulated, "status=12\n", "Error: Set BLE Power failed: 12\n"},
+    {"a controller that does not know the command: not to be started again", Bridge::simulated, "status=1\n",
+     "Error: Set BLE Power failed: 1\n\nCaused by:\n    hci0 does not know the transmit-power command (status 1: "
+     "Unknown HCI Command), and no retry will change that: ble-ranged is not started again (exit status 3) until it "
+     "is started anew\n",
+     3},
     {"a negative status", Bridge::simulated, "status=-5\n", "Error: Set BLE Power failed: -5\n"},
     {"unparsable output", Bridge::simulated, "reply=text\ntext=HCI command failed\\nstatus: 0x0c\n",
      "Error: Failed to parse hcitool output: HCI command failed\nstatus: 0x0c\n"},
@@ -93,7 +99,7 @@ TEST(StartUpOnTheBus, EndsEveryRadioFailureWithoutEverOwningTheName) {
     watcher.add_match("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='com.orbo.RIDEviva'");
 
     auto& service = rig.start();
-    EXPECT_EQ(service.wait_for_exit(20s), ExitStatus::exited(1));
+    EXPECT_EQ(service.wait_for_exit(20s), ExitStatus::exited(c.status));
     EXPECT_EQ(service.standard_error(), c.report);
     EXPECT_EQ(service.standard_output(), "");
     EXPECT_EQ(rig.config(), before);

@@ -6,6 +6,7 @@
 //     by build-device-packages (preset device-arm64, against the platform's library), compared
 //     with this tree's as well.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -169,6 +171,7 @@ TEST_F(DebianPackage, ListsTheProgramsUnitsBusPolicyAccountsAndManPagesUnderUsr)
       "-rw-r--r-- ./usr/share/bash-completion/completions/ble-rangectl",
       "-rw-r--r-- ./usr/share/dbus-1/interfaces/com.orbo.Configuration.Legacy.xml",
       "-rwxr-xr-x ./usr/share/doc/ble-ranged/examples/init.d/ble-ranged",
+      "-rw-r--r-- ./usr/share/doc/ble-ranged/copyright",
   };
   const auto files = listing(service());
   for (const auto& file : expected) {
@@ -326,6 +329,129 @@ TEST_F(DebianPackage, MaintainerScriptsAreExecutableShellAndApplyThePackagedAcco
     }
     ASSERT_EQ(named.size(), 1u) << text;
     EXPECT_TRUE(fs::is_regular_file(service().contents / dir / named.front())) << named.front();
+  }
+}
+
+// The maintainer scripts as dpkg runs them for a system under DPKG_ROOT (a scratch root holding
+// the unpacked package and the preinst's accounts), over each shape /etc/wireless and the old
+// bridge's state may have before. Only root's own files are ever given to the service; nothing
+// is changed through a link, on an upgrade, or outside the scratch root.
+struct ScriptCase {
+  const char* situation;
+  std::string before;  // shell, run in the scratch root
+  std::vector<std::string> script;
+  std::vector<std::string> after;  // "path uid:gid mode", "path -> target" or "path absent"; "svc" is the service
+};
+
+TEST_F(DebianPackage, MaintainerScriptsAdoptOnlyWhatTakesNothingFromAnyone) {
+  REQUIRE_ROOT("files given to the service's account");
+  const std::string level = "printf '[Bluetooth]\\nRange = 7\\n' >";
+  const std::string directory = "mkdir -m 0755 etc/wireless && " + level + "etc/wireless/bluetooth.conf && ";
+  const std::string secret = "echo secret >etc/secret && chmod 0600 etc/secret && ";
+  const std::string data = "mkdir -p -m 0755 data/wireless && " + level + "data/wireless/bluetooth.conf && ";
+  const std::string old_state =
+      "mkdir -p -m 0700 var/lib/hcitool-bridge && echo 'hci0 0x3f 0x0087 0xa' >var/lib/hcitool-bridge/transmit-power && ";
+  const std::vector<std::string> install = {"postinst", "configure"};
+  const std::vector<std::string> upgrade = {"postinst", "configure", "0.1.0"};
+  const std::vector<std::string> purge = {"postrm", "purge"};
+  const std::vector<ScriptCase> cases = {
+      {"fresh device: left to systemd-tmpfiles", "true", install, {"etc/wireless absent"}},
+      {"root's directory and file: adopted",
+       directory + "true",
+       install,
+       {"etc/wireless 0:svc 1775", "etc/wireless/bluetooth.conf svc:svc 644"}},
+      {"the same on an upgrade: the administrator's choices stay",
+       directory + "true",
+       upgrade,
+       {"etc/wireless 0:0 755", "etc/wireless/bluetooth.conf 0:0 644"}},
+      {"another account's directory: nothing in it changes",
+       directory + "chown -R 1234:1234 etc/wireless",
+       install,
+       {"etc/wireless 1234:1234 755", "etc/wireless/bluetooth.conf 1234:1234 644"}},
+      {"another account's file in root's directory",
+       directory + "chown 1234 etc/wireless/bluetooth.conf",
+       install,
+       {"etc/wireless 0:svc 1775", "etc/wireless/bluetooth.conf 1234:0 644"}},
+      {"a root-only file hard-linked as the configuration",
+       "mkdir etc/wireless && " + secret + "ln etc/secret etc/wireless/bluetooth.conf",
+       install,
+       {"etc/wireless 0:svc 1775", "etc/secret 0:0 600"}},
+      {"a symbolic link as the configuration",
+       "mkdir etc/wireless && " + secret + "ln -s /etc/secret etc/wireless/bluetooth.conf",
+       install,
+       {"etc/wireless/bluetooth.conf -> /etc/secret", "etc/secret 0:0 600"}},
+      {"a link to root's directory on a data partition: followed",
+       data + "ln -s /data/wireless etc/wireless",
+       install,
+       {"etc/wireless -> /data/wireless", "data/wireless 0:svc 1775", "data/wireless/bluetooth.conf svc:svc 644"}},
+      {"a relative link to another account's directory",
+       data + "chown -R 1234:1234 data/wireless && ln -s ../data/wireless etc/wireless",
+       install,
+       {"data/wireless 1234:1234 755", "data/wireless/bluetooth.conf 1234:1234 644"}},
+      {"a link to a link",
+       data + "ln -s /data/wireless data/link && ln -s /data/link etc/wireless",
+       install,
+       {"data/wireless 0:0 755", "data/wireless/bluetooth.conf 0:0 644"}},
+      {"a file in its place", "echo x >etc/wireless", install, {"etc/wireless 0:0 644"}},
+      {"the old bridge's state on an upgrade: removed", old_state + "true", upgrade, {"var/lib/hcitool-bridge absent"}},
+      {"the old bridge's state beside a file of someone else's: the directory stays",
+       old_state + "touch var/lib/hcitool-bridge/other",
+       upgrade,
+       {"var/lib/hcitool-bridge/transmit-power absent", "var/lib/hcitool-bridge/other 0:0 644"}},
+      {"purge: the old bridge's state goes, /etc/wireless stays",
+       directory + old_state + "true",
+       purge,
+       {"var/lib/hcitool-bridge absent", "etc/wireless 0:0 755"}},
+  };
+  for (const auto& [situation, before, script, after] : cases) {
+    SCOPED_TRACE(situation);
+    harness::ScratchDirectory root;
+    const std::string path = root.path().string();
+    const std::vector<std::pair<std::string, std::string>> dpkg_root = {
+        {"DPKG_ROOT", path}, {"DPKG_MAINTSCRIPT_PACKAGE", "ble-ranged"}, {"DPKG_MAINTSCRIPT_NAME", script.front()}};
+    const Command prepare{{"sh", "-ec",
+                           "cp -a \"$1\"/. \"$2\" && mkdir -p \"$2\"/etc \"$2\"/data && cd \"$2\" && " + before, "sh",
+                           service().contents.string(), path}};
+    const Command preinst{{"sh", (service().control / "preinst").string(), "install"}, dpkg_root};
+    Command run_script{{"sh", (service().control / script.front()).string()}, dpkg_root};
+    run_script.argv.insert(run_script.argv.end(), script.begin() + 1, script.end());
+    for (const auto& step : {prepare, preinst, run_script}) {
+      auto finished = run(step);
+      ASSERT_TRUE(succeeded(finished)) << describe(step, finished);
+    }
+    // The service's account, as its unit names it, in the scratch root's own files.
+    const std::string account = packaging_test::unit_setting(
+        harness::read_file(service().contents / "usr/lib/systemd/system/ble-ranged.service").value_or(""), "User");
+    const auto service_id = [&](const char* file) {
+      std::istringstream entries(harness::read_file(root.path() / "etc" / file).value_or(""));
+      for (std::string line; std::getline(entries, line);) {
+        std::istringstream fields(line);
+        std::string name, password, id;
+        std::getline(fields, name, ':');
+        std::getline(fields, password, ':');
+        std::getline(fields, id, ':');
+        if (name == account) return id;
+      }
+      return std::string("none");
+    };
+    const std::string svc_uid = service_id("passwd"), svc_gid = service_id("group");
+    for (const auto& expected : after) {
+      const std::string entry = expected.substr(0, expected.find(' '));
+      const fs::path file = root.path() / entry;
+      struct stat info {};
+      std::string actual = entry + " absent";
+      if (::lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        actual = entry + " -> " + fs::read_symlink(file).string();
+      } else if (::lstat(file.c_str(), &info) == 0) {
+        const auto name = [](unsigned id, const std::string& ours) {
+          return std::to_string(id) == ours ? std::string("svc") : std::to_string(id);
+        };
+        std::ostringstream mode;
+        mode << std::oct << (info.st_mode & 07777);
+        actual = entry + " " + name(info.st_uid, svc_uid) + ":" + name(info.st_gid, svc_gid) + " " + mode.str();
+      }
+      EXPECT_EQ(actual, expected);
+    }
   }
 }
 

@@ -128,7 +128,12 @@ TEST_F(BadClient, EveryArgumentShapeOfGetGetAllAndSetGetsItsExactAnswer) {
       {"Get of a property with control characters", get({s(legacy), s("Ra\x01\x1b[2Jnge\x7f")}),
        error("UnknownProperty", "Unknown property Ra\x01\x1b[2Jnge\x7f")},
       {"Get of a megabyte property name", get({s(legacy), s(long_name)}),
-       error("UnknownProperty", "Unknown property " + long_name)},
+       error("UnknownProperty", "Unknown property \"" + long_name.substr(0, 256) + "\" (1048576 bytes)")},
+      {"Get of a property name of 7 MiB control characters", get({s(legacy), s(std::string(7 << 20, '\x01'))}),
+       error("UnknownProperty", "Unknown property \"" + escaped_ones(256) + "\" (7340032 bytes)")},
+      {"Get of a property name of 255 bytes, the longest a member name may be",
+       get({s(legacy), s(long_name.substr(0, 255))}),
+       error("UnknownProperty", "Unknown property " + long_name.substr(0, 255))},
       {"Get of Range on the Properties interface", get({s(properties), s("Range")}),
        error("UnknownProperty", "Unknown property Range")},
 
