@@ -7,14 +7,19 @@
 #include <string>
 #include <thread>
 
+#include "contract/bridge_interface.hpp"
 #include "contract/range_interface.hpp"
 #include "src/supervisor_notice.hpp"
+#include "src/tx_power_command.hpp"
 
 namespace src {
 
 bool switched_off(const Error& failure) { return failure.message().find(std::strerror(ENETDOWN)) != std::string::npos; }
 
-bool command_unknown(const Error& failure) { return failure.message() == "Set BLE Power failed: 1"; }
+bool doubted(const Error& failure) { return failure.message().find(contract::doubted_answer) != std::string::npos; }
+
+// Status 1 is Unknown HCI Command.
+bool command_unknown(const Error& failure) { return failure.message() == tx_power_command::refused(1).message(); }
 
 Error unknown_command_report(const Error& failure) {
   return Error(failure.message(),
@@ -37,8 +42,26 @@ StartUpWait real_start_up_wait() {
   };
 }
 
+namespace {
+
+// Applies the level, trying again while the bridge cannot tell whether it took. BLOCKS up to 5 s
+// a try, and up to longest_doubt for the tries.
+std::expected<void, Error> apply_undoubted(Radio& radio, std::int8_t level, const StartUpWait& wait) {
+  auto applied = radio.apply(level);
+  auto waited = std::chrono::milliseconds(0);
+  for (auto pause = first_retry; !applied && doubted(applied.error()) && waited < longest_doubt;) {
+    wait.pause(pause);  // BLOCKS for the pause
+    waited += pause;
+    pause = std::min(pause * 2, longest_retry);
+    applied = radio.apply(level);
+  }
+  return applied;
+}
+
+}  // namespace
+
 std::expected<void, Error> apply_at_start(Radio& radio, std::int8_t level, const StartUpWait& wait) {
-  auto applied = radio.apply(level);  // BLOCKS up to 5 s
+  auto applied = apply_undoubted(radio, level, wait);  // BLOCKS
   if (applied || !switched_off(applied.error())) return applied;
 
   // One line and one notice for the whole wait: a device whose user keeps Bluetooth off keeps a
@@ -51,7 +74,7 @@ std::expected<void, Error> apply_at_start(Radio& radio, std::int8_t level, const
   for (;;) {
     wait.pause(pause);  // BLOCKS for the pause
     pause = std::min(pause * 2, longest_retry);
-    applied = radio.apply(level);  // BLOCKS up to 5 s
+    applied = apply_undoubted(radio, level, wait);  // BLOCKS
     if (applied || !switched_off(applied.error())) return applied;
   }
 }

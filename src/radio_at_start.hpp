@@ -26,6 +26,12 @@ inline constexpr std::chrono::milliseconds longest_retry{4000};
 // the system's own words for ENETDOWN, from its socket's write or from the tool's output.
 bool switched_off(const Error& failure);
 
+// Whether the bridge could not tell if the controller took the level: its answer may have been
+// the late answer to an earlier command (a start-up right after a restart while the controller
+// owed one). The bridge stops doubting within 15 s; start-up tries again, quietly, that long.
+bool doubted(const Error& failure);
+inline constexpr std::chrono::milliseconds longest_doubt{20000};
+
 // The exit status when the controller does not know the transmit-power command (it answers
 // status 1, Unknown HCI Command). The unit's RestartPreventExitStatus= and the init script name
 // it; systemd shows it as NOTIMPLEMENTED.
