@@ -1,42 +1,16 @@
 #pragma once
 // What Introspect on /com/orbo/RIDEviva must answer, byte for byte, read from the running service.
-#include <string_view>
+#include <string>
+
+#include "tests/harness/introspection_text.hpp"
 
 namespace integration {
 
-inline constexpr std::string_view service_document =
-    "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\" "
-    "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
-    "<node name=\"/com/orbo/RIDEviva\">\n"
-    "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
-    "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
-    "  </interface>\n"
-    "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
-    "    <method name=\"Introspect\">\n"
-    "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
-    "    </method>\n"
-    "  </interface>\n"
-    "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
-    "    <method name=\"Get\">\n"
-    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
-    "    </method>\n"
-    "    <method name=\"GetAll\">\n"
-    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"props\" type=\"a{sv}\" direction=\"out\"/>\n"
-    "    </method>\n"
-    "    <method name=\"Set\">\n"
-    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-    "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
-    "    </method>\n"
-    "    <signal name=\"PropertiesChanged\">\n"
-    "      <arg name=\"interface_name\" type=\"s\"/>\n"
-    "      <arg name=\"changed_properties\" type=\"a{sv}\"/>\n"
-    "      <arg name=\"invalidated_properties\" type=\"as\"/>\n"
-    "    </signal>\n"
-    "  </interface>\n"
-    "</node>";
+inline const std::string service_document = std::string(harness::introspection_doctype) +
+                                            "<node name=\"/com/orbo/RIDEviva\">\n"
+                                            "  <interface name=\"com.orbo.Configuration.Legacy\">\n"
+                                            "    <property name=\"Range\" type=\"i\" access=\"readwrite\"/>\n"
+                                            "  </interface>\n" +
+                                            std::string(harness::standard_interfaces) + "</node>";
 
 }  // namespace integration

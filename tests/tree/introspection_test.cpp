@@ -8,7 +8,7 @@
 #include "cases.hpp"
 #include "test_tree.hpp"
 #include "tests/harness/describe.hpp"
-#include "tests/harness/introspection_doctype.hpp"
+#include "tests/harness/introspection_text.hpp"
 #include "tests/harness/message_builder.hpp"
 #include "tests/harness/process.hpp"
 #include "tree/introspection.hpp"
@@ -57,39 +57,12 @@ tree::ObjectTree settings_tree() {
   return tree;
 }
 
-// The standard interfaces as the tree writes them, after the object's own.
 const std::string settings_document = doctype +
                                       "<node name=\"/com/test/Settings\">\n"
                                       "  <interface name=\"com.test.Settings\">\n"
                                       "    <property name=\"Level\" type=\"i\" access=\"readwrite\"/>\n"
-                                      "  </interface>\n"
-                                      "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
-                                      "    <method name=\"Introspect\">\n"
-                                      "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
-                                      "    </method>\n"
-                                      "  </interface>\n"
-                                      "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
-                                      "    <method name=\"Get\">\n"
-                                      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-                                      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-                                      "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
-                                      "    </method>\n"
-                                      "    <method name=\"GetAll\">\n"
-                                      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-                                      "      <arg name=\"props\" type=\"a{sv}\" direction=\"out\"/>\n"
-                                      "    </method>\n"
-                                      "    <method name=\"Set\">\n"
-                                      "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
-                                      "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
-                                      "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
-                                      "    </method>\n"
-                                      "    <signal name=\"PropertiesChanged\">\n"
-                                      "      <arg name=\"interface_name\" type=\"s\"/>\n"
-                                      "      <arg name=\"changed_properties\" type=\"a{sv}\"/>\n"
-                                      "      <arg name=\"invalidated_properties\" type=\"as\"/>\n"
-                                      "    </signal>\n"
-                                      "  </interface>\n"
-                                      "</node>";
+                                      "  </interface>\n" +
+                                      std::string(harness::standard_interfaces) + "</node>";
 
 TEST(Introspection, DescribesAnObjectByteForByte) {
   const tree::ObjectTree tree = settings_tree();
