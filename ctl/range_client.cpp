@@ -104,13 +104,7 @@ bool is_absent(const dbus::BusError& error) {
 
 std::expected<std::optional<std::string>, dbus::BusError> service_owner(const dbus::BusConnection& connection,
                                                                         milliseconds timeout) {
-  static const auto member = dbus::MemberName::from_constant("GetNameOwner");
-  auto reply = connection.call_daemon(member, {std::string(contract::range_bus_name)}, timeout);  // BLOCKS
-  if (!reply && is_absent(reply.error())) return std::nullopt;
-  if (!reply) return std::unexpected(std::move(reply.error()));
-  auto owner = dbus::MessageReader(*reply).read_string();
-  if (!owner) return std::unexpected(dbus::BusError::from(owner.error()));
-  return std::optional(std::move(*owner));
+  return connection.name_owner(dbus::BusName::from_constant(contract::range_bus_name), timeout);  // BLOCKS
 }
 
 std::expected<std::int32_t, dbus::BusError> read_range(const dbus::BusConnection& connection, milliseconds timeout,

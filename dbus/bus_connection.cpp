@@ -299,6 +299,19 @@ std::expected<std::uint32_t, BusError> BusConnection::request_name(const BusName
   return daemon_number(member, {name.str(), flags}, daemon_timeout);  // BLOCKS up to 5 s
 }
 
+std::expected<std::optional<std::string>, BusError> BusConnection::name_owner(const BusName& name,
+                                                                              std::chrono::milliseconds timeout) const {
+  static const MemberName member = MemberName::from_constant("GetNameOwner");
+  auto reply = call_daemon(member, {name.str()}, timeout);  // BLOCKS up to `timeout`
+  if (!reply && (reply.error().name() == standard_error::name_has_no_owner().view() ||
+                 reply.error().name() == standard_error::service_unknown().view()))
+    return std::nullopt;
+  if (!reply) return std::unexpected(std::move(reply.error()));
+  auto owner = MessageReader(*reply).read_string();
+  if (!owner) return std::unexpected(BusError::from(owner.error()));
+  return std::optional(std::move(*owner));
+}
+
 std::expected<std::uint32_t, BusError> BusConnection::unix_user(std::string_view sender,
                                                                 std::chrono::milliseconds timeout) const {
   static const MemberName member = MemberName::from_constant("GetConnectionUnixUser");

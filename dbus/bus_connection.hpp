@@ -112,6 +112,10 @@ class BusConnection {
   // RequestName with `flags` (name_flag): the daemon's answer as it came (name_reply, or 1 to 4
   // in general); which answers count as owning is the caller's business. BLOCKS up to 5000 ms.
   std::expected<std::uint32_t, BusError> request_name(const BusName& name, std::uint32_t flags) const;
+  // GetNameOwner: the unique name that owns `name`, or nothing when nobody does. BLOCKS up to
+  // `timeout`.
+  std::expected<std::optional<std::string>, BusError> name_owner(const BusName& name,
+                                                                 std::chrono::milliseconds timeout) const;
   // GetConnectionUnixUser: the uid behind the unique name `sender`, as the daemon vouches for
   // it. BLOCKS up to `timeout`.
   std::expected<std::uint32_t, BusError> unix_user(std::string_view sender, std::chrono::milliseconds timeout) const;

@@ -60,18 +60,6 @@ void owner_changed(RangeService& service, const std::string& owner) {
   service.radio_may_have_lost(std::string(bridge_replaced), now);
 }
 
-// The bridge's current owner, or empty when nobody owns its name. BLOCKS up to 5 s.
-std::expected<std::string, dbus::BusError> bridge_owner(const dbus::BusConnection& connection) {
-  static const auto member = dbus::MemberName::from_constant("GetNameOwner");
-  auto reply = connection.call_daemon(member, {std::string(contract::bridge_bus_name)}, daemon_timeout);
-  namespace standard = dbus::standard_error;
-  if (!reply && reply.error().name() == standard::name_has_no_owner().view()) return std::string();
-  if (!reply) return std::unexpected(std::move(reply.error()));
-  auto owner = dbus::MessageReader(*reply).read_string();
-  if (!owner) return std::unexpected(dbus::BusError::from(owner.error()));
-  return std::move(*owner);
-}
-
 // From now on every change of the bridge's owner reaches `service`; one that came between
 // start-up's call and now is found by asking who owns the name. BLOCKS up to twice 5 s.
 std::expected<void, Error> follow_bridge(dbus::BusConnection& connection, const std::shared_ptr<RangeService>& service,
@@ -82,9 +70,10 @@ std::expected<void, Error> follow_bridge(dbus::BusConnection& connection, const 
     if (auto owner = new_owner(signal)) owner_changed(*service, *owner);
     return true;
   });
-  auto owner = bridge_owner(connection);
+  // BLOCKS up to 5 s.
+  auto owner = connection.name_owner(dbus::BusName::from_constant(contract::bridge_bus_name), daemon_timeout);
   if (!owner) return std::unexpected(to_error(owner.error()));
-  if (*owner != applied_by) owner_changed(*service, *owner);
+  if (owner->value_or("") != applied_by) owner_changed(*service, owner->value_or(""));
   return {};
 }
 
